@@ -1,0 +1,35 @@
+#include "app/globals.h"
+#include "app/principalw.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("KEL"));
+    QApplication::setQuitOnLastWindowClosed(true);
+
+    // The toolkit's own dialogs and buttons in French.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTranslator);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("KEL : annotation vidéo pour l'enseignement de la LSF"));
+    parser.addHelpOption();
+    QCommandLineOption camera(QStringLiteral("camera"),
+                              QStringLiteral("Caméra : index, /dev/videoN ou fichier vidéo."),
+                              QStringLiteral("SOURCE"));
+    parser.addOption(camera);
+    parser.process(app);
+
+    auto* w = new kel::PrincipalW(parser.value(camera));
+    kel::mainWindow = w;
+    w->setWindowModality(Qt::WindowModal);
+    w->show();
+    return app.exec();
+}

@@ -1,0 +1,237 @@
+#include "principalw.h"
+
+#include "common/resources.h"
+#include "globals.h"
+#include "playback/player_widget.h"
+#include "playback/seek_slider.h"
+#include "playback/video_player.h"
+#include "recording/camera_source.h"
+#include "recording/opencv_widget.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include "common/dialogs.h"
+
+namespace kel {
+
+namespace {
+QPushButton* iconButton(QWidget* parent, QRect geometry, const QString& icon, int iconSize,
+                        const QString& tooltip) {
+    auto* b = new QPushButton(parent);
+    b->setGeometry(geometry);
+    b->setIcon(QIcon(resourcePath(icon)));
+    b->setIconSize(QSize(iconSize, iconSize));
+    b->setToolTip(tooltip);
+    return b;
+}
+
+QPushButton* textButton(QWidget* parent, QRect geometry, const QString& text, const QFont& font,
+                        const QString& tooltip = QString()) {
+    auto* b = new QPushButton(text, parent);
+    b->setGeometry(geometry);
+    b->setFont(font);
+    b->setToolTip(tooltip);
+    return b;
+}
+
+QFrame* separator(QWidget* parent, QRect geometry) {
+    auto* line = new QFrame(parent);
+    line->setGeometry(geometry);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+} // namespace
+
+PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow(parent) {
+    studentPlayer = new MyVideoPlayer(this);
+
+    const QFont verdana(QStringLiteral("Verdana"), 11, QFont::Normal);
+    const QFont courier10(QStringLiteral("Courier"), 10, QFont::Bold);
+    const QFont courier11(QStringLiteral("Courier"), 11, QFont::Bold);
+
+    annotationPlayer = new VideoPlayer(this);
+    annotationPlayer->setGeometry(507, 65, 443, 365);
+    annotationPlayer->hide();
+    webcamView = new QOpenCVWidget(this);
+    webcamView->setGeometry(500, 55, 451, 375);
+    bPlayAnnotation = textButton(this, {506, 431, 31, 18}, QStringLiteral(">"), courier10);
+    bPlayAnnotation->hide();
+    bPauseAnnotation = textButton(this, {539, 431, 31, 18}, QStringLiteral("||"), courier10);
+    bPauseAnnotation->hide();
+    annotationSlider = new SeekSlider(this);
+    annotationSlider->setPlayer(annotationPlayer);
+    annotationSlider->setGeometry(507, 450, 442, 15);
+    annotationSlider->hide();
+    annotationTimeLabel = new QLabel(QStringLiteral("00:00:00.000"), this);
+    annotationTimeLabel->setGeometry(580, 431, 141, 25);
+    annotationTimeLabel->setFont(courier11);
+    annotationTimeLabel->hide();
+
+    bNouveau = iconButton(this, {20, 11, 31, 31}, QStringLiteral("fichier.png"), 25,
+                          QStringLiteral("Créer un nouveau projet"));
+    bOuvrirProjet = iconButton(this, {55, 11, 31, 31}, QStringLiteral("ouvrir-projet.png"), 25,
+                               QStringLiteral("Ouvrir un projet existant"));
+    bOuvrirVideo = iconButton(this, {90, 11, 31, 31}, QStringLiteral("openVideo.png"), 25,
+                              QStringLiteral("Ouvrir video"));
+    bEnregistrerProjet = iconButton(this, {125, 11, 31, 31}, QStringLiteral("enregistrer.png"), 25,
+                                    QStringLiteral("Enregistrer projet"));
+    bExporter = iconButton(this, {160, 11, 31, 31}, QStringLiteral("export.png"), 25,
+                           QStringLiteral("Exporter"));
+    bAide = textButton(this, {195, 11, 31, 31}, QStringLiteral("?"), verdana, QStringLiteral("Aide"));
+    bQuitter = iconButton(this, {230, 11, 31, 31}, QStringLiteral("quitter.png"), 25,
+                          QStringLiteral("Quitter"));
+    bOuvrirAnnotation = iconButton(this, {570, 470, 31, 27}, QStringLiteral("ouvrir-video.png"), 25,
+                                   QStringLiteral("Ouvrir une annotation"));
+    bEnregistrerAnnotation =
+        iconButton(this, {610, 470, 31, 27}, QStringLiteral("record.png"), 25,
+                   QStringLiteral("Enregistrer/Terminer l'enregistrement"));
+    bCouperDebut = iconButton(this, {650, 470, 31, 27}, QStringLiteral("Couper-debut.png"), 30,
+                              QStringLiteral("Supprimer avant la position courante"));
+    bCouperFin = iconButton(this, {690, 470, 31, 27}, QStringLiteral("Couper-fin.png"), 30,
+                            QStringLiteral("Supprimer après la position courante"));
+    bSupprimerAnnotation = textButton(this, {730, 470, 31, 27}, QStringLiteral("X"), verdana,
+                                      QStringLiteral("Supprimer l'annotation"));
+    comboAnnotations = new QComboBox(this);
+    comboAnnotations->setGeometry(780, 474, 161, 21);
+    lineLeft = separator(this, {20, 40, 441, 16});
+    lineRight = separator(this, {510, 40, 431, 16});
+    progressBar = new QProgressBar(this);
+    progressBar->setGeometry(510, 23, 441, 20);
+    progressBar->setValue(0);
+
+    for (QPushButton* b : {bOuvrirVideo, bEnregistrerProjet, bExporter, bOuvrirAnnotation,
+                           bEnregistrerAnnotation, bCouperDebut, bCouperFin, bSupprimerAnnotation})
+        b->setEnabled(false);
+    comboAnnotations->setEnabled(false);
+
+    syncTimer = new QTimer(this);
+    annotationTimeTimer = new QTimer(this);
+    progressTimer = new QTimer(this);
+
+    setWindowTitle(QStringLiteral("KEL"));
+    setFixedSize(975, 515);
+    comboAnnotations->clear();
+    comboAnnotations->insertItem(0, noAnnotationText);
+
+    encoderProcess = new QProcess(this);
+
+    connect(annotationPlayer, &VideoPlayer::finished, this, &PrincipalW::lectureAnnotationTerminee);
+    connect(bPlayAnnotation, &QPushButton::clicked, this, &PrincipalW::playAnnotation);
+    connect(bPauseAnnotation, &QPushButton::clicked, this, &PrincipalW::pauseAnnotation);
+    connect(bNouveau, &QPushButton::clicked, this, &PrincipalW::on_bNouveau_clicked);
+    connect(bOuvrirProjet, &QPushButton::clicked, this, &PrincipalW::on_bOuvrirProjet_clicked);
+    connect(bOuvrirVideo, &QPushButton::clicked, this, &PrincipalW::ouvrirVideoEleve);
+    connect(bEnregistrerProjet, &QPushButton::clicked, this, &PrincipalW::enregistrerProjet);
+    connect(bExporter, &QPushButton::clicked, this, &PrincipalW::exporter);
+    connect(bAide, &QPushButton::clicked, this, &PrincipalW::aide);
+    connect(bQuitter, &QPushButton::clicked, this, &PrincipalW::quitter);
+    connect(bOuvrirAnnotation, &QPushButton::clicked, this, &PrincipalW::ouvrirVideoProf);
+    connect(bEnregistrerAnnotation, &QPushButton::clicked, this,
+            &PrincipalW::enregistrerAnnotation);
+    connect(bCouperDebut, &QPushButton::clicked, this, &PrincipalW::couperDebut);
+    connect(bCouperFin, &QPushButton::clicked, this, &PrincipalW::couperFin);
+    connect(bSupprimerAnnotation, &QPushButton::clicked, this, &PrincipalW::supprimerAnnotation);
+    connect(comboAnnotations, &QComboBox::activated, this, &PrincipalW::selectAnnotationCombo);
+    connect(studentPlayer->bLecture, &QPushButton::clicked, this, &PrincipalW::lectureVideo);
+    connect(studentPlayer->bDebut, &QPushButton::clicked, this, &PrincipalW::remplirListe);
+    connect(encoderProcess, &QProcess::finished, this,
+            &PrincipalW::isCompressionAnnotationTerminee);
+
+    annotationTimeBase = QTime(0, 0, 0, 0);
+    setStudentControlsDisabled(true);
+    studentPlayer->lectureDemarree = false;
+
+    m_camera = openCameraSource(cameraSpec);
+    webcamCapture = m_camera.get();
+    if (m_camera) {
+        cv::Mat discarded;
+        m_camera->read(discarded);
+        m_camera->setFrameSize(640, 480);
+    }
+    webcamTimerId = startTimer(40);
+}
+
+PrincipalW::~PrincipalW() {
+    if (webcamCapture == m_camera.get())
+        webcamCapture = nullptr;
+    if (mainWindow == this)
+        mainWindow = nullptr;
+    delete studentPlayer;
+    studentPlayer = nullptr;
+}
+
+void PrincipalW::setStudentControlsDisabled(bool disabled) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(studentPlayer->bDebut), static_cast<QWidget*>(studentPlayer->bRetourRapide),
+          static_cast<QWidget*>(studentPlayer->bTramePrecedente),
+          static_cast<QWidget*>(studentPlayer->bLecture),
+          static_cast<QWidget*>(studentPlayer->bTrameSuivante),
+          static_cast<QWidget*>(studentPlayer->bAvanceRapide),
+          static_cast<QWidget*>(studentPlayer->bFin), static_cast<QWidget*>(studentPlayer->labelTemps)})
+        w->setDisabled(disabled);
+}
+
+void PrincipalW::keyPressEvent(QKeyEvent* event) {
+    event->accept();
+    if (event->key() == Qt::Key_Escape) {
+        QApplication::closeAllWindows();
+        QApplication::exit(0);
+    }
+}
+
+void PrincipalW::showAnnotationArea(bool shown) {
+    webcamView->setVisible(!shown);
+    for (QWidget* w : {static_cast<QWidget*>(annotationPlayer),
+                       static_cast<QWidget*>(annotationSlider), static_cast<QWidget*>(bPlayAnnotation),
+                       static_cast<QWidget*>(bPauseAnnotation),
+                       static_cast<QWidget*>(annotationTimeLabel)})
+        w->setVisible(shown);
+}
+
+void PrincipalW::timerVignette() {}
+
+} // namespace kel
+
+namespace kel {
+
+void PrincipalW::quitter() {
+    studentPlayer->lecteur->seek(studentPlayer->lecteur->totalTime());
+    studentPlayer->lecteur->stop();
+    annotationPlayer->stop();
+    cleanUpExportAtQuit();
+
+    if (!projectSaved && annotationCount > 0) {
+        const int answer = dialogs().choice(
+            QStringLiteral("Voulez-vous enregistrer les modifications du projet ?"),
+            {QStringLiteral("Enregistrer"), QStringLiteral("Ne pas enregistrer"),
+             QStringLiteral("Annuler")});
+        if (answer == 0) {
+            projectSaved = true;
+        } else if (answer == 1) {
+            if (!projectDir.isEmpty())
+                QFile::remove(QDir(projectDir).filePath(QStringLiteral("project.xml")));
+        } else {
+            return;
+        }
+    }
+
+    stopTranscodingAtQuit();
+    webcamCapture = nullptr;
+    m_camera.reset();
+    delete studentCapture;
+    studentCapture = nullptr;
+    close();
+    deleteLater();
+}
+
+} // namespace kel

@@ -1,0 +1,151 @@
+#pragma once
+
+#include <QFile>
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+#include <QTime>
+
+#include <memory>
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QProcess;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace kel {
+
+class CameraSource;
+class QOpenCVWidget;
+class SeekSlider;
+class VideoPlayer;
+
+// The main window. Its slots are thin: they read the widgets, call the unit that does the work and
+// update the widgets. Slots of each subsystem live in that subsystem's principalw_*.cpp file.
+class PrincipalW : public QMainWindow {
+    Q_OBJECT
+public:
+    // `cameraSpec`: empty for the default camera, else a device index, /dev/videoN or a video file.
+    explicit PrincipalW(const QString& cameraSpec = QString(), QWidget* parent = nullptr);
+    ~PrincipalW() override;
+
+    // Widgets, in creation order.
+    VideoPlayer* annotationPlayer;
+    QOpenCVWidget* webcamView;
+    QPushButton* bPlayAnnotation;
+    QPushButton* bPauseAnnotation;
+    SeekSlider* annotationSlider;
+    QLabel* annotationTimeLabel;
+    QPushButton* bNouveau;
+    QPushButton* bOuvrirProjet;
+    QPushButton* bOuvrirVideo;
+    QPushButton* bEnregistrerProjet;
+    QPushButton* bExporter;
+    QPushButton* bAide;
+    QPushButton* bQuitter;
+    QPushButton* bOuvrirAnnotation;
+    QPushButton* bEnregistrerAnnotation;
+    QPushButton* bCouperDebut;
+    QPushButton* bCouperFin;
+    QPushButton* bSupprimerAnnotation;
+    QComboBox* comboAnnotations;
+    QFrame* lineLeft;
+    QFrame* lineRight;
+    QProgressBar* progressBar;
+
+    // Timers.
+    int webcamTimerId = 0;
+    QTimer* syncTimer;
+    QTimer* annotationTimeTimer;
+    QTimer* progressTimer;
+
+    // State.
+    QTime annotationTimeBase;
+    bool warnNoWebcam = true;
+    bool webcamAvailable = false;
+    bool durationPending = true;
+    bool studentWasPaused = false;
+    bool studentWasPlaying = false;
+    bool exportLaunched = false;
+    bool transcodePending = false;
+    bool annotationRecorded = false;
+    bool projectSaved = false;
+    bool transcodeFinished = false;
+    QString projectDir;
+    QString chosenVideoPath;
+    QString studentVideoPath;
+    QString importedAnnotationPath;
+    QString recordedFile;
+    int annotationCount = 0;
+    bool syncEnabled = false;
+    int studentFps = 0;
+    int frameCount = 0;
+    int progressCount = 0;
+    int currentAnnotationNumber = 0;
+    QList<int> annotationSchedule;
+    QProcess* encoderProcess;
+    std::unique_ptr<QFile> currentAnnotationFile;
+
+    // Operations.
+    void setStudentControlsDisabled(bool disabled);
+    // Project file (the window's view of it; the work is done by ProjectFile).
+    void addAnnotationEntry(int number);
+    void writeAnnotationEntry(int number, int type, int framePosition);
+    void loadAnnotationSchedule();
+    void updateAnnotationEntry(int number, double duration, double cutStart, double cutEnd);
+    bool isPauseType(const QString& number);
+    int highestAnnotationNumber();
+    // Project lifecycle.
+    void listProjectAnnotations();
+    void registerAnnotation(const QString& path);
+    // Playback.
+    bool openVideoFile(bool asAnnotation, bool asStudentVideo);
+    void playAnnotationFile(const QString& path);
+    // Transcoding.
+    void transcodeAnnotation(const QString& source);
+
+public slots:
+    void ouvrirVideoEleve();
+    void lectureVideo();
+    void enregistrerAnnotation();
+    void playAnnotation();
+    void pauseAnnotation();
+    void updateTimerProf();
+    void ouvrirVideoProf();
+    void supprimerAnnotation();
+    void selectAnnotationCombo();
+    void lectureAnnotationTerminee();
+    void exporter();
+    void aide();
+    void quitter();
+    void on_bNouveau_clicked();
+    void on_bOuvrirProjet_clicked();
+    void timerAnnotations();
+    void remplirListe();
+    void timerVignette();
+    void timerProgressBar();
+    void couperDebut();
+    void couperFin();
+    void isCompressionAnnotationTerminee();
+    void enregistrerProjet();
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void startPreview();
+    void stopPreview();
+    // Shows the annotation player and its controls, or the webcam preview.
+    void showAnnotationArea(bool shown);
+    // Quit-time clean-up of the export (uncompressed montage) and of a running transcoding.
+    void cleanUpExportAtQuit();
+    void stopTranscodingAtQuit();
+
+    std::unique_ptr<CameraSource> m_camera;
+};
+
+} // namespace kel

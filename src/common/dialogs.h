@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace kel {
+
+// Every message box and file dialog of the windows goes through here, so that tests can answer
+// them without a person (install a ScriptedDialogs with setDialogs()).
+class Dialogs {
+public:
+    enum class Icon { None, Information, Warning, Question };
+
+    virtual ~Dialogs();
+
+    // Blocking box without owner window, with caption, text and icon. For Icon::Question the box
+    // has OK and Cancel and the result tells whether OK was chosen; otherwise it has OK alone.
+    virtual bool platformBox(const QString& caption, const QString& text, Icon icon) = 0;
+    // The toolkit's modal box without parent and without title: a text and an OK button.
+    virtual void plainBox(const QString& text) = 0;
+    // QMessageBox::information with a parent, an empty title and Ok.
+    virtual void information(QWidget* parent, const QString& text) = 0;
+    // A box with several buttons (accept, destructive, reject roles in that order of the list);
+    // returns the index of the chosen button, or -1 when the box was closed otherwise.
+    virtual int choice(const QString& text, const QStringList& buttons) = 0;
+
+    // Empty string when cancelled.
+    virtual QString getText(QWidget* parent, const QString& title, const QString& label) = 0;
+    virtual QString getExistingDirectory(QWidget* parent, const QString& caption) = 0;
+    virtual QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                    const QString& filter) = 0;
+};
+
+// The dialogs in use; real widgets unless a test installed its own. Ownership stays with the caller.
+Dialogs& dialogs();
+void setDialogs(Dialogs* d);
+
+} // namespace kel

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+namespace kel {
+
+// Path of a runtime file (icon, help video, manual): beside the executable first, then in the
+// working directory. Returns the working-directory path when neither exists.
+QString resourcePath(const QString& name);
+
+} // namespace kel

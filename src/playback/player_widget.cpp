@@ -1,0 +1,147 @@
+#include "player_widget.h"
+
+#include "seek_slider.h"
+#include "video_player.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+namespace kel {
+
+namespace {
+// The display is refreshed by a short timer rather than at every pass of the event loop.
+constexpr int kFastRefreshMs = 20;
+constexpr int kSlowRefreshMs = 100;
+constexpr double kUnknownRateFrameMs = 40.0;
+
+QString formatMs(const QTime& origin, int ms) {
+    return origin.addMSecs(ms).toString(QStringLiteral("hh:mm:ss.zzz"));
+}
+} // namespace
+
+MyVideoPlayer::MyVideoPlayer(QWidget* host) : QObject(nullptr), tempsZero(0, 0, 0, 0) {
+    lecteur = new VideoPlayer(host);
+    lecteur->setGeometry(17, 65, 443, 365);
+    seekSlider = new SeekSlider(host);
+    seekSlider->setPlayer(lecteur);
+    seekSlider->setGeometry(17, 435, 442, 15);
+
+    QFont font(QStringLiteral("Courier"), 11, QFont::Bold);
+    auto makeButton = [&](int x, const char* text, const char* tip) {
+        auto* b = new QPushButton(QCoreApplication::translate("", text), host);
+        b->setGeometry(x, 470, 31, 25);
+        b->setToolTip(QString::fromUtf8(tip));
+        b->setFont(font);
+        return b;
+    };
+    bDebut = makeButton(20, "|<", "Aller au début de la video");
+    bRetourRapide = makeButton(60, "<<", "Retour rapide");
+    bTramePrecedente = makeButton(100, "-1", "Aller à la trame précédente");
+    bLecture = makeButton(140, ">", "Lire la video");
+    bTrameSuivante = makeButton(180, "+1", "Aller à la trame suivante");
+    bAvanceRapide = makeButton(220, ">>", "Avance rapide");
+    bFin = makeButton(260, ">|", "Aller à la fin de la video");
+    labelTemps = new QLabel(QStringLiteral("00:00:00.00"), host);
+    labelTemps->setGeometry(315, 470, 141, 25);
+    labelTemps->setFont(font);
+
+    timerTemps = new QTimer(this);
+    timerTemps->setInterval(kFastRefreshMs);
+    connect(timerTemps, &QTimer::timeout, this, &MyVideoPlayer::updateTimer);
+
+    connect(bLecture, &QPushButton::clicked, this, &MyVideoPlayer::lectureVideo);
+    connect(bAvanceRapide, &QPushButton::clicked, this, &MyVideoPlayer::avanceRapideVideo);
+    connect(bRetourRapide, &QPushButton::clicked, this, &MyVideoPlayer::retourRapideVideo);
+    connect(bTrameSuivante, &QPushButton::clicked, this, &MyVideoPlayer::trameSuivante);
+    connect(bTramePrecedente, &QPushButton::clicked, this, &MyVideoPlayer::tramePrecedente);
+    connect(bDebut, &QPushButton::clicked, this, &MyVideoPlayer::debutVideo);
+    connect(bFin, &QPushButton::clicked, this, &MyVideoPlayer::finVideo);
+}
+
+MyVideoPlayer::~MyVideoPlayer() = default;
+
+double MyVideoPlayer::frameLength() const {
+    return fps > 0 ? (1.0 / fps) * 1000.0 : kUnknownRateFrameMs;
+}
+
+void MyVideoPlayer::lectureVideo() {
+    if (m_toggleLatched)
+        return;
+    m_toggleLatched = true;
+    QTimer::singleShot(0, this, [this] { m_toggleLatched = false; });
+
+    timerTemps->start();
+    const int c = lecteur->currentTime();
+    bLecture->setText(QStringLiteral(">"));
+    if (!lectureDemarree) {
+        lecteur->load(fichierVideo);
+        lecteur->play();
+        bLecture->setText(QStringLiteral("||"));
+        lectureDemarree = true;
+        nbAnnotationsJouees = 0;
+    } else if (lecteur->isPaused()) {
+        bLecture->setText(QCoreApplication::translate("MainWindow", "||"));
+        lecteur->seek(c);
+        lecteur->play();
+    } else {
+        bLecture->setText(QCoreApplication::translate("MainWindow", ">"));
+        lecteur->pause();
+    }
+}
+
+void MyVideoPlayer::avanceRapideVideo() {
+    const int c = lecteur->currentTime();
+    const int t = lecteur->totalTime();
+    const int n = c + t / 10;
+    if (n > t)
+        lecteur->stop();
+    else
+        lecteur->seek(n);
+}
+
+void MyVideoPlayer::retourRapideVideo() {
+    const int n = lecteur->currentTime() - lecteur->totalTime() / 10;
+    lecteur->seek(n < 0 ? 0 : n);
+}
+
+void MyVideoPlayer::trameSuivante() {
+    if (lecteur->isPlaying())
+        lecteur->pause();
+    const int n = int(qint64(lecteur->currentTime()) + frameLength());
+    if (n < lecteur->totalTime())
+        lecteur->seek(n);
+}
+
+void MyVideoPlayer::tramePrecedente() {
+    if (lecteur->isPlaying())
+        lecteur->pause();
+    const int n = int(qint64(lecteur->currentTime()) - frameLength());
+    if (n > 0)
+        lecteur->seek(n);
+}
+
+void MyVideoPlayer::debutVideo() {
+    if (lecteur->currentTime() <= 0)
+        return;
+    timerTemps->start(kSlowRefreshMs);
+    lecteur->seek(0);
+    lecteur->play();
+    bLecture->setText(QCoreApplication::translate("MainWindow", "||"));
+    nbAnnotationsJouees = 0;
+}
+
+void MyVideoPlayer::finVideo() {
+    const int t = lecteur->totalTime();
+    if (t <= 0)
+        return;
+    timerTemps->stop();
+    labelTemps->setText(formatMs(tempsZero, t));
+    lecteur->seek(t);
+    bLecture->setText(QCoreApplication::translate("MainWindow", ">"));
+}
+
+void MyVideoPlayer::updateTimer() { labelTemps->setText(formatMs(tempsZero, lecteur->currentTime())); }
+
+} // namespace kel

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTime>
+
+class QLabel;
+class QPushButton;
+class QTimer;
+class QWidget;
+
+namespace kel {
+
+class SeekSlider;
+class VideoPlayer;
+
+// The student's player: a controller that creates its video surface, slider, seven transport
+// buttons and time display on a host window, and implements the transport rules.
+class MyVideoPlayer : public QObject {
+    Q_OBJECT
+public:
+    explicit MyVideoPlayer(QWidget* host);
+    ~MyVideoPlayer() override;
+
+    VideoPlayer* lecteur;
+    SeekSlider* seekSlider;
+    QPushButton* bDebut;
+    QPushButton* bRetourRapide;
+    QPushButton* bTramePrecedente;
+    QPushButton* bLecture;
+    QPushButton* bTrameSuivante;
+    QPushButton* bAvanceRapide;
+    QPushButton* bFin;
+    QLabel* labelTemps;
+    QTimer* timerTemps;
+    QTime tempsZero;
+    bool lectureDemarree = false;
+    QString fichierVideo;
+    int nbAnnotationsJouees = 0;
+    int fps = 0;
+
+    // Length of one frame in ms; 40 ms (25 fps) when the rate is unknown.
+    double frameLength() const;
+
+public slots:
+    void lectureVideo();
+    void avanceRapideVideo();
+    void retourRapideVideo();
+    void tramePrecedente();
+    void trameSuivante();
+    void debutVideo();
+    void finVideo();
+    void updateTimer();
+
+private:
+    // A click on bLecture reaches lectureVideo() twice (the player's connection and the main
+    // window's); the first run of an event-loop pass toggles, later runs in that pass do not.
+    bool m_toggleLatched = false;
+};
+
+} // namespace kel

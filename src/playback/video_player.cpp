@@ -1,0 +1,58 @@
+#include "video_player.h"
+
+#include <QAudioOutput>
+#include <QMediaPlayer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QVideoWidget>
+
+namespace kel {
+
+VideoPlayer::VideoPlayer(QWidget* parent)
+    : QWidget(parent), m_player(new QMediaPlayer(this)), m_audio(new QAudioOutput(this)),
+      m_video(new QVideoWidget(this)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_video);
+    m_player->setAudioOutput(m_audio);
+    m_player->setVideoOutput(m_video);
+
+    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
+        if (s == QMediaPlayer::EndOfMedia)
+            emit finished();
+        else if (s == QMediaPlayer::InvalidMedia)
+            emit failed(m_player->errorString());
+    });
+    connect(m_player, &QMediaPlayer::positionChanged, this, &VideoPlayer::positionChanged);
+    connect(m_player, &QMediaPlayer::durationChanged, this, &VideoPlayer::durationChanged);
+    connect(m_player, &QMediaPlayer::playbackStateChanged, this, &VideoPlayer::stateChanged);
+}
+
+VideoPlayer::~VideoPlayer() { m_player->stop(); }
+
+void VideoPlayer::load(const QString& path) {
+    m_source = path;
+    m_player->stop();
+    m_player->setSource(path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path));
+}
+
+void VideoPlayer::play() { m_player->play(); }
+void VideoPlayer::pause() { m_player->pause(); }
+void VideoPlayer::stop() { m_player->stop(); }
+void VideoPlayer::seek(qint64 ms) { m_player->setPosition(ms); }
+
+bool VideoPlayer::isPlaying() const {
+    return m_player->playbackState() == QMediaPlayer::PlayingState;
+}
+
+bool VideoPlayer::isPaused() const {
+    return m_player->playbackState() == QMediaPlayer::PausedState;
+}
+
+int VideoPlayer::currentTime() const { return int(m_player->position()); }
+int VideoPlayer::totalTime() const { return int(m_player->duration()); }
+
+void VideoPlayer::setMuted(bool muted) { m_audio->setMuted(muted); }
+void VideoPlayer::setPlaybackRate(double rate) { m_player->setPlaybackRate(rate); }
+
+} // namespace kel

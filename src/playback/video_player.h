@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QWidget>
+
+class QMediaPlayer;
+class QAudioOutput;
+class QVideoWidget;
+
+namespace kel {
+
+// A video surface with its media player: the one wrapper through which the windows drive
+// Qt Multimedia. States and times follow the player's own reports; `finished()` is emitted once
+// when the media reaches its end.
+class VideoPlayer : public QWidget {
+    Q_OBJECT
+public:
+    explicit VideoPlayer(QWidget* parent = nullptr);
+    ~VideoPlayer() override;
+
+    void load(const QString& path);
+    void play();
+    void pause();
+    void stop();
+    void seek(qint64 ms);
+
+    bool isPlaying() const;
+    bool isPaused() const;
+    // Milliseconds, truncated to 32 bits as every caller computes with them.
+    int currentTime() const;
+    int totalTime() const;
+    QString source() const { return m_source; }
+    void setMuted(bool muted);
+    void setPlaybackRate(double rate);
+
+    QMediaPlayer* mediaPlayer() const { return m_player; }
+
+signals:
+    void finished();
+    void positionChanged(qint64 ms);
+    void durationChanged(qint64 ms);
+    void stateChanged();
+    // A media that could not be loaded or decoded.
+    void failed(const QString& message);
+
+private:
+    QMediaPlayer* m_player;
+    QAudioOutput* m_audio;
+    QVideoWidget* m_video;
+    QString m_source;
+};
+
+} // namespace kel

@@ -1,0 +1,83 @@
+#include "camera_source.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace kel {
+
+CameraSource::~CameraSource() = default;
+
+OpenCvCameraSource::OpenCvCameraSource(int index) { m_capture.open(index, cv::CAP_ANY); }
+
+OpenCvCameraSource::OpenCvCameraSource(const QString& devicePath) {
+    m_capture.open(QFile::encodeName(devicePath).toStdString(), cv::CAP_V4L2);
+}
+
+bool OpenCvCameraSource::isOpened() const { return m_capture.isOpened(); }
+
+bool OpenCvCameraSource::read(cv::Mat& frame) { return m_capture.read(frame) && !frame.empty(); }
+
+void OpenCvCameraSource::setFrameSize(int width, int height) {
+    m_capture.set(cv::CAP_PROP_FRAME_WIDTH, width);
+    m_capture.set(cv::CAP_PROP_FRAME_HEIGHT, height);
+}
+
+FileCameraSource::FileCameraSource(const QString& path, bool loop) : m_path(path), m_loop(loop) {
+    if (!m_capture.open(QFile::encodeName(path).toStdString(), cv::CAP_FFMPEG))
+        return;
+    const double fps = m_capture.get(cv::CAP_PROP_FPS);
+    if (fps > 0.5 && fps < 1000)
+        m_fps = fps;
+    m_clock.start();
+}
+
+bool FileCameraSource::isOpened() const { return m_capture.isOpened(); }
+
+bool FileCameraSource::rewind() {
+    m_capture.release();
+    m_nextIndex = 0;
+    return m_capture.open(QFile::encodeName(m_path).toStdString(), cv::CAP_FFMPEG);
+}
+
+bool FileCameraSource::read(cv::Mat& frame) {
+    if (!m_capture.isOpened())
+        return false;
+    const qint64 due = qint64(std::floor((m_clock.elapsed() - m_loopStart) * m_fps / 1000.0));
+    // Decode up to the frame due now; frames that are already late are skipped, not shown.
+    while (m_nextIndex <= due) {
+        const bool last = m_nextIndex == due;
+        const bool ok = last ? m_capture.read(m_last) : m_capture.grab();
+        if (!ok) {
+            if (!m_loop || m_nextIndex == 0 || !rewind())
+                return false;
+            m_loopStart = m_clock.elapsed();
+            return read(frame);
+        }
+        ++m_nextIndex;
+    }
+    if (m_last.empty())
+        return false;
+    m_last.copyTo(frame);
+    return true;
+}
+
+std::unique_ptr<CameraSource> openCameraSource(const QString& spec) {
+    std::unique_ptr<CameraSource> source;
+    static const QRegularExpression number(QStringLiteral("^\\d+$"));
+    if (spec.isEmpty())
+        source = std::make_unique<OpenCvCameraSource>(0);
+    else if (number.match(spec).hasMatch())
+        source = std::make_unique<OpenCvCameraSource>(spec.toInt());
+    else if (spec.startsWith(QLatin1String("/dev/")))
+        source = std::make_unique<OpenCvCameraSource>(spec);
+    else
+        source = std::make_unique<FileCameraSource>(spec);
+    if (!source->isOpened())
+        return nullptr;
+    return source;
+}
+
+} // namespace kel

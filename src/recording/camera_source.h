@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+
+namespace kel {
+
+// Where the webcam picture comes from. `read` returns false when no frame is available.
+class CameraSource {
+public:
+    virtual ~CameraSource();
+    virtual bool isOpened() const = 0;
+    virtual bool read(cv::Mat& frame) = 0;
+    virtual void setFrameSize(int width, int height) = 0;
+};
+
+// A real camera through OpenCV: a device index or a /dev/videoN path.
+class OpenCvCameraSource : public CameraSource {
+public:
+    explicit OpenCvCameraSource(int index);
+    explicit OpenCvCameraSource(const QString& devicePath);
+    bool isOpened() const override;
+    bool read(cv::Mat& frame) override;
+    void setFrameSize(int width, int height) override;
+
+private:
+    cv::VideoCapture m_capture;
+};
+
+// A video file served as a camera: it delivers the frame due at the time of the call, at the
+// file's own rate in real time, and starts again at its end.
+class FileCameraSource : public CameraSource {
+public:
+    explicit FileCameraSource(const QString& path, bool loop = true);
+    bool isOpened() const override;
+    bool read(cv::Mat& frame) override;
+    void setFrameSize(int, int) override {}
+
+private:
+    bool rewind();
+
+    QString m_path;
+    bool m_loop;
+    cv::VideoCapture m_capture;
+    double m_fps = 25.0;
+    QElapsedTimer m_clock;
+    qint64 m_nextIndex = 0; // index of the next frame the capture will decode
+    qint64 m_loopStart = 0; // clock time at which the current loop began
+    cv::Mat m_last;
+};
+
+// Opens the camera named on the command line: empty for the default camera, a device index,
+// a /dev/videoN path, or a video file. Returns null when nothing could be opened.
+std::unique_ptr<CameraSource> openCameraSource(const QString& spec);
+
+} // namespace kel
