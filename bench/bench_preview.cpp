@@ -2,14 +2,15 @@
 // preview spends converting.
 #include "recording/opencv_widget.h"
 
-#include <QElapsedTimer>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <cstdio>
 #include <opencv2/core.hpp>
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     cv::Mat frame(480, 640, CV_8UC3);
     cv::randu(frame, cv::Scalar::all(0), cv::Scalar::all(255));

@@ -19,7 +19,8 @@ int main(int argc, char* argv[]) {
         app.installTranslator(&qtTranslator);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("KEL : annotation vidéo pour l'enseignement de la LSF"));
+    parser.setApplicationDescription(
+        QStringLiteral("KEL : annotation vidéo pour l'enseignement de la LSF"));
     parser.addHelpOption();
     QCommandLineOption camera(QStringLiteral("camera"),
                               QStringLiteral("Caméra : index, /dev/videoN ou fichier vidéo."),

@@ -87,14 +87,14 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
                                     QStringLiteral("Enregistrer projet"));
     bExporter = iconButton(this, {160, 11, 31, 31}, QStringLiteral("export.png"), 25,
                            QStringLiteral("Exporter"));
-    bAide = textButton(this, {195, 11, 31, 31}, QStringLiteral("?"), verdana, QStringLiteral("Aide"));
+    bAide =
+        textButton(this, {195, 11, 31, 31}, QStringLiteral("?"), verdana, QStringLiteral("Aide"));
     bQuitter = iconButton(this, {230, 11, 31, 31}, QStringLiteral("quitter.png"), 25,
                           QStringLiteral("Quitter"));
     bOuvrirAnnotation = iconButton(this, {570, 470, 31, 27}, QStringLiteral("ouvrir-video.png"), 25,
                                    QStringLiteral("Ouvrir une annotation"));
-    bEnregistrerAnnotation =
-        iconButton(this, {610, 470, 31, 27}, QStringLiteral("record.png"), 25,
-                   QStringLiteral("Enregistrer/Terminer l'enregistrement"));
+    bEnregistrerAnnotation = iconButton(this, {610, 470, 31, 27}, QStringLiteral("record.png"), 25,
+                                        QStringLiteral("Enregistrer/Terminer l'enregistrement"));
     bCouperDebut = iconButton(this, {650, 470, 31, 27}, QStringLiteral("Couper-debut.png"), 30,
                               QStringLiteral("Supprimer avant la position courante"));
     bCouperFin = iconButton(this, {690, 470, 31, 27}, QStringLiteral("Couper-fin.png"), 30,
@@ -119,6 +119,7 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
     progressTimer = new QTimer(this);
 
     setWindowTitle(QStringLiteral("KEL"));
+    setWindowIcon(QIcon(resourcePath(QStringLiteral("kel.png"))));
     setFixedSize(975, 515);
     comboAnnotations->clear();
     comboAnnotations->insertItem(0, noAnnotationText);
@@ -171,13 +172,10 @@ PrincipalW::~PrincipalW() {
 }
 
 void PrincipalW::setStudentControlsDisabled(bool disabled) {
-    for (QWidget* w :
-         {static_cast<QWidget*>(studentPlayer->bDebut), static_cast<QWidget*>(studentPlayer->bRetourRapide),
-          static_cast<QWidget*>(studentPlayer->bTramePrecedente),
-          static_cast<QWidget*>(studentPlayer->bLecture),
-          static_cast<QWidget*>(studentPlayer->bTrameSuivante),
-          static_cast<QWidget*>(studentPlayer->bAvanceRapide),
-          static_cast<QWidget*>(studentPlayer->bFin), static_cast<QWidget*>(studentPlayer->labelTemps)})
+    const MyVideoPlayer* p = studentPlayer;
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             p->bDebut, p->bRetourRapide, p->bTramePrecedente, p->bLecture, p->bTrameSuivante,
+             p->bAvanceRapide, p->bFin, p->labelTemps})
         w->setDisabled(disabled);
 }
 
@@ -191,10 +189,9 @@ void PrincipalW::keyPressEvent(QKeyEvent* event) {
 
 void PrincipalW::showAnnotationArea(bool shown) {
     webcamView->setVisible(!shown);
-    for (QWidget* w : {static_cast<QWidget*>(annotationPlayer),
-                       static_cast<QWidget*>(annotationSlider), static_cast<QWidget*>(bPlayAnnotation),
-                       static_cast<QWidget*>(bPauseAnnotation),
-                       static_cast<QWidget*>(annotationTimeLabel)})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{annotationPlayer, annotationSlider, bPlayAnnotation,
+                                         bPauseAnnotation, annotationTimeLabel})
         w->setVisible(shown);
 }
 

@@ -80,8 +80,12 @@ Dialogs* current = &widgetDialogs;
 
 } // namespace
 
-Dialogs& dialogs() { return *current; }
+Dialogs& dialogs() {
+    return *current;
+}
 
-void setDialogs(Dialogs* d) { current = d ? d : &widgetDialogs; }
+void setDialogs(Dialogs* d) {
+    current = d ? d : &widgetDialogs;
+}
 
 } // namespace kel

@@ -33,7 +33,8 @@ public:
                                     const QString& filter) = 0;
 };
 
-// The dialogs in use; real widgets unless a test installed its own. Ownership stays with the caller.
+// The dialogs in use; real widgets unless a test installed its own. Ownership stays with the
+// caller.
 Dialogs& dialogs();
 void setDialogs(Dialogs* d);
 

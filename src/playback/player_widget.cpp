@@ -142,6 +142,8 @@ void MyVideoPlayer::finVideo() {
     bLecture->setText(QCoreApplication::translate("MainWindow", ">"));
 }
 
-void MyVideoPlayer::updateTimer() { labelTemps->setText(formatMs(tempsZero, lecteur->currentTime())); }
+void MyVideoPlayer::updateTimer() {
+    labelTemps->setText(formatMs(tempsZero, lecteur->currentTime()));
+}
 
 } // namespace kel

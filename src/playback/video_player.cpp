@@ -18,6 +18,12 @@ VideoPlayer::VideoPlayer(QWidget* parent)
     m_player->setVideoOutput(m_video);
 
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
+        if ((s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferedMedia) &&
+            m_pendingSeek >= 0) {
+            const qint64 target = m_pendingSeek;
+            m_pendingSeek = -1;
+            m_player->setPosition(target);
+        }
         if (s == QMediaPlayer::EndOfMedia)
             emit finished();
         else if (s == QMediaPlayer::InvalidMedia)
@@ -28,18 +34,38 @@ VideoPlayer::VideoPlayer(QWidget* parent)
     connect(m_player, &QMediaPlayer::playbackStateChanged, this, &VideoPlayer::stateChanged);
 }
 
-VideoPlayer::~VideoPlayer() { m_player->stop(); }
+VideoPlayer::~VideoPlayer() {
+    m_player->stop();
+}
 
 void VideoPlayer::load(const QString& path) {
     m_source = path;
+    m_pendingSeek = -1;
     m_player->stop();
     m_player->setSource(path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path));
 }
 
-void VideoPlayer::play() { m_player->play(); }
-void VideoPlayer::pause() { m_player->pause(); }
-void VideoPlayer::stop() { m_player->stop(); }
-void VideoPlayer::seek(qint64 ms) { m_player->setPosition(ms); }
+void VideoPlayer::play() {
+    m_player->play();
+}
+void VideoPlayer::pause() {
+    m_player->pause();
+}
+void VideoPlayer::stop() {
+    m_player->stop();
+}
+void VideoPlayer::seek(qint64 ms) {
+    // A seek made while the media still loads would be lost: it is applied once loaded.
+    const auto status = m_player->mediaStatus();
+    if (status == QMediaPlayer::LoadingMedia || !m_player->isSeekable()) {
+        m_pendingSeek = ms;
+        if (status != QMediaPlayer::LoadingMedia)
+            m_player->setPosition(ms);
+        return;
+    }
+    m_pendingSeek = -1;
+    m_player->setPosition(ms);
+}
 
 bool VideoPlayer::isPlaying() const {
     return m_player->playbackState() == QMediaPlayer::PlayingState;
@@ -49,10 +75,18 @@ bool VideoPlayer::isPaused() const {
     return m_player->playbackState() == QMediaPlayer::PausedState;
 }
 
-int VideoPlayer::currentTime() const { return int(m_player->position()); }
-int VideoPlayer::totalTime() const { return int(m_player->duration()); }
+int VideoPlayer::currentTime() const {
+    return int(m_pendingSeek >= 0 ? m_pendingSeek : m_player->position());
+}
+int VideoPlayer::totalTime() const {
+    return int(m_player->duration());
+}
 
-void VideoPlayer::setMuted(bool muted) { m_audio->setMuted(muted); }
-void VideoPlayer::setPlaybackRate(double rate) { m_player->setPlaybackRate(rate); }
+void VideoPlayer::setMuted(bool muted) {
+    m_audio->setMuted(muted);
+}
+void VideoPlayer::setPlaybackRate(double rate) {
+    m_player->setPlaybackRate(rate);
+}
 
 } // namespace kel

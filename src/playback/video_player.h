@@ -47,6 +47,7 @@ private:
     QAudioOutput* m_audio;
     QVideoWidget* m_video;
     QString m_source;
+    qint64 m_pendingSeek = -1;
 };
 
 } // namespace kel

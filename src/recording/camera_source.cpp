@@ -10,15 +10,21 @@ namespace kel {
 
 CameraSource::~CameraSource() = default;
 
-OpenCvCameraSource::OpenCvCameraSource(int index) { m_capture.open(index, cv::CAP_ANY); }
+OpenCvCameraSource::OpenCvCameraSource(int index) {
+    m_capture.open(index, cv::CAP_ANY);
+}
 
 OpenCvCameraSource::OpenCvCameraSource(const QString& devicePath) {
     m_capture.open(QFile::encodeName(devicePath).toStdString(), cv::CAP_V4L2);
 }
 
-bool OpenCvCameraSource::isOpened() const { return m_capture.isOpened(); }
+bool OpenCvCameraSource::isOpened() const {
+    return m_capture.isOpened();
+}
 
-bool OpenCvCameraSource::read(cv::Mat& frame) { return m_capture.read(frame) && !frame.empty(); }
+bool OpenCvCameraSource::read(cv::Mat& frame) {
+    return m_capture.read(frame) && !frame.empty();
+}
 
 void OpenCvCameraSource::setFrameSize(int width, int height) {
     m_capture.set(cv::CAP_PROP_FRAME_WIDTH, width);
@@ -34,7 +40,9 @@ FileCameraSource::FileCameraSource(const QString& path, bool loop) : m_path(path
     m_clock.start();
 }
 
-bool FileCameraSource::isOpened() const { return m_capture.isOpened(); }
+bool FileCameraSource::isOpened() const {
+    return m_capture.isOpened();
+}
 
 bool FileCameraSource::rewind() {
     m_capture.release();
