@@ -11,10 +11,10 @@ namespace kel {
 class ProjectFile {
 public:
     enum class WriteResult {
-        Written,   // the file now holds the change
-        NoChange,  // nothing to write (a value not greater than 0, no matching entry)
-        Damaged,   // the file has content that does not parse: it was left untouched
-        Failed,    // the file could not be written: the previous file is intact
+        Written,  // the file now holds the change
+        NoChange, // nothing to write (a value not greater than 0, no matching entry)
+        Damaged,  // the file has content that does not parse: it was left untouched
+        Failed,   // the file could not be written: the previous file is intact
     };
 
     explicit ProjectFile(const QString& projectDir);
@@ -38,6 +38,8 @@ public:
     static QStringList listAnnotationFiles(const QString& dir);
     // The number of an annotation file name: the leading digits after "annotation", 0 when none.
     static int annotationNumber(const QString& fileName);
+    // The name without "annotation" and its 4-character extension: "12" for annotation12.avi.
+    static QString annotationNumberText(const QString& fileName);
     static int highestAnnotationNumber(const QString& dir);
     // "annotation" + number + ".avi"
     static QString annotationFileName(int number);

@@ -1,0 +1,9 @@
+#include "annotation.h"
+
+namespace kel {
+
+Annotation::Annotation(QObject* parent) : QObject(parent) {}
+
+Annotation::~Annotation() = default;
+
+} // namespace kel

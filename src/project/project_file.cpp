@@ -1,0 +1,298 @@
+#include "project_file.h"
+
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSaveFile>
+
+#include <climits>
+#include <cmath>
+
+namespace kel {
+
+namespace {
+
+const QString kFileName = QStringLiteral("project.xml");
+const QString kRoot = QStringLiteral("ANNOTATION");
+const QString kNumero = QStringLiteral("Numero");
+const QString kFramePosition = QStringLiteral("FramePosition");
+const QString kType = QStringLiteral("Type");
+const QString kDuree = QStringLiteral("Duree");
+const QString kCut = QStringLiteral("CouperAnnotation");
+const QString kValue = QStringLiteral("Value");
+const QString kCutStart = QStringLiteral("ValueDebut");
+const QString kCutEnd = QStringLiteral("ValueFin");
+const QByteArray kDeclaration = QByteArrayLiteral("<?xml version='1.0' encoding='UTF-8'?>");
+
+struct Loaded {
+    enum Status {
+        Missing,    // no file, or a file holding nothing but white space
+        Unreadable, // exists but cannot be read: it must not be replaced blindly either
+        Damaged,
+        Parsed,
+    };
+    Status status = Missing;
+    QDomDocument doc;
+};
+
+Loaded load(const QString& path) {
+    Loaded l;
+    QFile file(path);
+    if (!file.exists())
+        return l;
+    if (!file.open(QIODevice::ReadOnly)) {
+        l.status = Loaded::Unreadable;
+        return l;
+    }
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        l.status = Loaded::Unreadable;
+        return l;
+    }
+    if (data.trimmed().isEmpty())
+        return l;
+    l.status = l.doc.setContent(data) ? Loaded::Parsed : Loaded::Damaged;
+    return l;
+}
+
+bool save(const QString& path, const QByteArray& text) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // commit() does not notice a flush that fell short (disk full), so write through and check.
+    if (file.write(text) != text.size() || !file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+// The entry that stands for `number`: the last one carrying it, since a number given again after
+// a deletion belongs to the newest annotation.
+template <typename Match> QDomElement lastEntry(const QDomDocument& doc, Match matches) {
+    QDomElement found;
+    for (QDomElement e = doc.documentElement().firstChildElement(kNumero); !e.isNull();
+         e = e.nextSiblingElement(kNumero)) {
+        if (matches(e))
+            found = e;
+    }
+    return found;
+}
+
+int entryNumber(const QDomElement& numero) {
+    return numero.attribute(kValue).toInt();
+}
+
+QDomElement lastEntry(const QDomDocument& doc, int number) {
+    return lastEntry(doc, [number](const QDomElement& e) { return entryNumber(e) == number; });
+}
+
+// Milliseconds as plain decimal text: 1200, 1234.5; never an exponent.
+QString decimal(double value) {
+    return QString::number(value, 'f', QLocale::FloatingPointShortest);
+}
+
+} // namespace
+
+ProjectFile::ProjectFile(const QString& projectDir) : m_dir(projectDir) {}
+
+QString ProjectFile::path() const {
+    return QDir(m_dir).filePath(kFileName);
+}
+
+ProjectFile::WriteResult ProjectFile::writeAnnotationEntry(int number, int type,
+                                                           int framePosition) {
+    Loaded l = load(path());
+    if (l.status == Loaded::Damaged)
+        return WriteResult::Damaged;
+    if (l.status == Loaded::Unreadable)
+        return WriteResult::Failed;
+
+    const bool fresh = l.status == Loaded::Missing;
+    QDomElement root = l.doc.documentElement();
+    if (root.isNull()) {
+        root = l.doc.createElement(kRoot);
+        l.doc.appendChild(root);
+    }
+    QDomElement numero = l.doc.createElement(kNumero);
+    numero.setAttribute(kValue, QString::number(number));
+    QDomElement position = l.doc.createElement(kFramePosition);
+    position.setAttribute(kValue, QString::number(framePosition));
+    QDomElement typeElement = l.doc.createElement(kType);
+    typeElement.setAttribute(kValue, QString::number(type));
+    numero.appendChild(position);
+    numero.appendChild(typeElement);
+    root.appendChild(numero);
+
+    // A file written once carries the declaration with two carriage returns; later writes print
+    // the declaration that was parsed, followed by a line break.
+    QByteArray text = l.doc.toString(1).toUtf8();
+    if (fresh)
+        text.prepend(kDeclaration + "\r\r");
+    return save(path(), text) ? WriteResult::Written : WriteResult::Failed;
+}
+
+ProjectFile::WriteResult ProjectFile::updateAnnotationEntry(int number, double duration,
+                                                            double cutStart, double cutEnd) {
+    QString tag = kDuree;
+    QString attribute = kValue;
+    double value = duration;
+    if (cutStart != 0 || cutEnd != 0) {
+        tag = kCut;
+        attribute.clear();
+        value = 0;
+        if (cutStart > 0) {
+            attribute = kCutStart;
+            value = cutStart;
+        }
+        if (cutEnd > 0) {
+            attribute = kCutEnd;
+            value = cutEnd;
+        }
+    }
+    if (!(value > 0) || !std::isfinite(value))
+        return WriteResult::NoChange;
+
+    Loaded l = load(path());
+    if (l.status == Loaded::Damaged)
+        return WriteResult::Damaged;
+    if (l.status == Loaded::Unreadable)
+        return WriteResult::Failed;
+    if (l.status == Loaded::Missing)
+        return WriteResult::NoChange;
+
+    QDomElement numero = lastEntry(l.doc, number);
+    if (numero.isNull())
+        return WriteResult::NoChange;
+
+    QDomElement element = l.doc.createElement(tag);
+    element.setAttribute(attribute, decimal(value));
+    if (!numero.hasChildNodes()) {
+        numero.appendChild(element);
+    } else {
+        // The element travels to the end of the entry and takes the place of any element of its
+        // kind that it supersedes: any duration, or a cut of the same end that was made.
+        for (int i = 0; i < numero.childNodes().count(); ++i) {
+            const QDomNode child = numero.childNodes().at(i);
+            const QDomElement childElement = child.toElement();
+            const bool sameKind = !childElement.isNull() && childElement.tagName() == tag;
+            if (sameKind && (tag == kDuree || childElement.attribute(attribute).toDouble() > 0))
+                numero.replaceChild(element, child);
+            else
+                numero.appendChild(element);
+        }
+    }
+    return save(path(), l.doc.toString(1).toUtf8()) ? WriteResult::Written : WriteResult::Failed;
+}
+
+QList<int> ProjectFile::loadAnnotationSchedule() const {
+    QList<int> schedule;
+    const Loaded l = load(path());
+    if (l.status != Loaded::Parsed)
+        return schedule;
+
+    QList<QDomElement> entries;
+    QHash<int, int> lastIndex;
+    for (QDomElement e = l.doc.documentElement().firstChildElement(kNumero); !e.isNull();
+         e = e.nextSiblingElement(kNumero)) {
+        lastIndex.insert(entryNumber(e), int(entries.size()));
+        entries.append(e);
+    }
+    for (int i = 0; i < entries.size(); ++i) {
+        const int number = entryNumber(entries[i]);
+        if (lastIndex.value(number) != i)
+            continue;
+        schedule << number
+                 << entries[i].firstChildElement(kFramePosition).attribute(kValue).toInt();
+    }
+    return schedule;
+}
+
+bool ProjectFile::isPauseType(const QString& numberText) const {
+    const Loaded l = load(path());
+    if (l.status != Loaded::Parsed)
+        return false;
+    const QDomElement numero = lastEntry(
+        l.doc, [&numberText](const QDomElement& e) { return e.attribute(kValue) == numberText; });
+    for (QDomElement t = numero.firstChildElement(kType); !t.isNull();
+         t = t.nextSiblingElement(kType)) {
+        if (t.attribute(kValue) == QLatin1String("1"))
+            return true;
+    }
+    return false;
+}
+
+namespace {
+double readCut(const QString& path, int number, const QString& attribute) {
+    const Loaded l = load(path);
+    if (l.status != Loaded::Parsed)
+        return 0;
+    const QDomElement numero = lastEntry(l.doc, number);
+    for (QDomElement cut = numero.firstChildElement(kCut); !cut.isNull();
+         cut = cut.nextSiblingElement(kCut)) {
+        const QString text = cut.attribute(attribute);
+        if (text.isEmpty())
+            continue;
+        const double value = text.toDouble();
+        return std::isfinite(value) ? value : 0;
+    }
+    return 0;
+}
+} // namespace
+
+double ProjectFile::readCutStart(int number) const {
+    return readCut(path(), number, kCutStart);
+}
+
+double ProjectFile::readCutEnd(int number) const {
+    return readCut(path(), number, kCutEnd);
+}
+
+bool ProjectFile::isDamaged() const {
+    return load(path()).status == Loaded::Damaged;
+}
+
+QStringList ProjectFile::listAnnotationFiles(const QString& dir) {
+    // An empty path would list the working directory.
+    if (dir.isEmpty())
+        return {};
+    return QDir(dir).entryList({QStringLiteral("annotation*")}, QDir::Files, QDir::Name);
+}
+
+QString ProjectFile::annotationNumberText(const QString& fileName) {
+    const QString name = QFileInfo(fileName).fileName();
+    const int prefix = 10; // "annotation"
+    const int extension = 4;
+    if (name.size() <= prefix + extension)
+        return {};
+    return name.mid(prefix, name.size() - prefix - extension);
+}
+
+int ProjectFile::annotationNumber(const QString& fileName) {
+    const QString text = annotationNumberText(fileName);
+    qint64 number = 0;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            break;
+        number = number * 10 + (c.unicode() - '0');
+        // A number that leaves no room for a next one is not a usable annotation number.
+        if (number >= INT_MAX)
+            return 0;
+    }
+    return int(number);
+}
+
+int ProjectFile::highestAnnotationNumber(const QString& dir) {
+    int highest = 0;
+    for (const QString& name : listAnnotationFiles(dir))
+        highest = qMax(highest, annotationNumber(name));
+    return highest;
+}
+
+QString ProjectFile::annotationFileName(int number) {
+    return QStringLiteral("annotation%1.avi").arg(number);
+}
+
+} // namespace kel
