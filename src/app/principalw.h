@@ -18,6 +18,7 @@ class QTimer;
 
 namespace kel {
 
+class AnnotationTranscoder;
 class CameraSource;
 class QOpenCVWidget;
 class SeekSlider;
@@ -141,11 +142,14 @@ private:
     void stopPreview();
     // Shows the annotation player and its controls, or the webcam preview.
     void showAnnotationArea(bool shown);
+    void annotationPlaybackFailed(const QString& message);
     // Quit-time clean-up of the export (uncompressed montage) and of a running transcoding.
     void cleanUpExportAtQuit();
     void stopTranscodingAtQuit();
 
     std::unique_ptr<CameraSource> m_camera;
+    // The compression of recorded annotations; made at its first use.
+    AnnotationTranscoder* m_transcoder = nullptr;
 };
 
 } // namespace kel

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+
+namespace kel {
+
+class CameraSource;
+
+// Where the frames of a recording go. `write` returns false when the frame could not be stored.
+class FrameSink {
+public:
+    virtual ~FrameSink();
+    virtual bool open(const QString& path, double fps, cv::Size size) = 0;
+    virtual bool write(const cv::Mat& frame) = 0;
+    virtual void close() = 0;
+};
+
+// Uncompressed 'DIB ' AVI through OpenCV's writer (its GStreamer back end writes this format on
+// Linux). The writer hands frames to a pipeline that writes them later and never reports a
+// failed write, so the sink watches the disk itself: it refuses a frame when the free space runs
+// low, and reports a failure when the file stops growing while frames are queued for it.
+class AviFrameSink : public FrameSink {
+public:
+    // `stallMs`: how long the file may stay behind the frames handed to the writer.
+    explicit AviFrameSink(int stallMs = 2000);
+    ~AviFrameSink() override;
+    bool open(const QString& path, double fps, cv::Size size) override;
+    bool write(const cv::Mat& frame) override;
+    void close() override;
+
+    cv::VideoWriter* writer() { return &m_writer; }
+    // Bytes kept free on the disk so that the file can still be finished.
+    qint64 reserveBytes() const;
+
+private:
+    cv::VideoWriter m_writer;
+    QString m_path;
+    int m_stallMs;
+    qint64 m_frameBytes = 0;
+    qint64 m_framesWritten = 0;
+    qint64 m_lastSize = 0;
+    QElapsedTimer m_sinceGrowth;
+};
+
+// Records one annotation from a camera, in real time: every 1/fps second of the clock gets one
+// frame, the latest that the camera delivered, whatever rate the camera runs at. Frames are
+// mirrored, as the teacher sees them in the preview.
+class AnnotationRecorder : public QObject {
+    Q_OBJECT
+public:
+    enum class Status {
+        Idle,        // not opened yet
+        Ready,       // opened, clock not started
+        Recording,   // running
+        Stopped,     // stopped on request
+        NoFrame,     // open(): the camera gave no frame
+        OpenFailed,  // open(): the file could not be created
+        CameraLost,  // the camera stopped delivering frames
+        WriteFailed, // a frame could not be written
+    };
+    Q_ENUM(Status)
+
+    static constexpr double kFps = 15.0;
+    static constexpr int kTickMs = 20;
+    static constexpr int kCameraTimeoutMs = 1000;
+
+    AnnotationRecorder(CameraSource* camera, std::unique_ptr<FrameSink> sink,
+                       QObject* parent = nullptr);
+    ~AnnotationRecorder() override;
+
+    // Milliseconds since an arbitrary origin; tests drive time through it.
+    void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
+
+    // Grabs the first frame and creates the file at that frame's size.
+    bool open(const QString& path);
+    // Starts the clock with the first frame and records until stop() or a failure. With
+    // `timerDriven` false nothing happens until tick() is called.
+    void start(bool timerDriven = true);
+    // Reads the camera and writes the frames that are due by the clock.
+    void tick();
+    // Writes the frames due up to now and closes the file.
+    void stop();
+
+    Status status() const { return m_status; }
+    bool isRecording() const { return m_status == Status::Recording; }
+    int framesWritten() const { return m_framesWritten; }
+    cv::Size frameSize() const { return m_size; }
+    // The latest frame, mirrored, as written.
+    const cv::Mat& latestFrame() const { return m_latest; }
+
+    // The file opens as a video and its first frame decodes.
+    static bool isPlayable(const QString& path);
+
+signals:
+    // A new camera frame, mirrored.
+    void frameCaptured(const cv::Mat& frame);
+    // The recording is over and its file closed: stopped on request or after a failure.
+    void finished(kel::AnnotationRecorder::Status status);
+
+private:
+    qint64 now() const;
+    bool takeFrame(cv::Mat& frame);
+    bool writeUpTo(qint64 count);
+    void end(Status status);
+
+    CameraSource* m_camera;
+    std::unique_ptr<FrameSink> m_sink;
+    std::function<qint64()> m_clock;
+    QElapsedTimer m_elapsed;
+    QTimer m_timer;
+    Status m_status = Status::Idle;
+    cv::Size m_size;
+    cv::Mat m_latest;
+    qint64 m_startedAt = 0;
+    qint64 m_lastFrameAt = 0;
+    int m_framesWritten = 0;
+    bool m_sinkOpen = false;
+};
+
+} // namespace kel
