@@ -1,0 +1,225 @@
+#include "help_window.h"
+
+#include "common/dialogs.h"
+#include "common/resources.h"
+#include "playback/seek_slider.h"
+#include "playback/video_player.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QPdfDocument>
+#include <QPdfView>
+#include <QPushButton>
+#include <QTextEdit>
+
+namespace kel {
+
+namespace {
+
+const char* const playText = ">";
+const char* const pauseText = "||";
+
+QString toggleText(const char* text) {
+    return QCoreApplication::translate("MainWindow", text);
+}
+
+QPushButton* button(QWidget* parent, QRect geometry, const QString& text, const QFont& font) {
+    auto* b = new QPushButton(text, parent);
+    b->setGeometry(geometry);
+    b->setFont(font);
+    return b;
+}
+
+QFont verdana9() {
+    return QFont(QStringLiteral("Verdana"), 9);
+}
+QFont courier10Bold() {
+    return QFont(QStringLiteral("Courier"), 10, QFont::Bold);
+}
+
+// The play/pause rule of both help videos.
+void togglePlayback(VideoPlayer* player, QPushButton* toggle) {
+    if (!player->isPaused()) {
+        toggle->setText(toggleText(playText));
+        player->pause();
+        return;
+    }
+    toggle->setText(toggleText(pauseText));
+    int at = player->currentTime();
+    if (at == player->totalTime())
+        at = 0;
+    player->seek(at);
+    player->play();
+}
+
+// Plays `name` at once. The sign-language videos are made by each institution and may be absent:
+// the player then stays empty and its controls unusable, without a message.
+void startVideo(VideoPlayer* player, SeekSlider* slider, QPushButton* toggle, const QString& name) {
+    const QString path = resourcePath(name);
+    if (!QFileInfo(path).isFile()) {
+        slider->setEnabled(false);
+        toggle->setEnabled(false);
+        return;
+    }
+    // At its end a video waits paused on its last picture, so that the toggle starts it again
+    // from the beginning in one click.
+    QObject::connect(player, &VideoPlayer::finished, toggle, [player, toggle] {
+        toggle->setText(toggleText(playText));
+        player->pause();
+        player->seek(player->totalTime());
+    });
+    player->load(path);
+    player->play();
+}
+
+// A closed window is only hidden: its video must not go on playing (and sounding) unseen.
+class PauseOnClose : public QObject {
+public:
+    PauseOnClose(QWidget* window, VideoPlayer* player, QPushButton* toggle)
+        : QObject(window), m_player(player), m_toggle(toggle) {
+        window->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Close && m_player->isPlaying()) {
+            m_toggle->setText(toggleText(playText));
+            m_player->pause();
+        }
+        return false;
+    }
+
+private:
+    VideoPlayer* m_player;
+    QPushButton* m_toggle;
+};
+
+QString notice() {
+    // __DATE__ is "Mmm dd yyyy".
+    return QStringLiteral("Édition ") + QLatin1String(__DATE__).right(4);
+}
+
+QString credits() {
+    return QStringLiteral(
+        "KEL aide les enseignants de la langue des signes française (LSF) à commenter les vidéos "
+        "de leurs élèves : le professeur filme ses remarques à la webcam au moment voulu de la "
+        "vidéo, puis exporte un montage que l'élève regarde.\n\n"
+        "Cette version repose sur Qt 6, Qt Multimedia, Qt PDF, OpenCV et ffmpeg.");
+}
+
+} // namespace
+
+HelpW::HelpW() : QMainWindow(nullptr) {
+    videoPlayer = new VideoPlayer(this);
+    videoPlayer->setGeometry(260, 30, 295, 221);
+    videoSlider = new SeekSlider(this);
+    videoSlider->setPlayer(videoPlayer);
+    videoSlider->setGeometry(260, 272, 295, 15);
+    bPlay = button(this, {259, 253, 31, 18}, QString(), courier10Bold());
+    bDocFr = button(this, {240, 297, 201, 23}, QString(), verdana9());
+    bFermer = button(this, {470, 297, 91, 23}, QString(), verdana9());
+    bFermer->setIconSize(QSize(20, 20));
+    bDocLSF = button(this, {12, 297, 201, 23}, QString(), verdana9());
+    versionLabel = new QLabel(this);
+    versionLabel->setGeometry(60, 30, 121, 21);
+    versionLabel->setFont(QFont(QStringLiteral("Vani"), 12));
+    noticeLabel = new QLabel(this);
+    noticeLabel->setGeometry(67, 70, 101, 21);
+    noticeLabel->setFont(QFont(QStringLiteral("Vani"), 10));
+    creditsText = new QTextEdit(this);
+    creditsText->setGeometry(12, 120, 231, 131);
+    creditsText->setReadOnly(true);
+
+    startVideo(videoPlayer, videoSlider, bPlay, QStringLiteral("RORiv.avi"));
+    new PauseOnClose(this, videoPlayer, bPlay);
+
+    setWindowTitle(QStringLiteral("Aide"));
+    setFixedSize(575, 330);
+    setWindowModality(Qt::WindowModal);
+    show();
+
+    connect(bDocLSF, &QPushButton::clicked, this, &HelpW::docLSF);
+    connect(bDocFr, &QPushButton::clicked, this, &HelpW::docFr);
+    connect(bFermer, &QPushButton::clicked, this, &HelpW::fermer);
+    connect(bPlay, &QPushButton::clicked, this, &HelpW::play);
+
+    bDocLSF->setText(QStringLiteral("Documentation en LSF"));
+    bDocFr->setText(QStringLiteral("Documentation en français"));
+    bFermer->setText(QStringLiteral("Fermer"));
+    versionLabel->setText(QStringLiteral("KEL version 2.0 "));
+    noticeLabel->setText(notice());
+    creditsText->setPlainText(credits());
+    bPlay->setText(toggleText(pauseText));
+}
+
+void HelpW::docLSF() {
+    lsfWindow = new QMainWindow(nullptr);
+    lsfPlayer = new VideoPlayer(lsfWindow);
+    lsfPlayer->setGeometry(12, 10, 401, 291);
+    lsfSlider = new SeekSlider(lsfWindow);
+    lsfSlider->setPlayer(lsfPlayer);
+    lsfSlider->setGeometry(12, 322, 400, 15);
+    bPlayLSF = button(lsfWindow, {11, 302, 31, 18}, toggleText(pauseText), courier10Bold());
+    bFermerLSF = button(lsfWindow, {130, 340, 151, 23}, QStringLiteral("Fermer"), verdana9());
+    connect(bPlayLSF, &QPushButton::clicked, this, &HelpW::playLSF);
+    connect(bFermerLSF, &QPushButton::clicked, this, &HelpW::fermerHelpLsf);
+
+    startVideo(lsfPlayer, lsfSlider, bPlayLSF, QStringLiteral("MeKEL.avi"));
+    new PauseOnClose(lsfWindow, lsfPlayer, bPlayLSF);
+
+    lsfWindow->setWindowTitle(QStringLiteral("Aide LSF"));
+    lsfWindow->resize(426, 372);
+    lsfWindow->setWindowModality(Qt::WindowModal);
+    lsfWindow->show();
+}
+
+void HelpW::docFr() {
+    frWindow = new QMainWindow(nullptr);
+    frContainer = new QWidget(frWindow);
+    frContainer->setGeometry(20, 40, 590, 830);
+    bFermerFr = button(frContainer, {190, 760, 181, 23}, QStringLiteral("Fermer"), verdana9());
+    connect(bFermerFr, &QPushButton::clicked, this, &HelpW::fermerHelpFr);
+
+    // The document goes before the viewer: it tells the viewer when it closes, so the viewer must
+    // still be whole when the container deletes the document.
+    auto* manual = new QPdfDocument(frContainer);
+    auto* viewer = new QPdfView(frContainer);
+    viewer->setDocument(manual);
+    viewer->setPageMode(QPdfView::PageMode::MultiPage);
+    viewer->setZoomMode(QPdfView::ZoomMode::FitToWidth);
+    viewer->setVisible(true);
+    viewer->resize(550, 740);
+    if (manual->load(resourcePath(QStringLiteral("KELMan.pdf"))) != QPdfDocument::Error::None)
+        dialogs().plainBox(QStringLiteral("L'aide ne peut pas être affichée. \r\n"
+                                          "Le manuel KELMan.pdf est absent ou endommagé."));
+
+    frWindow->setWindowTitle(QStringLiteral("Aide Français"));
+    frWindow->resize(590, 830);
+    frWindow->setWindowModality(Qt::WindowModal);
+    frWindow->show();
+}
+
+void HelpW::fermer() {
+    close();
+}
+
+void HelpW::fermerHelpLsf() {
+    if (lsfWindow)
+        lsfWindow->close();
+}
+
+void HelpW::fermerHelpFr() {
+    if (frWindow)
+        frWindow->close();
+}
+
+void HelpW::play() {
+    togglePlayback(videoPlayer, bPlay);
+}
+
+void HelpW::playLSF() {
+    togglePlayback(lsfPlayer, bPlayLSF);
+}
+
+} // namespace kel
