@@ -1,5 +1,6 @@
 #include "app/globals.h"
 #include "app/principalw.h"
+#include "export/headless_export.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -8,6 +9,9 @@
 #include <QTranslator>
 
 int main(int argc, char* argv[]) {
+    // An export from the command line opens no window and needs no display.
+    if (kel::isHeadlessExport(argc, argv))
+        return kel::headlessExportMain(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KEL"));
     QApplication::setQuitOnLastWindowClosed(true);
@@ -26,6 +30,7 @@ int main(int argc, char* argv[]) {
                               QStringLiteral("Caméra : index, /dev/videoN ou fichier vidéo."),
                               QStringLiteral("SOURCE"));
     parser.addOption(camera);
+    kel::addHeadlessExportOptions(parser);
     parser.process(app);
 
     auto* w = new kel::PrincipalW(parser.value(camera));

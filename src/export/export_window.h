@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+
+namespace kel {
+
+class Mixing;
+
+// The export settings window: frame size, compression and inset size, then the launch of the
+// montage. Once launched it hides and relays the montage's completion to the main window.
+class Export : public QMainWindow {
+    Q_OBJECT
+public:
+    Export(const QString& projectDir, const QString& studentVideoPath);
+    // Stops a montage still rendering.
+    ~Export() override;
+
+    // Widgets, in creation order.
+    QRadioButton* rbSansPerte;
+    QRadioButton* rbGrandeResolution;
+    QRadioButton* rbMoyenneResolution;
+    QRadioButton* rbFaibleResolution;
+    QCheckBox* cbCompresserMontage;
+    QListWidget* previewVideo;
+    QListWidget* previewAnnotation;
+    QSlider* sliderTaille;
+    QLabel* labelTaille;
+    QPushButton* bLancerExportation;
+    QPushButton* bAnnuler;
+
+    QString projectDir;
+    QString studentVideoPath;
+    QStringList annotationFiles;
+    QList<int> annotationSchedule;
+    bool sizeChanged = false;
+    bool compressMontage = false;
+    int insetTop = 330;
+    int insetWidth = 170;
+    int insetHeight = 150;
+    int relayTimerId = 0;
+    int frameWidth = 400;
+    int frameHeight = 300;
+    int captionWidth = 57;
+    int captionHeight = 16;
+    int captionFontPx = 14;
+
+    // Frame, inset and caption sizes from the checked resolution and the slider.
+    void applyResolutionChoice();
+    void readProjectFile();
+    // The montage started by this window, if any.
+    Mixing* montage() const { return m_montage; }
+    bool isRendering() const;
+
+public slots:
+    void lancerExportation();
+    void annuler();
+    void tailleAnnotations(int iValue);
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    Mixing* m_montage = nullptr;
+};
+
+} // namespace kel

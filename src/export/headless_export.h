@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+class QCommandLineParser;
+class QTextStream;
+
+namespace kel {
+
+struct HeadlessExportOptions {
+    QString projectDir;
+    QString studentVideoPath;
+    QString resolution; // "grande", "moyenne", "faible"; empty: the medium settings
+    int inset = -1;     // slider value 0 to 99; -1: left untouched
+    bool compress = false;
+    QString ffmpegProgram; // empty: ffmpeg is searched for
+};
+
+// Renders the montage of a project without any window. Progress goes to `err`, the path of the
+// result to `out`. Returns 0 on success; otherwise prints the reason (in French) and returns
+// non-zero. A QGuiApplication must exist (the caption is drawn with QPainter).
+int runHeadlessExport(const HeadlessExportOptions& options, QTextStream& out, QTextStream& err);
+
+// The command line asks for an export without window ("--export").
+bool isHeadlessExport(int argc, char* argv[]);
+// Adds --export, --video, --resolution, --inset and --compress.
+void addHeadlessExportOptions(QCommandLineParser& parser);
+// The whole headless run: its own application object (no display needed), the options, the export.
+int headlessExportMain(int argc, char* argv[]);
+
+} // namespace kel

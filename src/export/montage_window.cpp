@@ -1,0 +1,86 @@
+#include "montage_window.h"
+
+#include "app/globals.h"
+#include "common/dialogs.h"
+#include "export/export_settings.h"
+#include "export/montage_renderer.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+namespace kel {
+
+Mixing::Mixing(const QString& studentVideoPath, const QString& projectDir, int frameWidth,
+               int frameHeight, int insetTop, int insetWidth, int insetHeight,
+               const QStringList& annotationFiles, const QList<int>& annotationSchedule,
+               int captionWidth, int captionHeight, int captionFontPx, bool compressMontage)
+    : frameWidth(frameWidth), frameHeight(frameHeight), insetTop(insetTop), insetWidth(insetWidth),
+      insetHeight(insetHeight), captionWidth(captionWidth), captionHeight(captionHeight),
+      captionFontPx(captionFontPx), compressMontage(compressMontage),
+      studentVideoPath(studentVideoPath), projectDir(projectDir), annotationFiles(annotationFiles),
+      annotationSchedule(annotationSchedule) {
+    montageCompressionFinished = false;
+
+    MontageJob job;
+    job.studentVideoPath = studentVideoPath;
+    job.projectDir = projectDir;
+    job.geometry = {frameWidth,  frameHeight,  insetTop,      insetWidth,
+                    insetHeight, captionWidth, captionHeight, captionFontPx};
+    job.insertions = planInsertions(projectDir, annotationFiles, annotationSchedule);
+    job.compress = compressMontage;
+    m_renderer = std::make_unique<MontageRenderer>(job);
+    outputPath = m_renderer->resultPath();
+
+    setFixedSize(frameWidth, frameHeight);
+    setWindowModality(Qt::WindowModal);
+
+    MontageRenderer* renderer = m_renderer.get();
+    m_thread = QThread::create([renderer] { renderer->run(); });
+    m_thread->setParent(this);
+    connect(m_thread, &QThread::finished, this, &Mixing::finExport);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &Mixing::cancel);
+    m_rendering = true;
+    m_thread->start(QThread::LowPriority);
+
+    if (m_renderer->encoderMissing())
+        dialogs().platformBox(QStringLiteral("KEL"),
+                              QStringLiteral("ffmpeg n'est pas installé. La vidéo ne sera pas "
+                                             "compressée."),
+                              Dialogs::Icon::Warning);
+}
+
+Mixing::~Mixing() {
+    cancel();
+}
+
+bool Mixing::fellBackToUncompressed() const {
+    return m_renderer->encoderMissing();
+}
+
+int Mixing::progressPercent() const {
+    return m_succeeded ? 100 : m_renderer->progressPermille() / 10;
+}
+
+void Mixing::cancel() {
+    if (!m_rendering)
+        return;
+    m_renderer->cancel();
+    m_thread->wait();
+    m_rendering = false;
+    m_succeeded = false;
+}
+
+void Mixing::finExport() {
+    if (!m_rendering)
+        return;
+    m_rendering = false;
+    m_succeeded = m_renderer->outcome() == MontageRenderer::Outcome::Succeeded;
+    if (m_succeeded)
+        montageCompressionFinished = true;
+    else if (m_renderer->outcome() == MontageRenderer::Outcome::Failed)
+        dialogs().platformBox(QStringLiteral("KEL"), m_renderer->errorMessage(),
+                              Dialogs::Icon::Warning);
+    emit exportEnded(m_succeeded);
+}
+
+} // namespace kel
