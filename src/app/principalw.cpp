@@ -163,6 +163,8 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
 }
 
 PrincipalW::~PrincipalW() {
+    // Closed by the frame or Escape: ffmpeg must not outlive the window, nor leave its output.
+    stopTranscodingAtQuit();
     if (webcamCapture == m_camera.get())
         webcamCapture = nullptr;
     if (mainWindow == this)

@@ -267,6 +267,8 @@ void PrincipalW::isCompressionAnnotationTerminee() {
 }
 
 void PrincipalW::stopTranscodingAtQuit() {
+    // The camera is released next: a preview tick after that would report it missing.
+    stopPreview();
     if (!m_transcoder)
         return;
     disconnect(m_transcoder, nullptr, this, nullptr);
