@@ -17,6 +17,8 @@ cmake --build "$build" --target fuzz_project_file -j "$(nproc)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cd "$build"
+# Every input is written through QSaveFile, which syncs to disk: keep the files in memory.
+[ -d /dev/shm ] && [ -w /dev/shm ] && export TMPDIR=/dev/shm
 export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 if ./fuzz/fuzz_project_file -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \

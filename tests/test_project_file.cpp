@@ -274,6 +274,17 @@ private slots:
         QCOMPARE(file.loadAnnotationSchedule(), (QList<int>{1, 25}));
     }
 
+    void declaredEncodingIsKept() {
+        QTemporaryDir tmp;
+        ProjectFile file(tmp.path());
+        writeAll(file.path(), "<?xml version='1.0' encoding='ISO-8859-1'?>\n"
+                              "<!-- Le\xe7on d'\xe9t\xe9 -->\n<ANNOTATION/>\n");
+        QCOMPARE(file.writeAnnotationEntry(1, 0, 25), Result::Written);
+        const QByteArray written = readAll(file.path());
+        QVERIFY2(written.contains("Le\xe7on d'\xe9t\xe9"), written.constData());
+        QCOMPARE(file.loadAnnotationSchedule(), (QList<int>{1, 25}));
+    }
+
     // Annotation 3 was deleted and its number given again: the newest entry is annotation 3.
     void repeatedNumberCountsAsItsLastEntry() {
         QTemporaryDir tmp;

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
+#include <QTextStream>
 
 #include <climits>
 #include <cmath>
@@ -55,6 +56,17 @@ Loaded load(const QString& path) {
         return l;
     l.status = l.doc.setContent(data) ? Loaded::Parsed : Loaded::Damaged;
     return l;
+}
+
+// The document as the DOM prints it with one space of indentation, in the encoding that its
+// declaration names (UTF-8 when none), so that a file read back decodes as it was written.
+QByteArray documentText(const QDomDocument& doc) {
+    QByteArray text;
+    {
+        QTextStream stream(&text, QIODevice::WriteOnly);
+        doc.save(stream, 1);
+    }
+    return text;
 }
 
 bool save(const QString& path, const QByteArray& text) {
@@ -128,7 +140,7 @@ ProjectFile::WriteResult ProjectFile::writeAnnotationEntry(int number, int type,
 
     // A file written once carries the declaration with two carriage returns; later writes print
     // the declaration that was parsed, followed by a line break.
-    QByteArray text = l.doc.toString(1).toUtf8();
+    QByteArray text = documentText(l.doc);
     if (fresh)
         text.prepend(kDeclaration + "\r\r");
     return save(path(), text) ? WriteResult::Written : WriteResult::Failed;
@@ -184,7 +196,7 @@ ProjectFile::WriteResult ProjectFile::updateAnnotationEntry(int number, double d
                 numero.appendChild(element);
         }
     }
-    return save(path(), l.doc.toString(1).toUtf8()) ? WriteResult::Written : WriteResult::Failed;
+    return save(path(), documentText(l.doc)) ? WriteResult::Written : WriteResult::Failed;
 }
 
 QList<int> ProjectFile::loadAnnotationSchedule() const {
