@@ -58,8 +58,13 @@ int runHeadlessExport(const HeadlessExportOptions& options, QTextStream& out, QT
     if (renderer.encoderMissing())
         err << QStringLiteral("ffmpeg n'est pas installé. La vidéo ne sera pas compressée.")
             << Qt::endl;
-    renderer.setProgressCallback([&err](int permille) {
-        err << QStringLiteral("Progression : %1 %").arg(permille / 10) << Qt::endl;
+    int shown = -1;
+    renderer.setProgressCallback([&err, &shown](int permille) {
+        const int percent = permille / 10;
+        if (percent / 5 == shown / 5 && percent != 100)
+            return;
+        shown = percent;
+        err << QStringLiteral("Progression : %1 %").arg(percent) << Qt::endl;
     });
     if (renderer.run() != MontageRenderer::Outcome::Succeeded)
         return refuse(renderer.errorMessage().isEmpty() ? QStringLiteral("Export interrompu.")

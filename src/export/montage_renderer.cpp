@@ -439,10 +439,12 @@ MontageRenderer::Outcome MontageRenderer::run() {
         return fail(error);
 
     Composer composer(g);
-    double doneMs = 0;
+    double studentDoneMs = 0;
+    double insertedMs = 0; // annotations already inserted
     int reported = 0;
-    auto advance = [&](double ms) {
-        const int permille = int(std::min(990.0, (doneMs + ms) * 1000 / totalMs));
+    auto advance = [&](double annotationMs) {
+        const double done = studentDoneMs + insertedMs + annotationMs;
+        const int permille = int(std::min(990.0, done * 1000 / totalMs));
         if (permille > m_progress)
             m_progress = permille;
         if (m_onProgress && permille - reported >= 10) {
@@ -481,7 +483,7 @@ MontageRenderer::Outcome MontageRenderer::run() {
             if (!emitFrame(composer.composed()))
                 return false;
         }
-        doneMs += insertionMs[index];
+        insertedMs += insertionMs[index];
         return true;
     };
 
@@ -504,9 +506,10 @@ MontageRenderer::Outcome MontageRenderer::run() {
         }
         if (ok && !inserted)
             ok = emitFrame(composer.student());
-        advance(std::min(t, student.durationMs()));
+        studentDoneMs = std::min(t, student.durationMs());
+        advance(0);
     }
-    doneMs += student.durationMs();
+    studentDoneMs = student.durationMs();
     // Seconds past the end of the student's video (a shorter video than the one annotated): the
     // annotations follow its last picture rather than being lost.
     while (ok && !m_cancel && next < count)
