@@ -127,6 +127,7 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
     encoderProcess = new QProcess(this);
 
     connect(annotationPlayer, &VideoPlayer::finished, this, &PrincipalW::lectureAnnotationTerminee);
+    connect(annotationPlayer, &VideoPlayer::failed, this, &PrincipalW::annotationPlaybackFailed);
     connect(bPlayAnnotation, &QPushButton::clicked, this, &PrincipalW::playAnnotation);
     connect(bPauseAnnotation, &QPushButton::clicked, this, &PrincipalW::pauseAnnotation);
     connect(bNouveau, &QPushButton::clicked, this, &PrincipalW::on_bNouveau_clicked);

@@ -12,7 +12,7 @@ namespace kel {
 
 namespace {
 // The display is refreshed by a short timer rather than at every pass of the event loop.
-constexpr int kFastRefreshMs = 20;
+constexpr int kFastRefreshMs = 50;
 constexpr int kSlowRefreshMs = 100;
 constexpr double kUnknownRateFrameMs = 40.0;
 

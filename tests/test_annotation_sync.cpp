@@ -1,0 +1,102 @@
+#include "playback/annotation_sync.h"
+
+#include <QSet>
+#include <QtTest>
+
+using kel::SyncState;
+
+Q_DECLARE_METATYPE(QList<int>)
+
+class TestAnnotationSync : public QObject {
+    Q_OBJECT
+private slots:
+    void positionKey_data() {
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<int>("key");
+        QTest::newRow("first second") << qint64(999) << 0;
+        QTest::newRow("12.9 s") << qint64(12900) << 300;
+        QTest::newRow("83.456 s") << qint64(83456) << 2075;
+    }
+    void positionKey() {
+        QFETCH(qint64, ms);
+        QFETCH(int, key);
+        QCOMPARE(kel::positionKey(ms), key);
+    }
+
+    void due_data() {
+        QTest::addColumn<QList<int>>("schedule");
+        QTest::addColumn<qint64>("position");
+        QTest::addColumn<bool>("playing");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("syncEnabled");
+        QTest::addColumn<int>("played");
+        QTest::addColumn<QList<int>>("missing");
+        QTest::addColumn<int>("expected");
+
+        const QList<int> none;
+        QTest::newRow("due at its second")
+            << QList<int>{1, 250} << qint64(10400) << true << 1 << true << 0 << none << 0;
+        QTest::newRow("key 0 never starts")
+            << QList<int>{1, 0} << qint64(300) << true << 1 << true << 0 << none << -1;
+        QTest::newRow("not yet") << QList<int>{1, 250} << qint64(9990) << true << 1 << true << 0
+                                 << none << -1;
+        QTest::newRow("second passed: skipped, still pending")
+            << QList<int>{1, 250} << qint64(11000) << true << 1 << true << 0 << none << -1;
+        QTest::newRow("paused student video")
+            << QList<int>{1, 250} << qint64(10400) << false << 1 << true << 0 << none << -1;
+        QTest::newRow("sync not enabled")
+            << QList<int>{1, 250} << qint64(10400) << true << 1 << false << 0 << none << -1;
+        QTest::newRow("no annotation counted")
+            << QList<int>{1, 250} << qint64(10400) << true << 0 << true << 0 << none << -1;
+        QTest::newRow("all already played (a recording counts)")
+            << QList<int>{1, 250} << qint64(10400) << true << 1 << true << 1 << none << -1;
+        QTest::newRow("two in one second: first in file order")
+            << QList<int>{3, 100, 1, 300, 2, 300} << qint64(12300) << true << 3 << true << 0 << none
+            << 2;
+        QTest::newRow("missing file passed over") << QList<int>{1, 300, 2, 300} << qint64(12300)
+                                                  << true << 2 << true << 0 << QList<int>{1} << 2;
+        QTest::newRow("only pair missing")
+            << QList<int>{1, 300} << qint64(12300) << true << 1 << true << 0 << QList<int>{1} << -1;
+        QTest::newRow("odd trailing number ignored")
+            << QList<int>{1} << qint64(0) << true << 1 << true << 0 << none << -1;
+    }
+    void due() {
+        QFETCH(QList<int>, schedule);
+        QFETCH(qint64, position);
+        QFETCH(bool, playing);
+        QFETCH(int, count);
+        QFETCH(bool, syncEnabled);
+        QFETCH(int, played);
+        QFETCH(QList<int>, missing);
+        QFETCH(int, expected);
+        SyncState s;
+        s.studentPlaying = playing;
+        s.positionMs = position;
+        s.annotationCount = count;
+        s.projectOpen = true;
+        s.syncEnabled = syncEnabled;
+        s.played = played;
+        const QSet<int> gone(missing.begin(), missing.end());
+        QCOMPARE(kel::dueAnnotationPair(schedule, s, [&](int n) { return !gone.contains(n); }),
+                 expected);
+    }
+
+    // A started pair is removed: going back over its second does not start it again, and the
+    // second pair of the same second starts on a later tick.
+    void startedPairsAreConsumed() {
+        QList<int> schedule{1, 300, 2, 300};
+        SyncState s{true, 12500, 2, true, true, 0};
+        auto exists = [](int) { return true; };
+        QCOMPARE(kel::dueAnnotationPair(schedule, s, exists), 0);
+        schedule.remove(0, 2);
+        s.played = 1;
+        QCOMPARE(kel::dueAnnotationPair(schedule, s, exists), 0);
+        QCOMPARE(schedule.first(), 2);
+        schedule.remove(0, 2);
+        s.played = 2;
+        QCOMPARE(kel::dueAnnotationPair(schedule, s, exists), -1);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestAnnotationSync)
+#include "test_annotation_sync.moc"

@@ -1,0 +1,192 @@
+#include "app/globals.h"
+#include "app/principalw.h"
+#include "playback/player_widget.h"
+#include "playback/video_player.h"
+#include "project/project_file.h"
+#include "support/media.h"
+#include "support/scripted_dialogs.h"
+
+#include <QComboBox>
+#include <QMediaPlayer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using kel::PrincipalW;
+using kel::ProjectFile;
+
+// The student video and its annotations played by the real players, headless.
+class TestSynchronisedPlayback : public QObject {
+    Q_OBJECT
+    QTemporaryDir tmp;
+    QString studentVideo, shortClip;
+
+    QString makeProject(const QString& name, const QList<int>& numbers) {
+        const QString dir = QDir(tmp.path()).filePath(name);
+        QDir().mkpath(dir);
+        for (int n : numbers)
+            QFile::copy(shortClip, QDir(dir).filePath(ProjectFile::annotationFileName(n)));
+        return dir;
+    }
+
+    // Opens `dir` as the project and `studentVideo` as the student's video.
+    void openProjectAndVideo(PrincipalW& w, ScriptedDialogs& dialogs, const QString& dir) {
+        dialogs.directories.enqueue(dir);
+        w.on_bOuvrirProjet_clicked();
+        dialogs.files.enqueue(studentVideo);
+        QTest::mouseClick(w.bOuvrirVideo, Qt::LeftButton);
+        QTRY_VERIFY(kel::studentPlayer->lecteur->isPlaying());
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(tmp.isValid());
+        studentVideo = QDir(tmp.path()).filePath(QStringLiteral("élève.avi"));
+        QVERIFY(testmedia::makeVideo(studentVideo, QStringLiteral("testsrc"), 6));
+        shortClip = QDir(tmp.path()).filePath(QStringLiteral("clip.avi"));
+        QVERIFY(testmedia::makeVideo(shortClip, QStringLiteral("color=c=red"), 1, 25,
+                                     QStringLiteral("160x120")));
+    }
+
+    // Annotation 1 at second 1 (student keeps playing), annotation 2 at second 3 made while the
+    // student video was paused: it pauses the student video, which resumes when it ends.
+    void annotationsStartAtTheirSecond() {
+        const QString dir = makeProject(QStringLiteral("projet d'essai é"), {1, 2});
+        ProjectFile file(dir);
+        QCOMPARE(file.writeAnnotationEntry(1, 0, 25), ProjectFile::WriteResult::Written);
+        QCOMPARE(file.writeAnnotationEntry(2, 1, 75), ProjectFile::WriteResult::Written);
+
+        ScriptedDialogs dialogs;
+        PrincipalW w(QStringLiteral("/nonexistent/camera.avi"));
+        w.show();
+        kel::studentPlayer->lecteur->setMuted(true);
+
+        struct Start {
+            int number;
+            int studentMs;
+        };
+        QList<Start> starts;
+        connect(w.annotationPlayer->mediaPlayer(), &QMediaPlayer::sourceChanged, this,
+                [&](const QUrl& url) {
+                    if (!url.isEmpty())
+                        starts.append({ProjectFile::annotationNumber(url.fileName()),
+                                       kel::studentPlayer->lecteur->currentTime()});
+                });
+        openProjectAndVideo(w, dialogs, dir);
+        QCOMPARE(w.annotationCount, 2);
+
+        QTRY_COMPARE_WITH_TIMEOUT(starts.size(), 1, 4000);
+        QCOMPARE(starts[0].number, 1);
+        QVERIFY2(starts[0].studentMs >= 1000 && starts[0].studentMs < 1400,
+                 qPrintable(QString::number(starts[0].studentMs)));
+        QVERIFY(w.annotationPlayer->isVisible());
+        QVERIFY(kel::studentPlayer->lecteur->isPlaying());
+
+        QTRY_COMPARE_WITH_TIMEOUT(starts.size(), 2, 5000);
+        QCOMPARE(starts[1].number, 2);
+        QVERIFY2(starts[1].studentMs >= 3000 && starts[1].studentMs < 3400,
+                 qPrintable(QString::number(starts[1].studentMs)));
+        QVERIFY(kel::studentPlayer->lecteur->isPaused());
+        const int pausedAt = kel::studentPlayer->lecteur->currentTime();
+
+        // The end of the annotation resumes the student video where it stood.
+        QTRY_VERIFY_WITH_TIMEOUT(kel::studentPlayer->lecteur->isPlaying(), 4000);
+        QCOMPARE(kel::studentPlayer->bLecture->text(), QStringLiteral("||"));
+        QVERIFY(kel::studentPlayer->lecteur->currentTime() >= pausedAt);
+        QVERIFY(!w.annotationPlayer->isVisible());
+        QVERIFY(w.annotationSchedule.isEmpty());
+
+        // Each played annotation has its duration written once.
+        QFile xml(file.path());
+        QVERIFY(xml.open(QIODevice::ReadOnly));
+        QCOMPARE(xml.readAll().count("<Duree "), 2);
+    }
+
+    void import_data() {
+        QTest::addColumn<QString>("chosen"); // "clip", "text", "missing" or "" (cancelled)
+        QTest::addColumn<int>("newNumber");  // 0: nothing imported
+        QTest::addColumn<QString>("box");    // kind of box shown, if any
+        QTest::newRow("largest 4 gives 5") << "clip" << 5 << "";
+        QTest::newRow("cancelled") << "" << 0 << "";
+        QTest::newRow("not a video") << "text" << 0 << "platform";
+        QTest::newRow("unreadable") << "missing" << 0 << "information";
+    }
+    void import() {
+        QFETCH(QString, chosen);
+        QFETCH(int, newNumber);
+        QFETCH(QString, box);
+        const QString dir =
+            makeProject(QStringLiteral("import-") + QTest::currentDataTag(), {1, 4});
+        ProjectFile file(dir);
+        QCOMPARE(file.writeAnnotationEntry(1, 0, 50), ProjectFile::WriteResult::Written);
+        const QList<int> scheduleBefore = file.loadAnnotationSchedule();
+
+        QString path;
+        if (chosen == "clip") {
+            path = shortClip;
+        } else if (chosen == "text") {
+            path = QDir(tmp.path()).filePath(QStringLiteral("notes.avi"));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("ceci n'est pas une video\n");
+        } else if (chosen == "missing") {
+            path = QDir(tmp.path()).filePath(QStringLiteral("absent.avi"));
+        }
+
+        ScriptedDialogs dialogs;
+        PrincipalW w(QStringLiteral("/nonexistent/camera.avi"));
+        openProjectAndVideo(w, dialogs, dir);
+        kel::studentPlayer->lecteur->pause();
+        const int countBefore = w.annotationCount;
+        const int boxesBefore = dialogs.shown.size();
+        if (!path.isEmpty())
+            dialogs.files.enqueue(path);
+        QTest::mouseClick(w.bOuvrirAnnotation, Qt::LeftButton);
+
+        QCOMPARE(dialogs.fileDialogDirs.last(), dir);
+        QCOMPARE(ProjectFile::listAnnotationFiles(dir).size(), newNumber ? 3 : 2);
+        if (newNumber) {
+            QVERIFY(QFile::exists(QDir(dir).filePath(QStringLiteral("annotation5.avi"))));
+            QCOMPARE(w.annotationCount, countBefore + 1);
+            QVERIFY(w.comboAnnotations->findText(QStringLiteral("Annotation n°5")) >= 0);
+            const QList<int> schedule = file.loadAnnotationSchedule();
+            QCOMPARE(schedule.size(), 4);
+            QCOMPARE(schedule[2], 5);
+            QVERIFY(file.isPauseType(QStringLiteral("5")));
+            QCOMPARE(w.annotationSchedule.mid(w.annotationSchedule.size() - 2).first(), 5);
+        } else {
+            QCOMPARE(w.annotationCount, countBefore);
+            QCOMPARE(file.loadAnnotationSchedule(), scheduleBefore);
+        }
+        if (box.isEmpty()) {
+            QCOMPARE(dialogs.shown.size(), boxesBefore);
+        } else {
+            QCOMPARE(dialogs.shown.size(), boxesBefore + 1);
+            QCOMPARE(dialogs.shown.last().kind, box);
+            QVERIFY(!dialogs.shown.last().text.isEmpty());
+        }
+    }
+
+    void unplayableStudentVideoKeepsThePreviousOne() {
+        const QString dir = makeProject(QStringLiteral("student"), {1});
+        const QString bad = QDir(tmp.path()).filePath(QStringLiteral("tronquée.avi"));
+        QFile src(studentVideo), dst(bad);
+        QVERIFY(src.open(QIODevice::ReadOnly) && dst.open(QIODevice::WriteOnly));
+        dst.write(src.read(2000)); // the header and no frame
+        dst.close();
+
+        ScriptedDialogs dialogs;
+        PrincipalW w(QStringLiteral("/nonexistent/camera.avi"));
+        openProjectAndVideo(w, dialogs, dir);
+        dialogs.files.enqueue(bad);
+        QTest::mouseClick(w.bOuvrirVideo, Qt::LeftButton);
+        QCOMPARE(dialogs.shown.last().caption, QStringLiteral("KEL"));
+        QVERIFY(dialogs.shown.last().text.contains(QStringLiteral("tronquée.avi")));
+        QCOMPARE(w.studentVideoPath, studentVideo);
+        QCOMPARE(kel::studentPlayer->fichierVideo, studentVideo);
+        QVERIFY(kel::studentPlayer->lecteur->isPlaying());
+    }
+};
+
+QTEST_MAIN(TestSynchronisedPlayback)
+#include "test_synchronised_playback.moc"
