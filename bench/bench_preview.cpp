@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
 
     // The whole preview tick: conversion and the widget's repaint.
     kel::QOpenCVWidget widget;
-    widget.resize(640, 480);
-    QImage target(640, 480, QImage::Format_RGB32);
+    widget.resize(451, 375); // the main window's preview, so the picture is fitted
+    QImage target(451, 375, QImage::Format_RGB32);
     t.restart();
     for (int i = 0; i < n / 4; ++i) {
         widget.showFrame(frame);

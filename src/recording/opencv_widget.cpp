@@ -47,7 +47,15 @@ void QOpenCVWidget::showFrame(cv::Mat& frame) {
 
 void QOpenCVWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    painter.drawImage(0, 0, image);
+    if (image.width() <= width() && image.height() <= height()) {
+        painter.drawImage(0, 0, image);
+        return;
+    }
+    // A camera picture larger than the preview is fitted whole, so that the teacher sees the
+    // whole of what will be recorded.
+    QRect target(QPoint(0, 0), image.size().scaled(size(), Qt::KeepAspectRatio));
+    target.moveCenter(rect().center());
+    painter.drawImage(target, image);
 }
 
 } // namespace kel

@@ -8,8 +8,8 @@
 namespace kel {
 
 // Shows camera frames mirrored, as a 32-bit RGB image that is reused while the size holds. The
-// widget paints the image itself, unscaled at its top-left: a label's pixmap would share the
-// image's buffer and force a new one for every frame.
+// widget paints the image itself (a label's pixmap would share the image's buffer and force a new
+// one for every frame): unscaled at its top-left, or fitted whole when larger than the widget.
 class QOpenCVWidget : public QWidget {
     Q_OBJECT
 public:
