@@ -199,6 +199,14 @@ private slots:
         for (QPushButton* b : {w.bCouperDebut, w.bCouperFin, w.bSupprimerAnnotation})
             QVERIFY(b->isEnabled());
         QCOMPARE(w.annotationPlayer->source(), path); // played back once
+
+        // Its end hands the file to ffmpeg; the compressed file then takes its name.
+        QTRY_VERIFY_WITH_TIMEOUT(!w.transcodePending, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.transcodeFinished, 60000);
+        QCOMPARE(w.encoderProcess->state(), QProcess::NotRunning);
+        QCOMPARE(probe(path).codec, QStringLiteral("mpeg4"));
+        QCOMPARE(QDir(w.projectDir).entryList(QDir::Files),
+                 (QStringList{QStringLiteral("annotation1.avi"), QStringLiteral("project.xml")}));
     }
 
     void numbering_data() {

@@ -13,6 +13,7 @@
 #include "recording/opencv_widget.h"
 #include "recording/recording_window.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
@@ -232,6 +233,9 @@ void PrincipalW::transcodeAnnotation(const QString& source) {
                    &PrincipalW::isCompressionAnnotationTerminee);
         connect(m_transcoder, &AnnotationTranscoder::finished, this,
                 &PrincipalW::isCompressionAnnotationTerminee);
+        // Escape and the frame's close button end the application without destroying this
+        // window: ffmpeg would go on writing after the end.
+        connect(qApp, &QCoreApplication::aboutToQuit, this, &PrincipalW::stopTranscodingAtQuit);
     }
     if (m_transcoder->isRunning()) { // one at a time: this annotation stays uncompressed
         transcodeFinished = false;
