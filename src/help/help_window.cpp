@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPdfDocument>
 #include <QPdfView>
@@ -95,17 +96,25 @@ private:
     QPushButton* m_toggle;
 };
 
+// "Vani" is seldom installed and the fonts that stand in for it run wider: the label's text
+// shrinks until it fits its fixed width rather than being cut.
+void fitToWidth(QLabel* label) {
+    QFont font = label->font();
+    const QString text = label->text().trimmed();
+    while (font.pointSizeF() > 6 && QFontMetrics(font).horizontalAdvance(text) > label->width())
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    label->setFont(font);
+}
+
 QString notice() {
     // __DATE__ is "Mmm dd yyyy".
     return QStringLiteral("Édition ") + QLatin1String(__DATE__).right(4);
 }
 
 QString credits() {
-    return QStringLiteral(
-        "KEL aide les enseignants de la langue des signes française (LSF) à commenter les vidéos "
-        "de leurs élèves : le professeur filme ses remarques à la webcam au moment voulu de la "
-        "vidéo, puis exporte un montage que l'élève regarde.\n\n"
-        "Cette version repose sur Qt 6, Qt Multimedia, Qt PDF, OpenCV et ffmpeg.");
+    return QStringLiteral("KEL aide les enseignants de LSF à commenter les vidéos de leurs "
+                          "élèves par des annotations filmées à la webcam, puis à leur remettre "
+                          "un montage.\n\nConstruit avec Qt 6, OpenCV et ffmpeg.");
 }
 
 } // namespace
@@ -150,6 +159,8 @@ HelpW::HelpW() : QMainWindow(nullptr) {
     versionLabel->setText(QStringLiteral("KEL version 2.0 "));
     noticeLabel->setText(notice());
     creditsText->setPlainText(credits());
+    fitToWidth(versionLabel);
+    fitToWidth(noticeLabel);
     bPlay->setText(toggleText(pauseText));
 }
 
