@@ -174,17 +174,6 @@ private slots:
         QCOMPARE(file.readCutStart(2), 0.0);
     }
 
-    void updateOfUnknownEntryOrMissingFileWritesNothing() {
-        QTemporaryDir tmp;
-        ProjectFile file(tmp.path());
-        QCOMPARE(file.updateAnnotationEntry(1, 4040, 0, 0), Result::NoChange);
-        QVERIFY(!QFile::exists(file.path()));
-        QCOMPARE(file.writeAnnotationEntry(1, 0, 250), Result::Written);
-        const QByteArray before = readAll(file.path());
-        QCOMPARE(file.updateAnnotationEntry(7, 4040, 0, 0), Result::NoChange);
-        QCOMPARE(readAll(file.path()), before);
-    }
-
     void annotationNumber_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("number");
@@ -219,18 +208,6 @@ private slots:
         QCOMPARE(ProjectFile::highestAnnotationNumber(tmp.path()), 10);
     }
 
-    void noProjectListsNothing() {
-        QTemporaryDir tmp;
-        writeAll(QDir(tmp.path()).filePath(QStringLiteral("annotation4.avi")), "x");
-        const QString previous = QDir::currentPath();
-        QDir::setCurrent(tmp.path());
-        const QStringList listed = ProjectFile::listAnnotationFiles(QString());
-        const int highest = ProjectFile::highestAnnotationNumber(QString());
-        QDir::setCurrent(previous);
-        QVERIFY(listed.isEmpty());
-        QCOMPARE(highest, 0);
-    }
-
     void withoutProjectFileNothingIsScheduled() {
         QTemporaryDir tmp;
         writeAll(QDir(tmp.path()).filePath(QStringLiteral("annotation1.avi")), "x");
@@ -240,6 +217,12 @@ private slots:
         QVERIFY(!file.isPauseType(QStringLiteral("1")));
         QCOMPARE(file.readCutStart(1), 0.0);
         QVERIFY(!file.isDamaged());
+        QCOMPARE(file.updateAnnotationEntry(1, 4040, 0, 0), Result::NoChange);
+        QVERIFY(!QFile::exists(file.path()));
+        QCOMPARE(file.writeAnnotationEntry(1, 0, 250), Result::Written);
+        const QByteArray before = readAll(file.path());
+        QCOMPARE(file.updateAnnotationEntry(7, 4040, 0, 0), Result::NoChange);
+        QCOMPARE(readAll(file.path()), before);
     }
 
     void damagedFileIsKept_data() {
