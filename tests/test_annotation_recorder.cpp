@@ -181,16 +181,6 @@ private slots:
         QVERIFY(std::abs(readBack(path).frames - 15) <= 1);
     }
 
-    void noFirstFrame() {
-        FakeCamera camera;
-        camera.failFrom = 0;
-        const QString path = dir.filePath(QStringLiteral("never.avi"));
-        auto recorder = makeRecorder(camera, std::make_unique<kel::AviFrameSink>());
-        QVERIFY(!recorder->open(path));
-        QCOMPARE(recorder->status(), AnnotationRecorder::Status::NoFrame);
-        QVERIFY(!QFile::exists(path));
-    }
-
     void writeFailure_data() {
         QTest::addColumn<int>("failAt");
         QTest::newRow("first frame") << 1;
@@ -232,13 +222,6 @@ private slots:
         }
         QVERIFY(failed);
         sink.close();
-    }
-
-    void sinkCannotCreate() {
-        kel::AviFrameSink sink;
-        const QString path = dir.filePath(QStringLiteral("missing folder/annotation1.avi"));
-        QVERIFY(!sink.open(path, 15.0, cv::Size(320, 240)));
-        QVERIFY(!QFile::exists(path));
     }
 };
 

@@ -204,7 +204,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!w.transcodePending, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(w.transcodeFinished, 60000);
         QCOMPARE(w.encoderProcess->state(), QProcess::NotRunning);
-        QCOMPARE(probe(path).codec, QStringLiteral("mpeg4"));
+        const Probe compressed = probe(path);
+        QCOMPARE(compressed.codec, QStringLiteral("mpeg4"));
+        QCOMPARE(compressed.rate, QStringLiteral("25/1"));
+        QCOMPARE(compressed.width, 640);
+        QCOMPARE(compressed.height, 480);
         QCOMPARE(QDir(w.projectDir).entryList(QDir::Files),
                  (QStringList{QStringLiteral("annotation1.avi"), QStringLiteral("project.xml")}));
     }

@@ -7,7 +7,6 @@
 
 #include <QCryptographicHash>
 #include <QPointer>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -41,24 +40,6 @@ QByteArray digest(const QString& path) {
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
-}
-
-// codec_name, width, height, r_frame_rate of the first video stream.
-QMap<QString, QString> probe(const QString& path) {
-    QProcess p;
-    p.start(QStringLiteral("ffprobe"),
-            {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-select_streams"),
-             QStringLiteral("v:0"), QStringLiteral("-show_entries"),
-             QStringLiteral("stream=codec_name,width,height,r_frame_rate,pix_fmt"),
-             QStringLiteral("-of"), QStringLiteral("default=noprint_wrappers=1"), path});
-    p.waitForFinished(30000);
-    QMap<QString, QString> fields;
-    for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n')) {
-        const int eq = line.indexOf('=');
-        if (eq > 0)
-            fields[line.left(eq)] = line.mid(eq + 1).trimmed();
-    }
-    return fields;
 }
 
 // A shell script standing in for ffmpeg; `body` sees the output path as $out.
@@ -106,28 +87,11 @@ private slots:
     }
     void cleanup() { qputenv("PATH", originalPath); }
 
-    void realFfmpegReplacesTheRecording() {
-        freshRecording();
-        AnnotationTranscoder t;
-        QSignalSpy finished(&t, &AnnotationTranscoder::finished);
-        QVERIFY(t.start(recording, projectDir, 3));
-        QVERIFY(t.isRunning());
-        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 60000);
-        QCOMPARE(t.outcome(), Outcome::Replaced);
-        QVERIFY(!QFile::exists(QDir(projectDir).filePath(QStringLiteral("3.avi"))));
-        const auto fields = probe(recording);
-        QCOMPARE(fields.value(QStringLiteral("codec_name")), QStringLiteral("mpeg4"));
-        QCOMPARE(fields.value(QStringLiteral("width")), QStringLiteral("640"));
-        QCOMPARE(fields.value(QStringLiteral("height")), QStringLiteral("480"));
-        QCOMPARE(fields.value(QStringLiteral("r_frame_rate")), QStringLiteral("25/1"));
-    }
-
     // Whatever goes wrong on ffmpeg's side, the recording stays as it was and no "3.avi" remains.
     void failingEncoderLeavesTheRecording_data() {
         QTest::addColumn<QString>("body");
         QTest::newRow("exit 1") << "exit 1";
         QTest::newRow("garbage, exit 0") << "echo garbage > \"$out\"; exit 0";
-        QTest::newRow("garbage, exit 1") << "echo garbage > \"$out\"; exit 1";
         QTest::newRow("crash") << "echo partial > \"$out\"; kill -9 $$";
         QTest::newRow("nothing written, exit 0") << "exit 0";
     }
@@ -191,34 +155,6 @@ private slots:
         QCOMPARE(digest(recording), before);
     }
 
-    // The flags say "busy" exactly while ffmpeg runs; a recording is refused meanwhile.
-    void windowRunAndRefusal() {
-        freshRecording();
-        ScriptedDialogs dialogs;
-        kel::PrincipalW w(camera);
-        w.projectDir = projectDir;
-        w.annotationCount = 3;
-        w.annotationRecorded = true;
-        w.transcodeFinished = false;
-        w.transcodeAnnotation(recording);
-        auto* t = w.findChild<AnnotationTranscoder*>();
-        QVERIFY(t && t->isRunning());
-        QVERIFY(!w.transcodeFinished);
-
-        const QStringList before = QDir(projectDir).entryList(QDir::Files);
-        w.enregistrerAnnotation();
-        QCOMPARE(dialogs.count(QStringLiteral("plain")), 1);
-        QCOMPARE(dialogs.lastText(), QStringLiteral("Merci de patienter quelques secondes pendant "
-                                                    "le traitement de l'annotation précédente."));
-        QCOMPARE(w.annotationCount, 3);
-        QVERIFY(!w.findChild<QWidget*>(QStringLiteral("recordingWindow")));
-
-        QTRY_VERIFY_WITH_TIMEOUT(w.transcodeFinished, 60000);
-        QCOMPARE(t->outcome(), Outcome::Replaced);
-        QCOMPARE(probe(recording).value(QStringLiteral("codec_name")), QStringLiteral("mpeg4"));
-        QCOMPARE(QDir(projectDir).entryList(QDir::Files), before);
-    }
-
     // Quitting, or closing the window, while ffmpeg runs: no ffmpeg left, no partial "3.avi",
     // the recording whole.
     void quitDuringARun_data() {
@@ -240,6 +176,7 @@ private slots:
         QPointer<kel::PrincipalW> w = new kel::PrincipalW(camera);
         w->projectDir = projectDir;
         w->transcodeAnnotation(recording);
+        QVERIFY(!w->transcodeFinished);
         const qint64 pid = w->encoderProcess->processId();
         QVERIFY(pid > 0);
         const QString partial = QDir(projectDir).filePath(QStringLiteral("3.avi"));
@@ -254,6 +191,7 @@ private slots:
             // The window stays alive: only the end of the event loop tells.
             QTest::keyClick(w.data(), Qt::Key_Escape);
             QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
+            QVERIFY(w->transcodeFinished);
         }
         QVERIFY(processGone(pid));
         QVERIFY(!QFile::exists(partial));
