@@ -244,7 +244,8 @@ void PrincipalW::transcodeAnnotation(const QString& source) {
     int number = ProjectFile::annotationNumber(QFileInfo(source).fileName());
     if (number <= 0)
         number = currentAnnotationNumber;
-    const QString dir = projectDir.isEmpty() ? QFileInfo(source).absolutePath() : projectDir;
+    // Beside the recording, in its own project even if another one was opened since.
+    const QString dir = QFileInfo(source).absolutePath();
 
     transcodeFinished = false;
     if (m_transcoder->start(source, dir, number))
