@@ -80,6 +80,8 @@ private slots:
         QVERIFY2(starts[0].studentMs >= 1000 && starts[0].studentMs < 1400,
                  qPrintable(QString::number(starts[0].studentMs)));
         QVERIFY(w.annotationPlayer->isVisible());
+        // Both videos play at once.
+        QTRY_VERIFY_WITH_TIMEOUT(w.annotationPlayer->currentTime() > 300, 2000);
         QVERIFY(kel::studentPlayer->lecteur->isPlaying());
 
         QTRY_COMPARE_WITH_TIMEOUT(starts.size(), 2, 5000);

@@ -12,6 +12,10 @@ int main(int argc, char* argv[]) {
     // An export from the command line opens no window and needs no display.
     if (kel::isHeadlessExport(argc, argv))
         return kel::headlessExportMain(argc, argv);
+    // On X11, the media back end's GL video path lets only one video play at a time, and the
+    // student's video and an annotation must play together.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KEL"));
     QApplication::setQuitOnLastWindowClosed(true);

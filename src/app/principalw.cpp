@@ -149,6 +149,7 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
     connect(encoderProcess, &QProcess::finished, this,
             &PrincipalW::isCompressionAnnotationTerminee);
 
+    setUpShortcuts();
     annotationTimeBase = QTime(0, 0, 0, 0);
     setStudentControlsDisabled(true);
     studentPlayer->lectureDemarree = false;

@@ -9,6 +9,7 @@
 #include <memory>
 
 class QComboBox;
+class QFileSystemWatcher;
 class QFrame;
 class QLabel;
 class QProcess;
@@ -143,11 +144,19 @@ private:
     // Shows the annotation player and its controls, or the webcam preview.
     void showAnnotationArea(bool shown);
     void annotationPlaybackFailed(const QString& message);
+    // Keyboard shortcuts of the student player and the recording.
+    void setUpShortcuts();
+    // Marks the project's annotations on the student player's timeline.
+    void refreshTimelineMarks();
+    void seekToMark(bool next);
     // Quit-time clean-up of the export (uncompressed montage) and of a running transcoding.
     void cleanUpExportAtQuit();
     void stopTranscodingAtQuit();
 
     std::unique_ptr<CameraSource> m_camera;
+    // Watches the project directory so that the timeline marks follow every change of it.
+    QFileSystemWatcher* m_projectWatcher = nullptr;
+    QString m_marksDir;
     // The compression of recorded annotations; made at its first use.
     AnnotationTranscoder* m_transcoder = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "seek_slider.h"
 #include "video_player.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -46,6 +47,20 @@ MyVideoPlayer::MyVideoPlayer(QWidget* host) : QObject(nullptr), tempsZero(0, 0, 
     labelTemps = new QLabel(QStringLiteral("00:00:00.00"), host);
     labelTemps->setGeometry(315, 470, 141, 25);
     labelTemps->setFont(font);
+
+    vitesse = new QComboBox(host);
+    vitesse->setGeometry(462, 472, 58, 21);
+    vitesse->setToolTip(QStringLiteral("Vitesse de lecture"));
+    for (const auto& [text, rate] : {std::pair{"0,25×", 0.25},
+                                     {"0,5×", 0.5},
+                                     {"0,75×", 0.75},
+                                     {"1×", 1.0},
+                                     {"1,5×", 1.5},
+                                     {"2×", 2.0}})
+        vitesse->addItem(QString::fromUtf8(text), rate);
+    vitesse->setCurrentIndex(3);
+    connect(vitesse, &QComboBox::activated, this,
+            [this](int i) { lecteur->setPlaybackRate(vitesse->itemData(i).toDouble()); });
 
     timerTemps = new QTimer(this);
     timerTemps->setInterval(kFastRefreshMs);

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTime>
 
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QTimer;
@@ -32,6 +33,7 @@ public:
     QPushButton* bAvanceRapide;
     QPushButton* bFin;
     QLabel* labelTemps;
+    QComboBox* vitesse; // playback speed, kept for the run
     QTimer* timerTemps;
     QTime tempsZero;
     bool lectureDemarree = false;

@@ -98,6 +98,7 @@ bool PrincipalW::openVideoFile(bool asAnnotation, bool asStudentVideo) {
         playAnnotationFile(copy);
     }
     if (asStudentVideo) {
+        refreshTimelineMarks();
         studentPlayer->lectureDemarree = false;
         setStudentControlsDisabled(false);
         studentVideoPath = chosenVideoPath;
@@ -146,6 +147,8 @@ void PrincipalW::lectureVideo() {
 }
 
 void PrincipalW::timerAnnotations() {
+    if (projectDir != m_marksDir)
+        refreshTimelineMarks();
     SyncState state;
     state.studentPlaying = studentPlayer->lecteur->isPlaying();
     state.positionMs = studentPlayer->lecteur->currentTime();

@@ -43,6 +43,7 @@ void VideoPlayer::load(const QString& path) {
     m_pendingSeek = -1;
     m_player->stop();
     m_player->setSource(path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path));
+    m_player->setPlaybackRate(m_rate);
 }
 
 void VideoPlayer::play() {
@@ -86,6 +87,7 @@ void VideoPlayer::setMuted(bool muted) {
     m_audio->setMuted(muted);
 }
 void VideoPlayer::setPlaybackRate(double rate) {
+    m_rate = rate;
     m_player->setPlaybackRate(rate);
 }
 

@@ -30,7 +30,9 @@ public:
     int totalTime() const;
     QString source() const { return m_source; }
     void setMuted(bool muted);
+    // Kept for every media loaded afterwards.
     void setPlaybackRate(double rate);
+    double playbackRate() const { return m_rate; }
 
     QMediaPlayer* mediaPlayer() const { return m_player; }
 
@@ -48,6 +50,7 @@ private:
     QVideoWidget* m_video;
     QString m_source;
     qint64 m_pendingSeek = -1;
+    double m_rate = 1.0;
 };
 
 } // namespace kel
