@@ -67,6 +67,11 @@ Export::Export(const QString& projectDir, const QString& studentVideoPath)
     labelTaille->setText(QStringLiteral("Taille des annotations"));
     bLancerExportation->setText(QStringLiteral("Lancer l'exportation"));
     bAnnuler->setText(QStringLiteral("Annuler"));
+    // The widths were chosen for another platform's font: a text never gets clipped.
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             rbSansPerte, rbGrandeResolution, rbMoyenneResolution, rbFaibleResolution,
+             cbCompresserMontage, labelTaille, bLancerExportation, bAnnuler})
+        w->resize(qMax(w->width(), w->sizeHint().width()), w->height());
 
     exportFinished = false;
     exportRunning = false;
