@@ -10,19 +10,6 @@ Q_DECLARE_METATYPE(QList<int>)
 class TestAnnotationSync : public QObject {
     Q_OBJECT
 private slots:
-    void positionKey_data() {
-        QTest::addColumn<qint64>("ms");
-        QTest::addColumn<int>("key");
-        QTest::newRow("first second") << qint64(999) << 0;
-        QTest::newRow("12.9 s") << qint64(12900) << 300;
-        QTest::newRow("83.456 s") << qint64(83456) << 2075;
-    }
-    void positionKey() {
-        QFETCH(qint64, ms);
-        QFETCH(int, key);
-        QCOMPARE(kel::positionKey(ms), key);
-    }
-
     void due_data() {
         QTest::addColumn<QList<int>>("schedule");
         QTest::addColumn<qint64>("position");
@@ -79,22 +66,6 @@ private slots:
         const QSet<int> gone(missing.begin(), missing.end());
         QCOMPARE(kel::dueAnnotationPair(schedule, s, [&](int n) { return !gone.contains(n); }),
                  expected);
-    }
-
-    // A started pair is removed: going back over its second does not start it again, and the
-    // second pair of the same second starts on a later tick.
-    void startedPairsAreConsumed() {
-        QList<int> schedule{1, 300, 2, 300};
-        SyncState s{true, 12500, 2, true, true, 0};
-        auto exists = [](int) { return true; };
-        QCOMPARE(kel::dueAnnotationPair(schedule, s, exists), 0);
-        schedule.remove(0, 2);
-        s.played = 1;
-        QCOMPARE(kel::dueAnnotationPair(schedule, s, exists), 0);
-        QCOMPARE(schedule.first(), 2);
-        schedule.remove(0, 2);
-        s.played = 2;
-        QCOMPARE(kel::dueAnnotationPair(schedule, s, exists), -1);
     }
 };
 

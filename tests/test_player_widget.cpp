@@ -116,12 +116,6 @@ private slots:
         QVERIFY(!player->timerTemps->isActive());
     }
 
-    void timeDisplayFormat() {
-        startAt(6250, false);
-        player->updateTimer();
-        QCOMPARE(player->labelTemps->text(), QStringLiteral("00:00:06.250"));
-    }
-
     // Both connections of a click reach the toggle: the click must still toggle exactly once.
     void oneTogglePerClick() {
         startAt(1000, true);

@@ -138,19 +138,6 @@ private slots:
         }
     }
 
-    void saveSuppressesPrompt() {
-        ScriptedDialogs dialogs;
-        QPointer<PrincipalW> w = new PrincipalW(noCamera);
-        w->annotationCount = 3;
-        QTest::mouseClick(w->bEnregistrerProjet, Qt::LeftButton); // disabled: no effect
-        QVERIFY(!w->projectSaved);
-        w->bEnregistrerProjet->setEnabled(true);
-        QTest::mouseClick(w->bEnregistrerProjet, Qt::LeftButton);
-        w->quitter();
-        QCOMPARE(dialogs.count(QStringLiteral("choice")), 0);
-        QTRY_VERIFY(w.isNull());
-    }
-
     void escapeClosesWithoutPrompt() {
         ScriptedDialogs dialogs;
         auto* w = new PrincipalW(noCamera);
