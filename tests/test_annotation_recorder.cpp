@@ -163,6 +163,64 @@ private slots:
         QVERIFY(previous <= int(durationMs / camera.periodMs) + 1);
     }
 
+    // Before the clock starts the camera is only shown: nothing is written, and the file begins
+    // with the picture current when the clock starts. Cancelled, no file is left; a camera that
+    // dies meanwhile ends it with nothing written.
+    void previewBeforeStart_data() {
+        QTest::addColumn<qint64>("failFrom");
+        QTest::addColumn<bool>("cancelled");
+        QTest::addColumn<int>("status");
+
+        QTest::newRow("started after 3 s")
+            << qint64(-1) << false << int(AnnotationRecorder::Status::Stopped);
+        QTest::newRow("cancelled")
+            << qint64(-1) << true << int(AnnotationRecorder::Status::Cancelled);
+        QTest::newRow("camera lost while previewed")
+            << qint64(1500) << false << int(AnnotationRecorder::Status::CameraLost);
+    }
+    void previewBeforeStart() {
+        QFETCH(qint64, failFrom);
+        QFETCH(bool, cancelled);
+        QFETCH(int, status);
+
+        FakeCamera camera;
+        camera.failFrom = failFrom;
+        const QString path =
+            dir.filePath(QStringLiteral("preview %1.avi").arg(QTest::currentDataTag()));
+        auto recorder = makeRecorder(camera, std::make_unique<kel::AviFrameSink>());
+        QVERIFY(recorder->open(path));
+        QSignalSpy shown(recorder.get(), &AnnotationRecorder::frameCaptured);
+        QSignalSpy finished(recorder.get(), &AnnotationRecorder::finished);
+        recorder->preview(false);
+        while (clock < 3000 && recorder->status() == AnnotationRecorder::Status::Ready) {
+            clock += 20;
+            recorder->tick();
+        }
+        QCOMPARE(recorder->framesWritten(), 0);
+        if (cancelled)
+            recorder->cancel();
+        if (recorder->status() == AnnotationRecorder::Status::Ready) {
+            QCOMPARE(shown.size(), 150);
+            const int due = int(clock / camera.periodMs);
+            recorder->start(false);
+            run(*recorder, 4000, 20);
+            recorder->stop();
+            const FileInfo info = readBack(path);
+            QVERIFY(std::abs(info.frames - 15) <= 1);
+            QCOMPARE(int(info.all.front().at<cv::Vec3b>(0, 0)[0]), due);
+        } else {
+            recorder->start(false); // too late: no effect
+        }
+        QCOMPARE(int(recorder->status()), status);
+        QCOMPARE(finished.size(), 1);
+        if (cancelled)
+            QVERIFY(!QFile::exists(path));
+        if (failFrom >= 0) {
+            QCOMPARE(recorder->framesWritten(), 0);
+            QVERIFY(clock <= failFrom + AnnotationRecorder::kCameraTimeoutMs + 20);
+        }
+    }
+
     // A camera that stops delivering ends the recording by itself; what was recorded up to the
     // last frame is a whole file.
     void cameraLost() {

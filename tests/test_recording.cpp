@@ -1,14 +1,17 @@
 #include "app/globals.h"
 #include "app/principalw.h"
+#include "common/resources.h"
 #include "playback/player_widget.h"
 #include "playback/video_player.h"
 #include "project/project_file.h"
 #include "recording/annotation_recorder.h"
 #include "recording/camera_source.h"
+#include "recording/recording_window.h"
 #include "support/media.h"
 #include "support/scripted_dialogs.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -36,37 +39,135 @@ public:
     }
 };
 
-QWidget* recordingWindow() {
+// A camera whose whole picture tells the time of its reading on `clock`, in 10 ms units: blue
+// the high byte, green the low one, red none (so never white).
+class ClockCamera : public kel::CameraSource {
+public:
+    QElapsedTimer clock;
+    ClockCamera() { clock.start(); }
+    bool isOpened() const override { return true; }
+    void setFrameSize(int, int) override {}
+    bool read(cv::Mat& frame) override {
+        const qint64 units = clock.elapsed() / 10;
+        frame = cv::Mat(240, 320, CV_8UC3,
+                        cv::Scalar(double((units >> 8) & 0xff), double(units & 0xff), 0));
+        return true;
+    }
+    static qint64 timeOf(const cv::Mat& frame) {
+        const cv::Vec3b p = frame.at<cv::Vec3b>(frame.rows / 2, frame.cols / 2);
+        return (qint64(p[0]) * 256 + p[1]) * 10;
+    }
+    static qint64 timeOf(const QImage& image) {
+        const QRgb p = image.pixel(image.width() / 2, image.height() / 2);
+        return (qint64(qBlue(p)) * 256 + qGreen(p)) * 10;
+    }
+};
+
+// Stands in for the webcam while alive.
+struct CameraSwap {
+    kel::CameraSource* saved;
+    explicit CameraSwap(kel::CameraSource* camera) : saved(kel::webcamCapture) {
+        kel::webcamCapture = camera;
+    }
+    ~CameraSwap() { kel::webcamCapture = saved; }
+};
+
+kel::RecordingWindow* recordingWindow() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->objectName() == QLatin1String("recordingWindow") && w->isVisible())
-            return w;
+            return qobject_cast<kel::RecordingWindow*>(w);
     return nullptr;
 }
 
-// While the recording window is up: `during` runs at each poll with the time since the window
-// appeared; Space is pressed after `durationMs`. Returns that time as measured here.
-qint64 recordFor(kel::PrincipalW& w, int durationMs,
-                 const std::function<void(QWidget*, qint64)>& during = {}) {
+int whitePixels(const QImage& image) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            n += qRed(p) > 230 && qGreen(p) > 230 && qBlue(p) > 230;
+        }
+    return n;
+}
+
+// What a recording went through, in ms on the clock given to record().
+struct Session {
+    QList<int> figures;      // countdown values, in order (0 when it ended)
+    QList<qint64> figuresAt; // when each appeared
+    qint64 countdownEnd = -1;
+    qint64 pressedAt = -1; // Space, counted from the end of the countdown
+};
+
+using CountingFn = std::function<void(kel::RecordingWindow*, int figure)>;
+using RecordingFn = std::function<void(kel::RecordingWindow*, qint64 sinceCountdown)>;
+
+// Follows the recording window from the moment it is shown, so that no step is missed.
+class WindowWatch : public QObject {
+public:
+    WindowWatch(Session& session, const QElapsedTimer& clock) : m_s(session), m_clock(clock) {}
+    kel::RecordingWindow* window = nullptr;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        auto* w = e->type() == QEvent::Show ? qobject_cast<kel::RecordingWindow*>(o) : nullptr;
+        if (w && w != window) {
+            window = w;
+            connect(w, &kel::RecordingWindow::countdownChanged, this, [this](int figure) {
+                m_s.figures << figure;
+                m_s.figuresAt << m_clock.elapsed();
+            });
+            connect(w, &kel::RecordingWindow::countdownFinished, this,
+                    [this] { m_s.countdownEnd = m_clock.elapsed(); });
+        }
+        return false;
+    }
+
+private:
+    Session& m_s;
+    const QElapsedTimer& m_clock;
+};
+
+// Runs a recording. While the countdown runs, `counting` is called at each poll; once it has
+// ended, `during` is, and Space is pressed `durationMs` after its end.
+Session record(kel::PrincipalW& w, int durationMs, const QElapsedTimer& clock,
+               const CountingFn& counting = {}, const RecordingFn& during = {}) {
+    Session s;
+    WindowWatch watch(s, clock);
+    qApp->installEventFilter(&watch);
     QTimer poll;
     poll.setTimerType(Qt::PreciseTimer);
-    QElapsedTimer shown;
-    qint64 pressedAt = -1;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget* window = recordingWindow();
-        if (!window || pressedAt >= 0)
+        kel::RecordingWindow* window = recordingWindow();
+        if (!window || window != watch.window || s.pressedAt >= 0)
             return;
-        if (!shown.isValid())
-            shown.start();
+        if (window->isCountingDown()) {
+            if (counting)
+                counting(window, window->countdown());
+            return;
+        }
+        if (s.countdownEnd < 0)
+            return;
+        const qint64 t = clock.elapsed() - s.countdownEnd;
         if (during)
-            during(window, shown.elapsed());
-        if (shown.elapsed() >= durationMs) {
-            pressedAt = shown.elapsed();
+            during(window, t);
+        if (t >= durationMs) {
+            s.pressedAt = t;
             QTest::keyClick(window, Qt::Key_Space);
         }
     });
     poll.start(2);
     w.enregistrerAnnotation();
-    return pressedAt;
+    qApp->removeEventFilter(&watch);
+    return s;
+}
+
+Session record(kel::PrincipalW& w, int durationMs) {
+    QElapsedTimer clock;
+    clock.start();
+    return record(w, durationMs, clock);
+}
+
+QImage iconImage(const QIcon& icon) {
+    return icon.pixmap(25, 25).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
 struct Probe {
@@ -147,17 +248,28 @@ private slots:
         w.syncTimer->start();
         QTest::qWait(100);
 
+        w.setCountdownStepMs(100);
         bool timersHeld = true, windowSurvivedKeys = false;
         QString title;
-        const qint64 pressedAt = recordFor(w, 4000, [&](QWidget* window, qint64 t) {
+        QElapsedTimer clock;
+        clock.start();
+        const auto checkHeld = [&] {
             timersHeld = timersHeld && !w.syncTimer->isActive() && w.webcamTimerId == 0;
-            title = window->windowTitle();
-            if (t >= 1000 && t < 1010) {
-                for (int key : {int(Qt::Key_A), int(Qt::Key_Escape), int(Qt::Key_Return)})
-                    QTest::keyClick(window, Qt::Key(key));
-                windowSurvivedKeys = recordingWindow() == window;
-            }
-        });
+        };
+        const qint64 pressedAt =
+            record(
+                w, 4000, clock, [&](kel::RecordingWindow*, int) { checkHeld(); },
+                [&](kel::RecordingWindow* window, qint64 t) {
+                    checkHeld();
+                    title = window->windowTitle();
+                    // Escape cancels only the countdown.
+                    if (t >= 1000 && t < 1010) {
+                        for (int key : {int(Qt::Key_A), int(Qt::Key_Escape), int(Qt::Key_Return)})
+                            QTest::keyClick(window, Qt::Key(key));
+                        windowSurvivedKeys = recordingWindow() == window;
+                    }
+                })
+                .pressedAt;
         QVERIFY(pressedAt >= 4000);
         QVERIFY(timersHeld);
         QVERIFY(windowSurvivedKeys);
@@ -213,6 +325,164 @@ private slots:
                  (QStringList{QStringLiteral("annotation1.avi"), QStringLiteral("project.xml")}));
     }
 
+    // 3, 2, 1 over the live picture, a step apart, Space meanwhile doing nothing; then the file
+    // begins with the picture of the end of the countdown and lasts from there to Space.
+    void countdown_data() {
+        QTest::addColumn<int>("stepMs");
+        QTest::addColumn<bool>("spaceWhileCounting");
+        QTest::newRow("real seconds") << 1000 << false;
+        QTest::newRow("short steps, Space while counting") << 250 << true;
+    }
+    void countdown() {
+        QFETCH(int, stepMs);
+        QFETCH(bool, spaceWhileCounting);
+
+        struct BoxFirst : ScriptedDialogs {
+            bool windowAtBox = true;
+            bool platformBox(const QString& caption, const QString& text, Icon icon) override {
+                windowAtBox = recordingWindow() != nullptr;
+                return ScriptedDialogs::platformBox(caption, text, icon);
+            }
+        } dialogs;
+        kel::PrincipalW w(camera);
+        w.projectDir = newProject();
+        w.setCountdownStepMs(stepMs);
+        ClockCamera clockCamera;
+        CameraSwap swap(&clockCamera);
+
+        QList<int> checked;
+        QList<qint64> liveTimes;
+        bool figureDrawn = true, pictureClearAfter = false;
+        const Session s = record(
+            w, 1500, clockCamera.clock,
+            [&](kel::RecordingWindow* window, int figure) {
+                if (checked.contains(figure))
+                    return;
+                checked << figure;
+                figureDrawn = figureDrawn && whitePixels(window->grab().toImage()) > 300;
+                liveTimes << ClockCamera::timeOf(window->currentImage());
+                if (spaceWhileCounting && figure == 2)
+                    QTest::keyClick(window, Qt::Key_Space);
+            },
+            [&](kel::RecordingWindow* window, qint64 t) {
+                if (t >= 100 && !pictureClearAfter)
+                    pictureClearAfter = whitePixels(window->grab().toImage()) == 0;
+            });
+
+        QVERIFY(!dialogs.windowAtBox);
+        QCOMPARE(dialogs.shown.size(), 1);
+        QCOMPARE(s.figures, (QList<int>{3, 2, 1, 0}));
+        for (int i = 1; i < s.figuresAt.size(); ++i) {
+            const qint64 step = s.figuresAt[i] - s.figuresAt[i - 1];
+            QVERIFY2(step >= stepMs - 5 && step <= stepMs + 60,
+                     qPrintable(QStringLiteral("step of %1 ms").arg(step)));
+        }
+        QCOMPARE(checked, (QList<int>{3, 2, 1}));
+        QVERIFY(figureDrawn);
+        QVERIFY(pictureClearAfter);
+        QVERIFY(std::is_sorted(liveTimes.begin(), liveTimes.end()));
+        QVERIFY(liveTimes.last() - liveTimes.first() >= stepMs);
+        QVERIFY(s.pressedAt >= 1500);
+
+        const QString path = QDir(w.projectDir).filePath(QStringLiteral("annotation1.avi"));
+        const Probe p = probe(path);
+        const qint64 firstAt = ClockCamera::timeOf(p.first);
+        QVERIFY2(firstAt >= s.countdownEnd - 60 && firstAt <= s.countdownEnd + 10,
+                 qPrintable(QStringLiteral("first frame taken at %1 ms, countdown ended at %2 ms")
+                                .arg(firstAt)
+                                .arg(s.countdownEnd)));
+        const double playedMs = p.frames * 1000.0 / 15;
+        QVERIFY2(
+            std::abs(playedMs - s.pressedAt) <= 1000.0 / 15 + 25,
+            qPrintable(
+                QStringLiteral("%1 ms played for %2 ms recorded").arg(playedMs).arg(s.pressedAt)));
+        QCOMPARE(w.annotationCount, 1);
+    }
+
+    // Escape, or closing the window, during the countdown: nothing recorded, nothing changed,
+    // and an annotation that was playing back goes on.
+    void cancelDuringCountdown_data() {
+        QTest::addColumn<bool>("byEscape");
+        QTest::addColumn<bool>("afterOne"); // while the annotation just recorded plays back
+        QTest::newRow("Escape, new project") << true << false;
+        QTest::newRow("window closed, new project") << false << false;
+        QTest::newRow("Escape during a playback") << true << true;
+    }
+    void cancelDuringCountdown() {
+        QFETCH(bool, byEscape);
+        QFETCH(bool, afterOne);
+
+        ScriptedDialogs dialogs;
+        kel::PrincipalW w(camera);
+        w.projectDir = newProject();
+        w.setCountdownStepMs(300);
+        w.syncTimer->start();
+        if (afterOne) {
+            w.setCountdownStepMs(20);
+            record(w, 3000);
+            QCOMPARE(w.annotationCount, 1);
+            QTRY_VERIFY(w.annotationPlayer->isPlaying());
+            w.setCountdownStepMs(300);
+        }
+        const QStringList files = QDir(w.projectDir).entryList(QDir::Files);
+        const QByteArray projectXml = [&] {
+            QFile f(QDir(w.projectDir).filePath(QStringLiteral("project.xml")));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        const int count = w.annotationCount;
+        const QList<int> schedule = w.annotationSchedule;
+        const int comboItems = w.comboAnnotations->count();
+        const bool recorded = w.annotationRecorded, sync = w.syncEnabled,
+                   pending = w.transcodePending, paused = w.studentWasPaused;
+        const QString recordedFile = w.recordedFile;
+        const int shown = dialogs.shown.size();
+        const QImage recordIcon = iconImage(QIcon(kel::resourcePath(QStringLiteral("record.png"))));
+        const QImage stopIcon =
+            iconImage(QIcon(kel::resourcePath(QStringLiteral("stoprecord.png"))));
+        QVERIFY(!recordIcon.isNull() && recordIcon != stopIcon);
+
+        bool stopIconShown = false, playbackHeld = true;
+        QElapsedTimer clock;
+        clock.start();
+        const Session s = record(w, 200, clock, [&](kel::RecordingWindow* window, int figure) {
+            stopIconShown = iconImage(w.bEnregistrerAnnotation->icon()) == stopIcon;
+            playbackHeld = playbackHeld && !w.annotationPlayer->isPlaying();
+            if (figure == 2) {
+                if (byEscape)
+                    QTest::keyClick(window, Qt::Key_Escape);
+                else
+                    window->close();
+            }
+        });
+
+        QCOMPARE(s.figures, (QList<int>{3, 2}));
+        QCOMPARE(s.countdownEnd, qint64(-1));
+        QVERIFY(!recordingWindow());
+        QVERIFY(stopIconShown);
+        QVERIFY(playbackHeld);
+        QCOMPARE(iconImage(w.bEnregistrerAnnotation->icon()), recordIcon);
+        QCOMPARE(QDir(w.projectDir).entryList(QDir::Files), files);
+        QFile xml(QDir(w.projectDir).filePath(QStringLiteral("project.xml")));
+        QCOMPARE(xml.open(QIODevice::ReadOnly) ? xml.readAll() : QByteArray(), projectXml);
+        QCOMPARE(w.annotationCount, count);
+        QCOMPARE(w.annotationSchedule, schedule);
+        QCOMPARE(w.comboAnnotations->count(), comboItems);
+        QCOMPARE(w.annotationRecorded, recorded);
+        QCOMPARE(w.syncEnabled, sync);
+        QCOMPARE(w.transcodePending, pending);
+        QCOMPARE(w.studentWasPaused, paused);
+        QCOMPARE(w.recordedFile, recordedFile);
+        QCOMPARE(dialogs.shown.size(), shown + 1); // the box before the countdown, no warning
+        QVERIFY(w.syncTimer->isActive());
+        if (afterOne) {
+            QVERIFY(w.annotationPlayer->isPlaying());
+            // Its end still hands it to the encoder.
+            QTRY_VERIFY_WITH_TIMEOUT(!w.transcodePending, 20000);
+        } else {
+            QVERIFY(w.webcamTimerId != 0);
+        }
+    }
+
     void numbering_data() {
         QTest::addColumn<QList<int>>("existing");
         QTest::addColumn<int>("count");
@@ -235,7 +505,8 @@ private slots:
         for (int n : existing)
             touch(QDir(w.projectDir).filePath(QStringLiteral("annotation%1.avi").arg(n)));
         w.annotationCount = count;
-        recordFor(w, 200);
+        w.setCountdownStepMs(20);
+        record(w, 200);
 
         QVERIFY(kel::AnnotationRecorder::isPlayable(
             QDir(w.projectDir).filePath(QStringLiteral("annotation%1.avi").arg(expected))));
@@ -283,7 +554,8 @@ private slots:
                 QTRY_VERIFY(lecteur->isPlaying());
             }
         }
-        recordFor(w, 200);
+        w.setCountdownStepMs(20);
+        record(w, 200);
 
         QCOMPARE(ProjectFile(w.projectDir).isPauseType(QStringLiteral("1")), pauseType);
         const QList<int> schedule = ProjectFile(w.projectDir).loadAnnotationSchedule();
@@ -315,16 +587,21 @@ private slots:
     // file that can be created, nothing is entered and the count stays.
     void troubleDuringRecording_data() {
         QTest::addColumn<int>("cameraMs"); // how long the camera delivers; -1: the real one
+        QTest::addColumn<int>("stepMs");   // of the countdown
         QTest::addColumn<bool>("missingFolder");
         QTest::addColumn<bool>("kept");
         QTest::addColumn<QString>("told");
 
-        QTest::newRow("camera lost mid-recording") << 600 << false << true << "conservée";
-        QTest::newRow("camera gives nothing") << 0 << false << false << "aucune image";
-        QTest::newRow("file cannot be created") << -1 << true << false << "ne peut pas être créé";
+        QTest::newRow("camera lost mid-recording") << 600 << 50 << false << true << "conservée";
+        QTest::newRow("camera lost during the countdown")
+            << 200 << 1000 << false << false << "Aucune annotation";
+        QTest::newRow("camera gives nothing") << 0 << 50 << false << false << "aucune image";
+        QTest::newRow("file cannot be created")
+            << -1 << 50 << true << false << "ne peut pas être créé";
     }
     void troubleDuringRecording() {
         QFETCH(int, cameraMs);
+        QFETCH(int, stepMs);
         QFETCH(bool, missingFolder);
         QFETCH(bool, kept);
         QFETCH(QString, told);
@@ -332,6 +609,7 @@ private slots:
         ScriptedDialogs dialogs;
         kel::PrincipalW w(camera);
         w.projectDir = newProject();
+        w.setCountdownStepMs(stepMs);
         if (missingFolder)
             w.projectDir += QStringLiteral("/absent");
         DyingCamera dying;

@@ -108,6 +108,8 @@ public:
     void playAnnotationFile(const QString& path);
     // Transcoding.
     void transcodeAnnotation(const QString& source);
+    // Recording: the length of each of the three steps of the countdown before it.
+    void setCountdownStepMs(int ms) { m_countdownStepMs = ms; }
 
 public slots:
     void ouvrirVideoEleve();
@@ -159,6 +161,7 @@ private:
     QString m_marksDir;
     // The compression of recorded annotations; made at its first use.
     AnnotationTranscoder* m_transcoder = nullptr;
+    int m_countdownStepMs = 1000;
 };
 
 } // namespace kel

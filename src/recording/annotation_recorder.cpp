@@ -79,6 +79,12 @@ void AviFrameSink::close() {
         m_writer.release();
 }
 
+void AviFrameSink::discard() {
+    close();
+    if (!m_path.isEmpty())
+        QFile::remove(m_path);
+}
+
 AnnotationRecorder::AnnotationRecorder(CameraSource* camera, std::unique_ptr<FrameSink> sink,
                                        QObject* parent)
     : QObject(parent), m_camera(camera), m_sink(std::move(sink)) {
@@ -133,16 +139,38 @@ bool AnnotationRecorder::open(const QString& path) {
     return true;
 }
 
+void AnnotationRecorder::preview(bool timerDriven) {
+    if (m_status != Status::Ready || m_previewing)
+        return;
+    m_previewing = true;
+    m_lastFrameAt = now();
+    if (timerDriven)
+        m_timer.start();
+}
+
+void AnnotationRecorder::cancel() {
+    if (m_status != Status::Ready)
+        return;
+    m_timer.stop();
+    m_status = Status::Cancelled;
+    if (m_sinkOpen) {
+        m_sink->discard();
+        m_sinkOpen = false;
+    }
+    emit finished(m_status);
+}
+
 void AnnotationRecorder::start(bool timerDriven) {
     if (m_status != Status::Ready)
         return;
     m_status = Status::Recording;
+    m_previewing = false;
     m_startedAt = now();
     m_lastFrameAt = m_startedAt;
     emit frameCaptured(m_latest);
     if (!writeUpTo(1))
         return;
-    if (timerDriven)
+    if (timerDriven && !m_timer.isActive())
         m_timer.start();
 }
 
@@ -158,7 +186,8 @@ bool AnnotationRecorder::writeUpTo(qint64 count) {
 }
 
 void AnnotationRecorder::tick() {
-    if (!isRecording())
+    const bool previewing = m_status == Status::Ready && m_previewing;
+    if (!isRecording() && !previewing)
         return;
     cv::Mat frame;
     const bool got = takeFrame(frame);
@@ -166,6 +195,12 @@ void AnnotationRecorder::tick() {
     if (!got) {
         if (t - m_lastFrameAt > kCameraTimeoutMs)
             end(Status::CameraLost);
+        return;
+    }
+    if (previewing) {
+        m_latest = frame;
+        m_lastFrameAt = t;
+        emit frameCaptured(m_latest);
         return;
     }
     // Frame k is due at k / fps seconds; slots that passed before this frame arrived keep the

@@ -21,6 +21,8 @@ public:
     virtual bool open(const QString& path, double fps, cv::Size size) = 0;
     virtual bool write(const cv::Mat& frame) = 0;
     virtual void close() = 0;
+    // Closes and removes what was written.
+    virtual void discard() { close(); }
 };
 
 // Uncompressed 'DIB ' AVI through OpenCV's writer (its GStreamer back end writes this format on
@@ -35,6 +37,7 @@ public:
     bool open(const QString& path, double fps, cv::Size size) override;
     bool write(const cv::Mat& frame) override;
     void close() override;
+    void discard() override;
 
     cv::VideoWriter* writer() { return &m_writer; }
     // Bytes kept free on the disk so that the file can still be finished.
@@ -58,13 +61,14 @@ class AnnotationRecorder : public QObject {
 public:
     enum class Status {
         Idle,        // not opened yet
-        Ready,       // opened, clock not started
+        Ready,       // opened, clock not started (the camera may be previewed)
         Recording,   // running
         Stopped,     // stopped on request
         NoFrame,     // open(): the camera gave no frame
         OpenFailed,  // open(): the file could not be created
         CameraLost,  // the camera stopped delivering frames
         WriteFailed, // a frame could not be written
+        Cancelled,   // cancel() before the clock started: the file is gone
     };
     Q_ENUM(Status)
 
@@ -81,6 +85,12 @@ public:
 
     // Grabs the first frame and creates the file at that frame's size.
     bool open(const QString& path);
+    // Before start(): reads the camera and emits its frames without writing them, so that the
+    // first frame written is the one current when the clock starts. With `timerDriven` false
+    // nothing happens until tick() is called.
+    void preview(bool timerDriven = true);
+    // Before start(): closes and removes the file.
+    void cancel();
     // Starts the clock with the first frame and records until stop() or a failure. With
     // `timerDriven` false nothing happens until tick() is called.
     void start(bool timerDriven = true);
@@ -123,6 +133,7 @@ private:
     qint64 m_lastFrameAt = 0;
     int m_framesWritten = 0;
     bool m_sinkOpen = false;
+    bool m_previewing = false;
 };
 
 } // namespace kel

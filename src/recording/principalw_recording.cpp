@@ -29,6 +29,8 @@ namespace kel {
 namespace {
 
 const QString kCaptionAnnotation = QStringLiteral("Annotation");
+// The countdown before a recording: 3, 2, 1.
+constexpr int kCountdownFrom = 3;
 
 void warn(const QString& caption, const QString& text) {
     dialogs().platformBox(caption, text, Dialogs::Icon::Warning);
@@ -137,6 +139,12 @@ void PrincipalW::enregistrerAnnotation() {
     Annotation record;
     if (record.kind != "VID")
         return;
+    // What a recording cancelled during its countdown must leave as it found.
+    const bool wasSyncEnabled = syncEnabled;
+    const bool wasPaused = studentWasPaused;
+    const bool wasPlaying = studentWasPlaying;
+    const bool previewWasRunning = webcamTimerId != 0;
+    const bool annotationWasPlaying = annotationPlayer->isPlaying();
     if (studentPlayer->lecteur->isPaused()) {
         studentWasPaused = true;
         studentWasPlaying = false;
@@ -157,7 +165,8 @@ void PrincipalW::enregistrerAnnotation() {
 
     // The recorder alone reads the camera until the recording ends; an annotation still playing
     // would end under it and restart the preview.
-    annotationPlayer->stop();
+    if (annotationWasPlaying)
+        annotationPlayer->pause();
     stopPreview();
     auto sinkOwner = std::make_unique<AviFrameSink>();
     AviFrameSink* sink = sinkOwner.get();
@@ -165,6 +174,7 @@ void PrincipalW::enregistrerAnnotation() {
     {
         HeldTimers held{syncTimer, annotationTimeTimer, progressTimer};
         if (!recorder.open(path)) {
+            annotationPlayer->stop();
             startPreview();
             warn(kCaptionAnnotation, recordingFailureText(recorder.status(), false, path));
             return;
@@ -177,24 +187,44 @@ void PrincipalW::enregistrerAnnotation() {
                                              "l'enregistrement"),
                               Dialogs::Icon::Information);
 
+        // The teacher gets ready during the countdown, over the live picture; the clock, and
+        // the file, start only at its end.
         RecordingWindow window;
         window.setWindowModality(Qt::ApplicationModal);
         window.showFrame(recorder.latestFrame());
         connect(&recorder, &AnnotationRecorder::frameCaptured, &window,
                 &RecordingWindow::showFrame);
+        connect(&window, &RecordingWindow::countdownFinished, &recorder,
+                [&recorder] { recorder.start(); });
+        connect(&window, &RecordingWindow::cancelRequested, &recorder, &AnnotationRecorder::cancel);
         connect(&window, &RecordingWindow::stopRequested, &recorder, &AnnotationRecorder::stop);
         QEventLoop loop;
         connect(&recorder, &AnnotationRecorder::finished, &loop, &QEventLoop::quit);
         window.show();
         window.raise();
         window.activateWindow();
-        recorder.start();
-        if (recorder.isRecording())
+        recorder.preview();
+        window.startCountdown(kCountdownFrom, m_countdownStepMs);
+        // A countdown of no length, or a failure at once, may already have ended it.
+        const auto state = recorder.status();
+        if (state == AnnotationRecorder::Status::Ready ||
+            state == AnnotationRecorder::Status::Recording)
             loop.exec();
         window.hide();
 
         annotationWriter = nullptr;
         bEnregistrerAnnotation->setIcon(QIcon(resourcePath(QStringLiteral("record.png"))));
+        if (recorder.status() == AnnotationRecorder::Status::Cancelled) {
+            syncEnabled = wasSyncEnabled;
+            studentWasPaused = wasPaused;
+            studentWasPlaying = wasPlaying;
+            if (previewWasRunning)
+                startPreview();
+            if (annotationWasPlaying)
+                annotationPlayer->play();
+            return;
+        }
+        annotationPlayer->stop();
         for (QPushButton* b : {bCouperDebut, bCouperFin, bSupprimerAnnotation})
             b->setEnabled(true);
         startPreview();
