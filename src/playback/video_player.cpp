@@ -18,17 +18,14 @@ VideoPlayer::VideoPlayer(QWidget* parent)
     m_player->setVideoOutput(m_video);
 
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus s) {
-        if ((s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferedMedia) &&
-            m_pendingSeek >= 0) {
-            const qint64 target = m_pendingSeek;
-            m_pendingSeek = -1;
-            m_player->setPosition(target);
-        }
+        if (s == QMediaPlayer::LoadedMedia || s == QMediaPlayer::BufferedMedia)
+            applyPendingSeek();
         if (s == QMediaPlayer::EndOfMedia)
             emit finished();
         else if (s == QMediaPlayer::InvalidMedia)
             emit failed(m_player->errorString());
     });
+    connect(m_player, &QMediaPlayer::seekableChanged, this, &VideoPlayer::applyPendingSeek);
     connect(m_player, &QMediaPlayer::positionChanged, this, &VideoPlayer::positionChanged);
     connect(m_player, &QMediaPlayer::durationChanged, this, &VideoPlayer::durationChanged);
     connect(m_player, &QMediaPlayer::playbackStateChanged, this, &VideoPlayer::stateChanged);
@@ -56,16 +53,18 @@ void VideoPlayer::stop() {
     m_player->stop();
 }
 void VideoPlayer::seek(qint64 ms) {
-    // A seek made while the media still loads would be lost: it is applied once loaded.
-    const auto status = m_player->mediaStatus();
-    if (status == QMediaPlayer::LoadingMedia || !m_player->isSeekable()) {
-        m_pendingSeek = ms;
-        if (status != QMediaPlayer::LoadingMedia)
-            m_player->setPosition(ms);
+    // A seek made before the media can seek would be lost: it waits until it can.
+    m_pendingSeek = ms;
+    applyPendingSeek();
+}
+
+void VideoPlayer::applyPendingSeek() {
+    if (m_pendingSeek < 0 || !m_player->isSeekable() ||
+        m_player->mediaStatus() == QMediaPlayer::LoadingMedia)
         return;
-    }
+    const qint64 target = m_pendingSeek;
     m_pendingSeek = -1;
-    m_player->setPosition(ms);
+    m_player->setPosition(target);
 }
 
 bool VideoPlayer::isPlaying() const {

@@ -45,6 +45,8 @@ signals:
     void failed(const QString& message);
 
 private:
+    void applyPendingSeek();
+
     QMediaPlayer* m_player;
     QAudioOutput* m_audio;
     QVideoWidget* m_video;
