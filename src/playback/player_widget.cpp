@@ -12,9 +12,9 @@
 namespace kel {
 
 namespace {
-// The display is refreshed by a short timer rather than at every pass of the event loop.
-constexpr int kFastRefreshMs = 50;
-constexpr int kSlowRefreshMs = 100;
+// Ten refreshes a second keep the display live; refreshing at every pass of the event loop would
+// cost a core, and each refresh repaints part of the window.
+constexpr int kRefreshMs = 100;
 constexpr double kUnknownRateFrameMs = 40.0;
 
 QString formatMs(const QTime& origin, int ms) {
@@ -63,7 +63,7 @@ MyVideoPlayer::MyVideoPlayer(QWidget* host) : QObject(nullptr), tempsZero(0, 0, 
             [this](int i) { lecteur->setPlaybackRate(vitesse->itemData(i).toDouble()); });
 
     timerTemps = new QTimer(this);
-    timerTemps->setInterval(kFastRefreshMs);
+    timerTemps->setInterval(kRefreshMs);
     connect(timerTemps, &QTimer::timeout, this, &MyVideoPlayer::updateTimer);
 
     connect(bLecture, &QPushButton::clicked, this, &MyVideoPlayer::lectureVideo);
@@ -140,7 +140,7 @@ void MyVideoPlayer::tramePrecedente() {
 void MyVideoPlayer::debutVideo() {
     if (lecteur->currentTime() <= 0)
         return;
-    timerTemps->start(kSlowRefreshMs);
+    timerTemps->start();
     lecteur->seek(0);
     lecteur->play();
     bLecture->setText(QCoreApplication::translate("MainWindow", "||"));
