@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -275,6 +276,84 @@ private slots:
         w->quitter();
         QTRY_VERIFY(w.isNull());
         QCOMPARE(QFile::exists(QDir(dir).filePath("VideoFinale.avi")), !compress || ffmpegMissing);
+    }
+
+    void cancelFromTheMainWindow_data() {
+        // A fake ffmpeg: it writes a partial file, then reads the frames slowly so that the
+        // render is still going, or takes them all and never ends, as a long compression.
+        QTest::addColumn<QString>("script");
+        QTest::newRow("during rendering")
+            << "while [ \"$(head -c 100000 | wc -c)\" -gt 0 ]; do sleep 0.05; done\n";
+        QTest::newRow("during compression")
+            << "cat >> \"$out\"\ntouch \"$0.compressing\"\nexec sleep 30\n";
+    }
+
+    void cancelFromTheMainWindow() {
+        QFETCH(QString, script);
+        const QString bin = path(QStringLiteral("bin %1").arg(QTest::currentDataTag()));
+        QDir().mkpath(bin);
+        QFile fake(QDir(bin).filePath("ffmpeg"));
+        QVERIFY(fake.open(QIODevice::WriteOnly));
+        fake.write(("#!/bin/sh\nfor out; do :; done\necho partial > \"$out\"\n" + script).toUtf8());
+        fake.close();
+        fake.setPermissions(fake.permissions() | QFileDevice::ExeOwner);
+        const QByteArray searchPath = qgetenv("PATH");
+        auto restorePath = qScopeGuard([&searchPath] { qputenv("PATH", searchPath); });
+        qputenv("PATH", bin.toLocal8Bit() + ':' + searchPath);
+
+        const QString dir = project(true);
+        const QStringList previous{"montage.avi", "montage.srt", "VideoFinale.avi"};
+        for (const QString& name : previous) {
+            QFile f(QDir(dir).filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("previous");
+        }
+        ScriptedDialogs dialogs;
+        dialogs.questionAnswers << false << true;
+        std::unique_ptr<PrincipalW> w(window(dir));
+        w->exporter();
+        QVERIFY(!w->bAnnulerExport->isVisibleTo(w.get()));
+        kel::exportWindow->rbGrandeResolution->setChecked(true); // large frames fill the pipe
+        kel::exportWindow->cbCompresserMontage->setChecked(true);
+        kel::exportWindow->lancerExportation();
+        kel::Mixing* montage = kel::exportWindow->montage();
+        QVERIFY(w->bAnnulerExport->isVisibleTo(w.get()));
+        QCOMPARE(w->bAnnulerExport->geometry(), QRect(953, 23, 20, 20));
+        QTRY_VERIFY_WITH_TIMEOUT(w->progressBar->value() > 0, 5000);
+        if (QTest::currentDataTag() == QByteArray("during compression"))
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fake.fileName() + ".compressing"), 30000);
+
+        w->bAnnulerExport->click(); // answered Cancel
+        QVERIFY(montage->isRendering());
+        w->bAnnulerExport->click();
+        QCOMPARE(dialogs.shown.last().caption, QStringLiteral("Exporter"));
+        QCOMPARE(dialogs.shown.last().icon, kel::Dialogs::Icon::Question);
+        QVERIFY(montage->isRendering()); // stops in the background: the window stays live
+        QTRY_VERIFY_WITH_TIMEOUT(!montage->isRendering(), 10000);
+        QCOMPARE(w->progressBar->value(), 0);
+        QVERIFY(!w->progressTimer->isActive());
+        QVERIFY(w->webcamTimerId != 0);
+        QVERIFY(!w->bAnnulerExport->isVisibleTo(w.get()));
+        QCOMPARE(dialogs.shown.size(), 2); // no failure message
+        QCOMPARE(QDir(dir).entryList({"*Finale*", "*montage*"}, QDir::Files | QDir::Hidden),
+                 previous);
+        for (const QString& name : previous) {
+            QFile f(QDir(dir).filePath(name));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray("previous"));
+        }
+
+        // A new export runs to its end and replaces the montage and its subtitles.
+        restorePath.dismiss();
+        qputenv("PATH", searchPath);
+        w->exporter();
+        QVERIFY(kel::exportWindow->isVisible());
+        kel::exportWindow->lancerExportation();
+        QVERIFY(w->bAnnulerExport->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(w->progressBar->value(), 100, 60000);
+        QFile srt(QDir(dir).filePath("montage.srt"));
+        QVERIFY(srt.open(QIODevice::ReadOnly));
+        QVERIFY(srt.readAll().contains("Annotation n°1"));
     }
 
     void undecodableAnnotation() {

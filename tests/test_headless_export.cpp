@@ -98,7 +98,11 @@ private slots:
         };
         QVERIFY(red(2, 117) && red(131, 236) && red(60, 180));
         QVERIFY(!red(60, 112) && !red(137, 180));
+        QFile srt(QDir(m_project).filePath("montage.srt"));
+        QVERIFY(srt.open(QIODevice::ReadOnly));
+        QCOMPARE(srt.readAll(), QByteArray("1\n00:00:00,000 --> 00:00:01,000\nAnnotation n°1\n\n"));
         QFile::remove(result);
+        srt.remove();
     }
 
     void commandLineWithoutDisplay() {

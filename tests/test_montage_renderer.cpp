@@ -287,6 +287,63 @@ private slots:
         QVERIFY(leftovers(dir).isEmpty());
     }
 
+    void subtitles_data() {
+        QTest::addColumn<QList<Entry>>("entries");
+        QTest::addColumn<bool>("compress");
+        QTest::addColumn<QString>("student");
+        QTest::newRow("two in one second")
+            << QList<Entry>{{1, 25}, {2, 25}} << false << "student.avi";
+        QTest::newRow("compressed, a start cut, dark frames dropped")
+            << QList<Entry>{{2, 0, 300, 0}, {1, 25}} << true << "black.avi";
+    }
+
+    // Each cue spans the frames of the file where its annotation's colour shows.
+    void subtitles() {
+        QFETCH(QList<Entry>, entries);
+        QFETCH(bool, compress);
+        QFETCH(QString, student);
+        const QString dir = project({{1, "red"}, {2, "lime"}}, entries);
+        kel::MontageJob j = job(dir, media(student));
+        j.compress = compress;
+        MontageRenderer r(j);
+        QCOMPARE(r.run(), Outcome::Succeeded);
+
+        QStringList texts;
+        QList<double> times; // start of the first frame, end of the last, of each colour
+        cv::VideoCapture montage(QFile::encodeName(r.resultPath()).toStdString(), cv::CAP_FFMPEG);
+        for (cv::Mat f; montage.read(f);) {
+            const double ms = montage.get(cv::CAP_PROP_POS_MSEC);
+            const QChar c = label(f)[0];
+            if (c != 'R' && c != 'G')
+                continue;
+            const QString text = QStringLiteral("Annotation n°%1").arg(c == 'R' ? 1 : 2);
+            if (texts.isEmpty() || texts.last() != text) {
+                texts << text;
+                times << ms << 0;
+            }
+            times.last() = ms + 1000 / MontageRenderer::kFps;
+        }
+
+        QFile srt(QDir(dir).filePath("montage.srt"));
+        QVERIFY(srt.open(QIODevice::ReadOnly));
+        const QStringList cues = QString::fromUtf8(srt.readAll()).split("\n\n");
+        QCOMPARE(cues.size(), texts.size() + 1);
+        QCOMPARE(cues.last(), QString());
+        const double tolerance = compress ? 25 : 1; // montage.avi: frames on a 40 ms grid
+        for (int i = 0; i < texts.size(); ++i) {
+            const QStringList lines = cues[i].split('\n');
+            const QStringList span = lines.value(1).split(" --> ");
+            QCOMPARE(lines, (QStringList{QString::number(i + 1), lines.value(1), texts[i]}));
+            QCOMPARE(span.size(), 2);
+            for (int k = 0; k < 2; ++k) {
+                const QTime t = QTime::fromString(span[k], "hh:mm:ss,zzz");
+                QVERIFY2(t.isValid() &&
+                             qAbs(t.msecsSinceStartOfDay() - times[2 * i + k]) < tolerance,
+                         qPrintable(QString("%1, %2").arg(lines[1]).arg(times[2 * i + k])));
+            }
+        }
+    }
+
     void progressReachesTheEnd() {
         const QString dir = project({{1, "red"}, {2, "lime"}}, {{1, 25}, {2, 75}});
         MontageRenderer r(job(dir, media("student.avi")));

@@ -57,6 +57,8 @@ public:
     QFrame* lineLeft;
     QFrame* lineRight;
     QProgressBar* progressBar;
+    // Right of the progress bar, shown while a montage renders; made at the first export.
+    QPushButton* bAnnulerExport = nullptr;
 
     // Timers.
     int webcamTimerId = 0;
@@ -131,6 +133,7 @@ public slots:
     void remplirListe();
     void timerVignette();
     void timerProgressBar();
+    void annulerExport();
     void couperDebut();
     void couperFin();
     void isCompressionAnnotationTerminee();
@@ -145,6 +148,10 @@ private:
     void stopPreview();
     // Shows the annotation player and its controls, or the webcam preview.
     void showAnnotationArea(bool shown);
+    // Stops the annotation player and gives the right half back to the webcam preview.
+    void closeAnnotation();
+    // Notes whether the student's video is paused or playing: the Type of the next annotation.
+    void noteStudentState();
     void annotationPlaybackFailed(const QString& message);
     // Keyboard shortcuts of the student player and the recording.
     void setUpShortcuts();

@@ -147,6 +147,7 @@ void Export::lancerExportation() {
     if (relayTimerId)
         killTimer(relayTimerId);
     relayTimerId = startTimer(1000);
+    emit montageStarted();
 }
 
 void Export::annuler() {

@@ -66,6 +66,10 @@ public slots:
     void annuler();
     void tailleAnnotations(int iValue);
 
+signals:
+    // A montage has started rendering (montage() is set).
+    void montageStarted();
+
 protected:
     void timerEvent(QTimerEvent* event) override;
 

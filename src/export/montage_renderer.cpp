@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QLoggingCategory>
 #include <QPainter>
+#include <QSaveFile>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -151,7 +152,9 @@ private:
 // Bilinear down to half size, as a video widget scales; area averaging below, where bilinear would
 // alias (and where it costs less, the output being small). Area averaging at 640 -> 400 would
 // cost six times as much as bilinear.
-int interpolation(double scale) { return scale < 0.5 ? cv::INTER_AREA : cv::INTER_LINEAR; }
+int interpolation(double scale) {
+    return scale < 0.5 ? cv::INTER_AREA : cv::INTER_LINEAR;
+}
 
 // The montage frame: the student's picture fitted with its aspect ratio kept on black, and during
 // an annotation the inset (filled and cropped) with its caption.
@@ -184,8 +187,7 @@ public:
         if (src.size() == fit.size())
             src.copyTo(target);
         else
-            cv::resize(src, target, fit.size(), 0, 0,
-                       interpolation(scale));
+            cv::resize(src, target, fit.size(), 0, 0, interpolation(scale));
     }
 
     void composeAnnotation(const cv::Mat& annotation) {
@@ -198,8 +200,7 @@ public:
             const int ch =
                 std::clamp(int(std::lround(m_insetFull.height / scale)), 1, annotation.rows);
             const cv::Rect crop((annotation.cols - cw) / 2, (annotation.rows - ch) / 2, cw, ch);
-            cv::resize(annotation(crop), m_inset, m_insetFull.size(), 0, 0,
-                       interpolation(scale));
+            cv::resize(annotation(crop), m_inset, m_insetFull.size(), 0, 0, interpolation(scale));
             const cv::Rect part(m_insetVisible.tl() - m_insetFull.tl(), m_insetVisible.size());
             m_inset(part).copyTo(m_out(m_insetVisible));
         }
@@ -318,8 +319,11 @@ public:
              // output
              QStringLiteral("-an"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
              QStringLiteral("-preset"), QString::fromLatin1(MontageRenderer::kX264Preset),
-             QStringLiteral("-b:v"), QStringLiteral("%1k").arg(montageBitRate(m_g.frameWidth)),
-             QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-r"),
+             // AVI keeps no presentation times: with B-frames a player shows every picture a few
+             // frames late, behind the subtitles.
+             QStringLiteral("-bf"), QStringLiteral("0"), QStringLiteral("-b:v"),
+             QStringLiteral("%1k").arg(montageBitRate(m_g.frameWidth)), QStringLiteral("-pix_fmt"),
+             QStringLiteral("yuv420p"), QStringLiteral("-r"),
              QString::number(MontageRenderer::kOutputFps), QStringLiteral("-f"),
              QStringLiteral("avi"), m_path});
         if (!m_job->start()) {
@@ -342,7 +346,7 @@ public:
         m_job->closeInput();
         while (!m_job->waitForFinished(100)) {
             if (cancel) {
-                m_job->stop();
+                m_job->stop(1000);
                 return false;
             }
         }
@@ -370,6 +374,39 @@ private:
     std::unique_ptr<EncoderJob> m_job;
 };
 
+// Where an annotation's inset shows in the montage, in frames of the file.
+struct Cue {
+    int number;
+    int firstFrame;
+    int lastFrame;
+};
+
+// SRT time stamp: hh:mm:ss,mmm.
+QString srtTime(qint64 ms) {
+    return QStringLiteral("%1:%2:%3,%4")
+        .arg(ms / 3600000, 2, 10, QLatin1Char('0'))
+        .arg(ms / 60000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(ms / 1000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(ms % 1000, 3, 10, QLatin1Char('0'));
+}
+
+// A cue starts inside its first frame and ends inside its last one (rounded towards them), so
+// that a player's jump never lands on a frame without the inset.
+QByteArray srtText(const QList<Cue>& cues) {
+    QString text;
+    int index = 0;
+    for (const Cue& c : cues) {
+        const double frameMs = 1000.0 / MontageRenderer::kFps;
+        const qint64 start = qint64(std::ceil(c.firstFrame * frameMs));
+        const qint64 end = qint64(std::floor((c.lastFrame + 1) * frameMs));
+        text += QStringLiteral("%1\n%2 --> %3\nAnnotation n°%4\n\n")
+                    .arg(++index)
+                    .arg(srtTime(start), srtTime(end))
+                    .arg(c.number);
+    }
+    return text.toUtf8();
+}
+
 bool replaceFile(const QString& from, const QString& to) {
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
         return true;
@@ -391,6 +428,10 @@ MontageRenderer::~MontageRenderer() = default;
 
 QString MontageRenderer::resultPath() const {
     return QDir(m_job.projectDir).filePath(compresses() ? compressedName() : uncompressedName());
+}
+
+QString MontageRenderer::subtitlesPath() const {
+    return QDir(m_job.projectDir).filePath(subtitlesName());
 }
 
 MontageRenderer::Outcome MontageRenderer::fail(const QString& message) {
@@ -444,6 +485,7 @@ MontageRenderer::Outcome MontageRenderer::run() {
         return fail(error);
 
     Composer composer(g);
+    QList<Cue> cues;
     double studentDoneMs = 0;
     double insertedMs = 0; // annotations already inserted
     int reported = 0;
@@ -477,6 +519,7 @@ MontageRenderer::Outcome MontageRenderer::run() {
             return false;
         }
         const bool endsAtCut = a.cutEnd > 0 && a.cutStart >= 0;
+        Cue cue{a.number, -1, -1};
         for (int k = 0; !m_cancel; ++k) {
             const double t = double(k) * kStepMs;
             if ((endsAtCut && t > a.cutEnd) || !annotation.advanceTo(t))
@@ -485,9 +528,17 @@ MontageRenderer::Outcome MontageRenderer::run() {
             if (!isInsideCut(t, a.cutStart, a.cutEnd))
                 continue;
             composer.composeAnnotation(annotation.pixels());
+            const int frame = m_written;
             if (!emitFrame(composer.composed()))
                 return false;
+            if (m_written == frame)
+                continue; // too dark: not in the file
+            if (cue.firstFrame < 0)
+                cue.firstFrame = frame;
+            cue.lastFrame = frame;
         }
+        if (cue.firstFrame >= 0)
+            cues << cue;
         insertedMs += insertionMs[index];
         return true;
     };
@@ -534,7 +585,7 @@ MontageRenderer::Outcome MontageRenderer::run() {
         return fail(QStringLiteral("Le montage ne contient aucune image : la zone de l'annotation "
                                    "est noire dans toute la vidéo. L'export est annulé."));
     }
-    if (!sink->finish(m_cancel, &error)) {
+    if (!sink->finish(m_cancel, &error) || m_cancel) {
         sink->abort();
         if (m_cancel) {
             m_outcome = Outcome::Cancelled;
@@ -542,10 +593,31 @@ MontageRenderer::Outcome MontageRenderer::run() {
         }
         return fail(error);
     }
+    // The subtitles are written before the montage takes its name, so that a full disk leaves
+    // the previous montage and its subtitles together; they take their own name just after.
+    const QString srtPath = subtitlesPath();
+    QSaveFile srt(srtPath);
+    const QByteArray srtBytes = srtText(cues);
+    if (!srt.open(QIODevice::WriteOnly) || srt.write(srtBytes) != srtBytes.size()) {
+        srt.cancelWriting();
+        sink->abort();
+        return fail(QStringLiteral("Les sous-titres « %1 » n'ont pas pu être écrits. L'export est "
+                                   "annulé.")
+                        .arg(QDir::toNativeSeparators(srtPath)));
+    }
     if (!replaceFile(tempPath, finalPath)) {
+        srt.cancelWriting();
         QFile::remove(tempPath);
         return fail(QStringLiteral("Le montage n'a pas pu être enregistré sous « %1 ».")
                         .arg(QDir::toNativeSeparators(finalPath)));
+    }
+    if (!srt.commit()) {
+        // The previous subtitles would describe another montage.
+        QFile::remove(srtPath);
+        return fail(
+            QStringLiteral("Le montage « %1 » est enregistré, mais pas ses sous-titres "
+                           "« %2 ».")
+                .arg(QDir::toNativeSeparators(finalPath), QDir::toNativeSeparators(srtPath)));
     }
     m_progress = 1000;
     if (m_onProgress)

@@ -50,8 +50,10 @@ struct MontageJob {
 // (the caption is drawn with QPainter).
 //
 // The result is written under a temporary name in the project directory and renamed at the end:
-// "VideoFinale.avi" (uncompressed, 16 fps) or, compressed by ffmpeg, "montage.avi". A failed or
-// cancelled run leaves neither a partial file nor a changed previous result.
+// "VideoFinale.avi" (uncompressed, 16 fps) or, compressed by ffmpeg, "montage.avi". Beside it,
+// "montage.srt" holds one subtitle per annotation shown, from the first to the end of the last
+// frame of its inset (frame i at i / 16 s in both files), so that a player lists the comments. A
+// failed or cancelled run leaves neither a partial file nor a changed previous result.
 class MontageRenderer {
 public:
     enum class Outcome { None, Succeeded, Cancelled, Failed };
@@ -72,6 +74,7 @@ public:
     bool compresses() const { return m_job.compress && !m_encoderMissing; }
     // Full path of the montage this run produces.
     QString resultPath() const;
+    QString subtitlesPath() const;
 
     // Renders the whole montage on the calling thread.
     Outcome run();
@@ -92,6 +95,7 @@ public:
 
     static QString uncompressedName() { return QStringLiteral("VideoFinale.avi"); }
     static QString compressedName() { return QStringLiteral("montage.avi"); }
+    static QString subtitlesName() { return QStringLiteral("montage.srt"); }
 
 private:
     class Impl;

@@ -61,10 +61,15 @@ int Mixing::progressPercent() const {
     return m_succeeded ? 100 : m_renderer->progressPermille() / 10;
 }
 
+void Mixing::requestCancel() {
+    if (m_rendering)
+        m_renderer->cancel();
+}
+
 void Mixing::cancel() {
     if (!m_rendering)
         return;
-    m_renderer->cancel();
+    requestCancel();
     m_thread->wait();
     m_rendering = false;
     m_succeeded = false;

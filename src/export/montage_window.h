@@ -51,6 +51,8 @@ public:
     int progressPercent() const;
     // Stops a running render and waits for it (its partial file is removed).
     void cancel();
+    // The same without waiting: exportEnded(false) follows once the render has stopped.
+    void requestCancel();
 
 public slots:
     // The render has ended: completion, or the failure told to the user.

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 
 namespace kel {
@@ -41,6 +42,15 @@ void PrincipalW::exporter() {
         return;
     }
 
+    if (!bAnnulerExport) {
+        bAnnulerExport = new QPushButton(QStringLiteral("×"), this);
+        bAnnulerExport->setGeometry(953, 23, 20, 20);
+        bAnnulerExport->setToolTip(QStringLiteral("Annuler l'export"));
+        bAnnulerExport->setAccessibleName(QStringLiteral("Annuler l'export"));
+        connect(bAnnulerExport, &QPushButton::clicked, this, &PrincipalW::annulerExport);
+    }
+    bAnnulerExport->hide();
+
     exportLaunched = true;
     progressBar->setRange(0, 100);
     connect(progressTimer, &QTimer::timeout, this, &PrincipalW::timerProgressBar,
@@ -52,18 +62,45 @@ void PrincipalW::exporter() {
     if (previous)
         previous->deleteLater();
     progressCount = 1;
+    Export* started = exportWindow;
+    connect(started, &Export::montageStarted, this, [this, started] {
+        bAnnulerExport->setEnabled(true);
+        bAnnulerExport->show();
+        // An end, a cancel above all, shows at once rather than at the next tick.
+        connect(started->montage(), &Mixing::exportEnded, this, &PrincipalW::timerProgressBar);
+    });
+}
+
+void PrincipalW::annulerExport() {
+    if (!exportWindow || !exportWindow->isRendering())
+        return;
+    if (!dialogs().platformBox(QStringLiteral("Exporter"),
+                               QStringLiteral("Voulez-vous annuler l'export en cours ? Le montage "
+                                              "commencé ne sera pas enregistré et le montage "
+                                              "précédent sera conservé."),
+                               Dialogs::Icon::Question))
+        return;
+    // The render may have ended while the question was shown.
+    if (!exportWindow || !exportWindow->isRendering())
+        return;
+    bAnnulerExport->setEnabled(false);
+    // Without waiting: the render thread stops ffmpeg and removes its files, then reports.
+    exportWindow->montage()->requestCancel();
 }
 
 void PrincipalW::timerProgressBar() {
     if (!exportRunning)
         return;
+    const Mixing* montage = exportWindow ? exportWindow->montage() : nullptr;
+    if (bAnnulerExport && !(montage && montage->isRendering()))
+        bAnnulerExport->hide();
     if (exportFinished) {
         progressBar->setValue(100);
         progressTimer->stop();
         startPreview();
         return;
     }
-    const Mixing* montage = exportWindow ? exportWindow->montage() : nullptr;
+    // Failed or cancelled.
     if (montage && montage->hasFailed()) {
         progressBar->setValue(0);
         progressTimer->stop();
@@ -84,8 +121,9 @@ void PrincipalW::cleanUpExportAtQuit() {
         montage->cancel();
     if (!exportLaunched || !exportWindow->cbCompresserMontage->isChecked())
         return;
-    // Without ffmpeg the uncompressed montage is the export's only result: it stays.
-    if (montage && montage->hasSucceeded() && montage->fellBackToUncompressed())
+    // Only once montage.avi has replaced it: after a cancelled or failed compressed export, or
+    // without ffmpeg, the uncompressed montage may be the only complete one.
+    if (!montage || !montage->hasSucceeded() || montage->fellBackToUncompressed())
         return;
     QFile::remove(QDir(exportWindow->projectDir).filePath(MontageRenderer::uncompressedName()));
 }
