@@ -192,11 +192,29 @@ void PrincipalW::keyPressEvent(QKeyEvent* event) {
 }
 
 void PrincipalW::showAnnotationArea(bool shown) {
-    webcamView->setVisible(!shown);
+    // Without a camera the preview stays hidden: it would show nothing.
+    webcamView->setVisible(!shown && webcamCapture);
     for (QWidget* w :
          std::initializer_list<QWidget*>{annotationPlayer, annotationSlider, bPlayAnnotation,
                                          bPauseAnnotation, annotationTimeLabel})
         w->setVisible(shown);
+}
+
+void PrincipalW::closeAnnotation() {
+    annotationPlayer->stop();
+    showAnnotationArea(false);
+    if (webcamCapture)
+        startPreview();
+}
+
+void PrincipalW::noteStudentState() {
+    if (studentPlayer->lecteur->isPaused()) {
+        studentWasPaused = true;
+        studentWasPlaying = false;
+    } else if (studentPlayer->lecteur->isPlaying()) {
+        studentWasPaused = false;
+        studentWasPlaying = true;
+    }
 }
 
 void PrincipalW::timerVignette() {}

@@ -131,13 +131,7 @@ void PrincipalW::ouvrirVideoProf() {
     stopPreview();
     if (!openVideoFile(true, false))
         return;
-    if (studentPlayer->lecteur->isPaused()) {
-        studentWasPaused = true;
-        studentWasPlaying = false;
-    } else if (studentPlayer->lecteur->isPlaying()) {
-        studentWasPaused = false;
-        studentWasPlaying = true;
-    }
+    noteStudentState();
     addAnnotationEntry(currentAnnotationNumber);
 }
 
@@ -230,11 +224,7 @@ void PrincipalW::pauseAnnotation() {
 }
 
 void PrincipalW::lectureAnnotationTerminee() {
-    annotationPlayer->stop();
-    startPreview();
-    showAnnotationArea(false);
-    // Without a camera the preview stays hidden: it would show nothing.
-    webcamView->setVisible(webcamCapture != nullptr);
+    closeAnnotation();
     if (studentPlayer->lectureDemarree) {
         studentPlayer->lecteur->seek(studentPlayer->lecteur->currentTime());
         studentPlayer->lecteur->play();

@@ -158,14 +158,8 @@ void PrincipalW::on_bNouveau_clicked() {
         return;
     }
 
-    if (!annotationPlayer->isHidden()) {
-        annotationPlayer->stop();
-        showAnnotationArea(false);
-        if (webcamAvailable)
-            startPreview();
-        else
-            webcamView->hide();
-    }
+    if (!annotationPlayer->isHidden())
+        closeAnnotation();
     leaveProject(*this);
     comboAnnotations->addItem(noAnnotationText);
     projectDir = dir;
@@ -180,14 +174,8 @@ void PrincipalW::on_bOuvrirProjet_clicked() {
     const QString dir =
         dialogs().getExistingDirectory(this, QStringLiteral("Choisir un répertoire existant"));
 
-    if (!annotationPlayer->isHidden()) {
-        annotationPlayer->stop();
-        showAnnotationArea(false);
-        if (webcamAvailable)
-            startPreview();
-        else
-            webcamView->hide();
-    }
+    if (!annotationPlayer->isHidden())
+        closeAnnotation();
     leaveProject(*this);
     projectDir = dir;
 

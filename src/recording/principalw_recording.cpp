@@ -145,13 +145,7 @@ void PrincipalW::enregistrerAnnotation() {
     const bool wasPlaying = studentWasPlaying;
     const bool previewWasRunning = webcamTimerId != 0;
     const bool annotationWasPlaying = annotationPlayer->isPlaying();
-    if (studentPlayer->lecteur->isPaused()) {
-        studentWasPaused = true;
-        studentWasPlaying = false;
-    } else if (studentPlayer->lecteur->isPlaying()) {
-        studentWasPaused = false;
-        studentWasPlaying = true;
-    }
+    noteStudentState();
 
     // The count is raised only once the recording exists; its next value names the file.
     const QString extension = QString::fromLatin1(record.extension);
