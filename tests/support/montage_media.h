@@ -71,6 +71,33 @@ inline QStringList probe(const QString& path) {
     return QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
 }
 
+inline bool writeFile(const QString& path, const QByteArray& bytes, bool executable = false) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() &&
+           (!executable || f.setPermissions(f.permissions() | QFileDevice::ExeOwner));
+}
+
+// Files standing for the montage of an earlier export.
+inline bool writeEarlierMontage(const QString& dir) {
+    for (const char* name : {"VideoFinale.avi", "montage.avi", "montage.srt"})
+        if (!writeFile(QDir(dir).filePath(name), "earlier"))
+            return false;
+    return true;
+}
+
+// The montage files in `dir`, temporary ones included, "(earlier)" after those writeEarlierMontage
+// wrote.
+inline QStringList montageFiles(const QString& dir) {
+    QStringList names =
+        QDir(dir).entryList({"*Finale*", "*montage*"}, QDir::Files | QDir::Hidden, QDir::Name);
+    for (QString& name : names) {
+        QFile f(QDir(dir).filePath(name));
+        if (f.open(QIODevice::ReadOnly) && f.readAll() == "earlier")
+            name += " (earlier)";
+    }
+    return names;
+}
+
 inline QList<cv::Mat> readFrames(const QString& path) {
     QList<cv::Mat> frames;
     cv::VideoCapture cap(QFile::encodeName(path).toStdString(), cv::CAP_FFMPEG);
