@@ -72,17 +72,17 @@ bool FileCameraSource::read(cv::Mat& frame) {
     return true;
 }
 
-std::unique_ptr<CameraSource> openCameraSource(const QString& spec) {
+std::unique_ptr<CameraSource> openCameraSource(const QString& name) {
     std::unique_ptr<CameraSource> source;
     static const QRegularExpression number(QStringLiteral("^\\d+$"));
-    if (spec.isEmpty())
+    if (name.isEmpty())
         source = std::make_unique<OpenCvCameraSource>(0);
-    else if (number.match(spec).hasMatch())
-        source = std::make_unique<OpenCvCameraSource>(spec.toInt());
-    else if (spec.startsWith(QLatin1String("/dev/")))
-        source = std::make_unique<OpenCvCameraSource>(spec);
+    else if (number.match(name).hasMatch())
+        source = std::make_unique<OpenCvCameraSource>(name.toInt());
+    else if (name.startsWith(QLatin1String("/dev/")))
+        source = std::make_unique<OpenCvCameraSource>(name);
     else
-        source = std::make_unique<FileCameraSource>(spec);
+        source = std::make_unique<FileCameraSource>(name);
     if (!source->isOpened())
         return nullptr;
     return source;

@@ -55,6 +55,6 @@ private:
 
 // Opens the camera named on the command line: empty for the default camera, a device index,
 // a /dev/videoN path, or a video file. Returns null when nothing could be opened.
-std::unique_ptr<CameraSource> openCameraSource(const QString& spec);
+std::unique_ptr<CameraSource> openCameraSource(const QString& name);
 
 } // namespace kel

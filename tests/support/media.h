@@ -26,12 +26,12 @@ inline bool ffmpeg(const QStringList& args) {
 // MPEG-4 in AVI unless `path` says otherwise.
 inline bool makeVideo(const QString& path, const QString& source, double seconds, int fps = 25,
                       const QString& size = QStringLiteral("320x240")) {
-    const QString spec =
+    const QString filter =
         QStringLiteral("%1%2size=%3:rate=%4:duration=%5")
             .arg(source, source.contains('=') ? QStringLiteral(":") : QStringLiteral("="), size)
             .arg(fps)
             .arg(seconds);
-    QStringList args{QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), spec};
+    QStringList args{QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), filter};
     if (path.endsWith(QLatin1String(".avi")))
         args << QStringLiteral("-c:v") << QStringLiteral("mpeg4") << QStringLiteral("-q:v")
              << QStringLiteral("3");
