@@ -25,9 +25,6 @@ private slots:
     void startupStates() {
         ScriptedDialogs dialogs;
         PrincipalW w(noCamera);
-        QCOMPARE(w.windowTitle(), QStringLiteral("KEL"));
-        QCOMPARE(w.size(), QSize(975, 515));
-        QCOMPARE(w.minimumSize(), w.maximumSize());
         for (QWidget* b :
              std::initializer_list<QWidget*>{w.bNouveau, w.bOuvrirProjet, w.bAide, w.bQuitter})
             QVERIFY(b->isEnabled());
@@ -43,16 +40,10 @@ private slots:
             QVERIFY(!c->isEnabled());
         QCOMPARE(w.comboAnnotations->count(), 1);
         QCOMPARE(w.comboAnnotations->itemText(0), QStringLiteral("Aucune annotation"));
-        QCOMPARE(w.bSupprimerAnnotation->text(), QStringLiteral("X"));
-        QCOMPARE(w.bAide->text(), QStringLiteral("?"));
-        QCOMPARE(w.bPauseAnnotation->text(), QStringLiteral("||"));
-        QCOMPARE(w.bNouveau->geometry(), QRect(20, 11, 31, 31));
-        QCOMPARE(w.comboAnnotations->geometry(), QRect(780, 474, 161, 21));
         for (QPushButton* b : {w.bNouveau, w.bOuvrirProjet, w.bOuvrirVideo, w.bEnregistrerProjet,
                                w.bExporter, w.bQuitter, w.bOuvrirAnnotation,
                                w.bEnregistrerAnnotation, w.bCouperDebut, w.bCouperFin})
             QVERIFY2(!b->icon().availableSizes().isEmpty(), qPrintable(b->toolTip()));
-        QCOMPARE(w.bCouperFin->iconSize(), QSize(30, 30));
     }
 
     void noWebcamWarnsOnce() {
