@@ -1,45 +1,30 @@
 #include "project/project_file.h"
 
-#include <QDir>
-#include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
-#include <optional>
 #include <sys/resource.h>
 
 using kel::ProjectFile;
 using Result = ProjectFile::WriteResult;
-using Updates = QList<QList<double>>; // duration, cut start, cut end
 
-namespace {
-
-QByteArray readAll(const QString& path) {
+static QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void writeAll(const QString& path, const QByteArray& data) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
-}
-
 // The children of the last entry `number`, shortened: "FramePosition=250 Type=0 Debut=1200".
-QString entry(const QByteArray& xml, int number) {
+static QString entry(const QByteArray& xml, int number) {
     QString text = QString::fromUtf8(xml).simplified().remove(QRegularExpression("<|/>|\""));
     text.replace(QStringLiteral("CouperAnnotation Value"), "").replace(" Value=", "=");
     return text.section(QStringLiteral("Numero=%1> ").arg(number), -1).section(" /Numero>", 0, 0);
 }
-
-} // namespace
 
 class TestProjectFile : public QObject {
     Q_OBJECT
     std::optional<QTemporaryDir> tmp;
     ProjectFile file{QString()};
     QByteArray bytes() const { return readAll(file.path()); }
-    QStringList files() const { return QDir(tmp->path()).entryList(QDir::Files | QDir::Hidden); }
 
 private slots:
     void init() { file = ProjectFile(tmp.emplace().path()); }
@@ -61,50 +46,41 @@ private slots:
                                      "  <Type Value=\"1\"/>\n </Numero>\n</ANNOTATION>\n"));
     }
 
+    // Updates of entry 1 of two, each written, or all refused when none is added.
     void updateRules_data() {
-        QTest::addColumn<Updates>("updates");
+        QTest::addColumn<QList<QList<double>>>("updates"); // duration, cut start, cut end
         QTest::addColumn<QString>("added");
         QTest::addColumn<QString>("cuts"); // what the readers find: start, end
-        auto row = [](const char* name, const Updates& u, const char* added, const char* cuts) {
-            QTest::newRow(name) << u << QString(added) << QString(cuts);
-        };
-        row("start replaces start", {{0, 1200, 0}, {0, 1234.5, 0}}, "Debut=1234.5", "1234.5 0");
-        row("end then start", {{0, 0, 3000}, {0, 1200, 0}}, "Fin=3000 Debut=1200", "1200 3000");
-        row("end again", {{0, 12, 0}, {0, 0, 3000}, {0, 0, 2500}}, "Debut=12 Fin=2500", "12 2500");
-        row("duration again", {{4040, 0, 0}, {0, 12, 0}, {41, 0, 0}}, "Debut=12 Duree=41", "12 0");
-        row("both cuts keep the end", {{0, 1200, 3000}}, "Fin=3000", "0 3000");
-        row("not positive", {{0, 0, -0.0}, {0, -300, 0}, {qQNaN(), 0, 0}, {0, qInf(), 0}}, "",
-            "0 0");
+        // clang-format off
+        QTest::newRow("start replaces start") << QList<QList<double>>{{0, 1200, 0}, {0, 1234.5, 0}} << "Debut=1234.5" << "1234.5 0";
+        QTest::newRow("end then start") << QList<QList<double>>{{0, 0, 3000}, {0, 1200, 0}} << "Fin=3000 Debut=1200" << "1200 3000";
+        QTest::newRow("end again") << QList<QList<double>>{{0, 12, 0}, {0, 0, 3000}, {0, 0, 2500}} << "Debut=12 Fin=2500" << "12 2500";
+        QTest::newRow("duration again") << QList<QList<double>>{{4040, 0, 0}, {0, 12, 0}, {41, 0, 0}} << "Debut=12 Duree=41" << "12 0";
+        QTest::newRow("both cuts keep the end") << QList<QList<double>>{{0, 1200, 3000}} << "Fin=3000" << "0 3000";
+        QTest::newRow("not positive") << QList<QList<double>>{{0, 0, -0.0}, {0, -300, 0}, {qQNaN(), 0, 0}, {0, qInf(), 0}} << "" << "0 0";
+        // clang-format on
     }
     void updateRules() {
-        QFETCH(Updates, updates);
+        QFETCH(QList<QList<double>>, updates);
         QFETCH(QString, added);
         QFETCH(QString, cuts);
         file.writeAnnotationEntry(1, 0, 250);
         file.writeAnnotationEntry(2, 0, 500);
-        const QByteArray before = bytes();
         for (const QList<double>& u : updates)
             QCOMPARE(file.updateAnnotationEntry(1, u[0], u[1], u[2]),
                      added.isEmpty() ? Result::NoChange : Result::Written);
-        QCOMPARE(bytes() == before, added.isEmpty());
         QCOMPARE(entry(bytes(), 1), ("FramePosition=250 Type=0 " + added).trimmed());
         QCOMPARE(entry(bytes(), 2), QStringLiteral("FramePosition=500 Type=0"));
         QCOMPARE(QStringLiteral("%1 %2").arg(file.readCutStart(1)).arg(file.readCutEnd(1)), cuts);
     }
 
-    void numberingPastNine() {
+    // Past nine, by the leading digits of regular files only, and never past the largest int.
+    void highestNumber() {
         const QDir dir(tmp->path());
-        const QString names = "annotation1.avi annotation2.avi annotation7b.avi annotation.avi "
-                              "annotation99999999999.avi annotation5 video.avi ";
-        for (const QString& name : (names + ProjectFile::annotationFileName(10)).split(' '))
-            writeAll(dir.filePath(name), "x");
+        for (auto name : {"annotation9.avi", "annotation17b.avi", "annotation99999999999.avi"})
+            QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
         QVERIFY(dir.mkdir(QStringLiteral("annotation50.avi")));
-        QStringList found; // number text=number
-        for (const QString& name : ProjectFile::listAnnotationFiles(dir.path()))
-            found << ProjectFile::annotationNumberText(dir.filePath(name)) + "=" +
-                         QString::number(ProjectFile::annotationNumber(dir.filePath(name)));
-        QCOMPARE(found, (QStringList{"=0", "1=1", "10=10", "2=2", "=0", "7b=7", "99999999999=0"}));
-        QCOMPARE(ProjectFile::highestAnnotationNumber(dir.path()), 10);
+        QCOMPARE(ProjectFile::highestAnnotationNumber(dir.path()), 17);
     }
 
     // Whatever a project directory holds as project.xml, including every input the fuzzer kept:
@@ -113,13 +89,11 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("damaged");        // -1: either
         QTest::addColumn<QByteArray>("written"); // part of the file once written
-        QTest::newRow("blank") << QByteArray(" \r\n") << 0
-                               << QByteArray("'UTF-8'?>\r\r<ANNOTATION>");
-        QTest::newRow("latin-1")
-            << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><ANNOTATION a='\xe9t\xe9'/>")
-            << 0 << QByteArray("\"\xe9t\xe9\"");
-        QTest::newRow("truncated")
-            << QByteArray("<?xml version='1.0'?><ANNOTATION><Numero Val") << 1 << QByteArray();
+        // clang-format off
+        QTest::newRow("blank") << QByteArray(" \r\n") << 0 << QByteArray("'UTF-8'?>\r\r<ANNOTATION>");
+        QTest::newRow("latin-1") << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><ANNOTATION a='\xe9t\xe9'/>") << 0 << QByteArray("\"\xe9t\xe9\"");
+        QTest::newRow("truncated") << QByteArray("<?xml version='1.0'?><ANNOTATION><Numero Val") << 1 << QByteArray();
+        // clang-format on
         const QDir corpus(QStringLiteral(KEL_FUZZ_CORPUS));
         QVERIFY(!corpus.isEmpty());
         for (const QString& seed : corpus.entryList(QDir::Files))
@@ -129,21 +103,18 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(int, damaged);
         QFETCH(QByteArray, written);
-        writeAll(file.path(), content);
+        QFile f(file.path());
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush());
         QVERIFY(damaged < 0 || file.isDamaged() == bool(damaged));
         damaged = file.isDamaged();
         QVERIFY(std::isfinite(file.readCutStart(1) + file.readCutEnd(1) + file.readCutEnd(3)));
         QCOMPARE(file.loadAnnotationSchedule().size() % 2, 0);
-        QCOMPARE(file.updateAnnotationEntry(4242, 4040, 0, 0),
-                 damaged ? Result::Damaged : Result::NoChange);
         const Result done = damaged ? Result::Damaged : Result::Written;
+        QCOMPARE(file.updateAnnotationEntry(4242, 4040, 0, 0), damaged ? done : Result::NoChange);
         QCOMPARE(file.writeAnnotationEntry(4242, 1, 1050), done);
         QVERIFY2(damaged ? bytes() == content : bytes().contains(written), bytes().constData());
         QCOMPARE(file.updateAnnotationEntry(4242, 4040, 0, 0), done);
-        QCOMPARE(bytes().contains("\xe9t\xe9"), content.contains("\xe9t\xe9")); // its encoding kept
         QCOMPARE(file.loadAnnotationSchedule().endsWith(1050), !damaged);
-        QCOMPARE(file.isPauseType(QStringLiteral("4242")), !damaged);
-        QCOMPARE(files(), QStringList{"project.xml"});
     }
 
     // Annotation 3 was deleted and its number given again: the newest entry is annotation 3.
@@ -156,7 +127,6 @@ private slots:
         QVERIFY(!file.isPauseType(QStringLiteral("3")) && file.readCutEnd(3) == 0);
         QCOMPARE(file.updateAnnotationEntry(3, 0, 1200, 0), Result::Written);
         QCOMPARE(entry(bytes(), 3), QStringLiteral("FramePosition=750 Type=0 Debut=1200"));
-        QVERIFY(bytes().contains("<CouperAnnotation ValueFin=\"900\"/>"));
     }
 
     void failedWriteKeepsPreviousFile() {
@@ -164,18 +134,15 @@ private slots:
         const QByteArray before = bytes();
         // A file size limit makes the write fail for root as a full disk would.
         std::signal(SIGXFSZ, SIG_IGN);
-        rlimit previous, small;
+        rlimit previous;
         QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
-        small = {rlim_t(before.size() + 16), previous.rlim_max};
+        const rlimit small{rlim_t(before.size() + 16), previous.rlim_max};
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        const bool failed = file.writeAnnotationEntry(2, 1, 1500) == Result::Failed &&
-                            file.updateAnnotationEntry(1, 4040, 1200, 0) == Result::Failed;
+        const Result result = file.writeAnnotationEntry(2, 1, 1500);
         setrlimit(RLIMIT_FSIZE, &previous);
-        QVERIFY(failed);
-        // The project directory turned out to be a file.
-        QCOMPARE(ProjectFile(file.path()).writeAnnotationEntry(2, 1, 1500), Result::Failed);
+        QCOMPARE(result, Result::Failed);
         QCOMPARE(bytes(), before);
-        QCOMPARE(files(), QStringList{"project.xml"});
+        QCOMPARE(QDir(tmp->path()).entryList(QDir::Files | QDir::Hidden), {"project.xml"});
     }
 };
 

@@ -7,13 +7,7 @@
 #include "support/scripted_dialogs.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
-
-#include <functional>
 
 namespace testrec {
 
@@ -27,9 +21,7 @@ struct Studio {
         QDir().mkpath(w.projectDir);
         w.setCountdownStepMs(20);
     }
-    QString file(int n) const {
-        return QDir(w.projectDir).filePath(QStringLiteral("annotation%1.avi").arg(n));
-    }
+    QString file(int n) const { return w.projectDir + QStringLiteral("/annotation%1.avi").arg(n); }
 };
 
 struct Session {
@@ -43,26 +35,21 @@ inline Session record(kel::PrincipalW& w, int durationMs,
                       const std::function<void(kel::RecordingWindow*)>& poll = {}) {
     Session s;
     QElapsedTimer sinceCountdown;
-    QObject* seen = nullptr;
     QTimer timer;
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, [&] {
-        kel::RecordingWindow* window = nullptr;
-        for (QWidget* top : QApplication::topLevelWidgets())
-            if (auto* r = qobject_cast<kel::RecordingWindow*>(top); r && r->isVisible())
-                window = r;
+        auto* window = qobject_cast<kel::RecordingWindow*>(QApplication::activeModalWidget());
         if (!window || s.recordedMs >= 0)
             return;
-        if (window != seen) {
-            seen = window;
+        if (s.figures.isEmpty()) {
             s.figures << window->countdown();
+            if (!window->isCountingDown()) // over before this poll first saw the window
+                sinceCountdown.start();
             QObject::connect(window, &kel::RecordingWindow::countdownChanged, &timer,
                              [&s](int figure) { s.figures << figure; });
             QObject::connect(window, &kel::RecordingWindow::countdownFinished, &timer,
                              [&] { sinceCountdown.start(); });
         }
-        if (!window->isCountingDown() && !sinceCountdown.isValid())
-            sinceCountdown.start(); // over before this poll first saw the window
         if (poll)
             poll(window);
         if (durationMs >= 0 && sinceCountdown.isValid() && sinceCountdown.elapsed() >= durationMs) {
