@@ -39,14 +39,14 @@ private slots:
     }
 
     void missingSourcesOpenNothing_data() {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("name");
         QTest::newRow("missing file") << QStringLiteral("/nonexistent/cam.avi");
         QTest::newRow("not a video") << QStringLiteral("/etc/hostname");
         QTest::newRow("missing device") << QStringLiteral("/dev/video97");
     }
     void missingSourcesOpenNothing() {
-        QFETCH(QString, spec);
-        QVERIFY(!kel::openCameraSource(spec));
+        QFETCH(QString, name);
+        QVERIFY(!kel::openCameraSource(name));
     }
 };
 
