@@ -150,6 +150,8 @@ private:
     void showAnnotationArea(bool shown);
     // Stops the annotation player and gives the right half back to the webcam preview.
     void closeAnnotation();
+    // Leaves the current project (its state reset) for `dir`, empty for none.
+    void switchProject(const QString& dir);
     // Notes whether the student's video is paused or playing: the Type of the next annotation.
     void noteStudentState();
     void annotationPlaybackFailed(const QString& message);

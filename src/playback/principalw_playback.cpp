@@ -141,8 +141,6 @@ void PrincipalW::lectureVideo() {
 }
 
 void PrincipalW::timerAnnotations() {
-    if (projectDir != m_marksDir)
-        refreshTimelineMarks();
     SyncState state;
     state.studentPlaying = studentPlayer->lecteur->isPlaying();
     state.positionMs = studentPlayer->lecteur->currentTime();

@@ -134,6 +134,14 @@ static void leaveProject(PrincipalW& w) {
     warnedDamagedFile.clear();
 }
 
+void PrincipalW::switchProject(const QString& dir) {
+    if (!annotationPlayer->isHidden())
+        closeAnnotation();
+    leaveProject(*this);
+    projectDir = dir;
+    refreshTimelineMarks();
+}
+
 void PrincipalW::on_bNouveau_clicked() {
     const QString name = dialogs().getText(this, QStringLiteral("Nom du répertoire"),
                                            QStringLiteral("Nouveau projet"));
@@ -158,11 +166,8 @@ void PrincipalW::on_bNouveau_clicked() {
         return;
     }
 
-    if (!annotationPlayer->isHidden())
-        closeAnnotation();
-    leaveProject(*this);
+    switchProject(dir);
     comboAnnotations->addItem(noAnnotationText);
-    projectDir = dir;
 
     dialogs().plainBox(QStringLiteral("Répertoire sélectionné: \r\n") + projectDir);
     bOuvrirVideo->setEnabled(true);
@@ -174,10 +179,7 @@ void PrincipalW::on_bOuvrirProjet_clicked() {
     const QString dir =
         dialogs().getExistingDirectory(this, QStringLiteral("Choisir un répertoire existant"));
 
-    if (!annotationPlayer->isHidden())
-        closeAnnotation();
-    leaveProject(*this);
-    projectDir = dir;
+    switchProject(dir);
 
     if (projectDir.isEmpty()) {
         dialogs().plainBox(QStringLiteral("Aucun répertoire n'a été sélectionné"));
