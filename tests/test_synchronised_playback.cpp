@@ -5,6 +5,7 @@
 #include "project/project_file.h"
 #include "support/media.h"
 #include "support/scripted_dialogs.h"
+#include "support/window.h"
 
 #include <QComboBox>
 #include <QMediaPlayer>
@@ -29,15 +30,6 @@ class TestSynchronisedPlayback : public QObject {
         return dir;
     }
 
-    // Opens `dir` as the project and `studentVideo` as the student's video.
-    void openProjectAndVideo(PrincipalW& w, ScriptedDialogs& dialogs, const QString& dir) {
-        dialogs.directories.enqueue(dir);
-        w.on_bOuvrirProjet_clicked();
-        dialogs.files.enqueue(studentVideo);
-        QTest::mouseClick(w.bOuvrirVideo, Qt::LeftButton);
-        QTRY_VERIFY(kel::studentPlayer->lecteur->isPlaying());
-    }
-
 private slots:
     void initTestCase() {
         QVERIFY(tmp.isValid());
@@ -59,7 +51,6 @@ private slots:
         ScriptedDialogs dialogs;
         PrincipalW w(QStringLiteral("/nonexistent/camera.avi"));
         w.show();
-        kel::studentPlayer->lecteur->setMuted(true);
 
         struct Start {
             int number;
@@ -72,7 +63,7 @@ private slots:
                         starts.append({ProjectFile::annotationNumber(url.fileName()),
                                        kel::studentPlayer->lecteur->currentTime()});
                 });
-        openProjectAndVideo(w, dialogs, dir);
+        QVERIFY(testwindow::openProjectAndVideo(w, dialogs, dir, studentVideo));
         QCOMPARE(w.annotationCount, 2);
 
         QTRY_COMPARE_WITH_TIMEOUT(starts.size(), 1, 4000);
@@ -137,7 +128,7 @@ private slots:
 
         ScriptedDialogs dialogs;
         PrincipalW w(QStringLiteral("/nonexistent/camera.avi"));
-        openProjectAndVideo(w, dialogs, dir);
+        QVERIFY(testwindow::openProjectAndVideo(w, dialogs, dir, studentVideo));
         kel::studentPlayer->lecteur->pause();
         const int countBefore = w.annotationCount;
         const int boxesBefore = dialogs.shown.size();
@@ -179,7 +170,7 @@ private slots:
 
         ScriptedDialogs dialogs;
         PrincipalW w(QStringLiteral("/nonexistent/camera.avi"));
-        openProjectAndVideo(w, dialogs, dir);
+        QVERIFY(testwindow::openProjectAndVideo(w, dialogs, dir, studentVideo));
         dialogs.files.enqueue(bad);
         QTest::mouseClick(w.bOuvrirVideo, Qt::LeftButton);
         QCOMPARE(dialogs.shown.last().caption, QStringLiteral("KEL"));

@@ -6,6 +6,7 @@
 #include "project/project_file.h"
 #include "support/media.h"
 #include "support/scripted_dialogs.h"
+#include "support/window.h"
 
 #include <QComboBox>
 #include <QMediaPlayer>
@@ -54,12 +55,7 @@ private slots:
         w->show();
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w));
-        dialogs->directories.enqueue(project);
-        w->on_bOuvrirProjet_clicked();
-        dialogs->files.enqueue(studentVideo);
-        w->ouvrirVideoEleve();
-        sp->lecteur->setMuted(true);
-        QTRY_VERIFY(sp->lecteur->isPlaying() && sp->lecteur->totalTime() > 0);
+        QVERIFY(testwindow::openProjectAndVideo(*w, *dialogs, project, studentVideo));
         pauseAt(500);
     }
     void cleanupTestCase() {
