@@ -1,29 +1,19 @@
 #pragma once
 
-// State shared by the windows of one run.
+// What one window of the run reaches in another.
 
 #include <QString>
-
-#include <opencv2/videoio.hpp>
 
 namespace kel {
 
 class PrincipalW;
-class MyVideoPlayer;
 class Export;
 class HelpW;
-class CameraSource;
 
 extern PrincipalW* mainWindow;
-extern MyVideoPlayer* studentPlayer;
+// The last export and help windows opened.
 extern Export* exportWindow;
 extern HelpW* helpWindow;
-extern CameraSource* webcamCapture;
-extern cv::VideoCapture* studentCapture;
-extern cv::VideoWriter* annotationWriter;
-extern bool exportRunning;
-extern bool exportFinished;
-extern bool montageCompressionFinished;
 
 extern const QString annotationPrefix; // "annotation"
 extern const QString comboPrefix;      // "Annotation n°"

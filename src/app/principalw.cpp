@@ -1,10 +1,12 @@
 #include "principalw.h"
 
+#include "common/dialogs.h"
 #include "common/resources.h"
 #include "globals.h"
 #include "playback/player_widget.h"
 #include "playback/seek_slider.h"
 #include "playback/video_player.h"
+#include "project/project_session.h"
 #include "recording/camera_source.h"
 #include "recording/opencv_widget.h"
 
@@ -18,8 +20,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
-
-#include "common/dialogs.h"
 
 namespace kel {
 
@@ -54,6 +54,7 @@ QFrame* separator(QWidget* parent, QRect geometry) {
 
 PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow(parent) {
     studentPlayer = new MyVideoPlayer(this);
+    session = new ProjectSession(this);
 
     const QFont verdana(QStringLiteral("Verdana"), 11, QFont::Normal);
     const QFont courier10(QStringLiteral("Courier"), 10, QFont::Bold);
@@ -103,6 +104,8 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
                                       QStringLiteral("Supprimer l'annotation"));
     comboAnnotations = new QComboBox(this);
     comboAnnotations->setGeometry(780, 474, 161, 21);
+    // Shown while the project has annotations and none is in the player.
+    comboAnnotations->setPlaceholderText(QStringLiteral("Choisir une annotation"));
     lineLeft = separator(this, {20, 40, 441, 16});
     lineRight = separator(this, {510, 40, 431, 16});
     progressBar = new QProgressBar(this);
@@ -148,6 +151,11 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
     connect(studentPlayer->bDebut, &QPushButton::clicked, this, &PrincipalW::remplirListe);
     connect(encoderProcess, &QProcess::finished, this,
             &PrincipalW::isCompressionAnnotationTerminee);
+    connect(session, &ProjectSession::annotationsChanged, this, &PrincipalW::showAnnotations);
+    connect(session, &ProjectSession::currentChanged, this, &PrincipalW::showCurrentAnnotation);
+    connect(session, &ProjectSession::warning, this, [](const QString& text) {
+        dialogs().platformBox(QStringLiteral("KEL"), text, Dialogs::Icon::Warning);
+    });
 
     setUpShortcuts();
     annotationTimeBase = QTime(0, 0, 0, 0);
@@ -155,7 +163,6 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
     studentPlayer->lectureDemarree = false;
 
     m_camera = openCameraSource(cameraSpec);
-    webcamCapture = m_camera.get();
     if (m_camera) {
         cv::Mat discarded;
         m_camera->read(discarded);
@@ -167,12 +174,9 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
 PrincipalW::~PrincipalW() {
     // Closed by the frame or Escape: ffmpeg must not outlive the window, nor leave its output.
     stopTranscodingAtQuit();
-    if (webcamCapture == m_camera.get())
-        webcamCapture = nullptr;
     if (mainWindow == this)
         mainWindow = nullptr;
     delete studentPlayer;
-    studentPlayer = nullptr;
 }
 
 void PrincipalW::setStudentControlsDisabled(bool disabled) {
@@ -193,7 +197,7 @@ void PrincipalW::keyPressEvent(QKeyEvent* event) {
 
 void PrincipalW::showAnnotationArea(bool shown) {
     // Without a camera the preview stays hidden: it would show nothing.
-    webcamView->setVisible(!shown && webcamCapture);
+    webcamView->setVisible(!shown && m_camera);
     for (QWidget* w :
          std::initializer_list<QWidget*>{annotationPlayer, annotationSlider, bPlayAnnotation,
                                          bPauseAnnotation, annotationTimeLabel})
@@ -203,7 +207,7 @@ void PrincipalW::showAnnotationArea(bool shown) {
 void PrincipalW::closeAnnotation() {
     annotationPlayer->stop();
     showAnnotationArea(false);
-    if (webcamCapture)
+    if (m_camera)
         startPreview();
 }
 
@@ -218,39 +222,5 @@ void PrincipalW::noteStudentState() {
 }
 
 void PrincipalW::timerVignette() {}
-
-} // namespace kel
-
-namespace kel {
-
-void PrincipalW::quitter() {
-    studentPlayer->lecteur->seek(studentPlayer->lecteur->totalTime());
-    studentPlayer->lecteur->stop();
-    annotationPlayer->stop();
-    cleanUpExportAtQuit();
-
-    if (!projectSaved && annotationCount > 0) {
-        const int answer = dialogs().choice(
-            QStringLiteral("Voulez-vous enregistrer les modifications du projet ?"),
-            {QStringLiteral("Enregistrer"), QStringLiteral("Ne pas enregistrer"),
-             QStringLiteral("Annuler")});
-        if (answer == 0) {
-            projectSaved = true;
-        } else if (answer == 1) {
-            if (!projectDir.isEmpty())
-                QFile::remove(QDir(projectDir).filePath(QStringLiteral("project.xml")));
-        } else {
-            return;
-        }
-    }
-
-    stopTranscodingAtQuit();
-    webcamCapture = nullptr;
-    m_camera.reset();
-    delete studentCapture;
-    studentCapture = nullptr;
-    close();
-    deleteLater();
-}
 
 } // namespace kel

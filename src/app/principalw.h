@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QFile>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
@@ -9,7 +8,6 @@
 #include <memory>
 
 class QComboBox;
-class QFileSystemWatcher;
 class QFrame;
 class QLabel;
 class QProcess;
@@ -21,6 +19,8 @@ namespace kel {
 
 class AnnotationTranscoder;
 class CameraSource;
+class MyVideoPlayer;
+class ProjectSession;
 class QOpenCVWidget;
 class SeekSlider;
 class VideoPlayer;
@@ -66,7 +66,11 @@ public:
     QTimer* annotationTimeTimer;
     QTimer* progressTimer;
 
-    // State.
+    // The student's player, and the open project's state, which the widgets show.
+    MyVideoPlayer* studentPlayer;
+    ProjectSession* session;
+
+    // State of the window itself.
     QTime annotationTimeBase;
     bool warnNoWebcam = true;
     bool webcamAvailable = false;
@@ -74,44 +78,22 @@ public:
     bool studentWasPaused = false;
     bool studentWasPlaying = false;
     bool exportLaunched = false;
-    bool transcodePending = false;
-    bool annotationRecorded = false;
-    bool projectSaved = false;
-    bool transcodeFinished = false;
-    QString projectDir;
-    QString chosenVideoPath;
     QString studentVideoPath;
-    QString importedAnnotationPath;
-    QString recordedFile;
-    int annotationCount = 0;
-    bool syncEnabled = false;
     int studentFps = 0;
-    int frameCount = 0;
     int progressCount = 0;
-    int currentAnnotationNumber = 0;
-    QList<int> annotationSchedule;
     QProcess* encoderProcess;
-    std::unique_ptr<QFile> currentAnnotationFile;
 
     // Operations.
     void setStudentControlsDisabled(bool disabled);
-    // Project file (the window's view of it; the work is done by ProjectFile).
-    void addAnnotationEntry(int number);
-    void writeAnnotationEntry(int number, int type, int framePosition);
-    void loadAnnotationSchedule();
-    void updateAnnotationEntry(int number, double duration, double cutStart, double cutEnd);
-    bool isPauseType(const QString& number);
-    int highestAnnotationNumber();
-    // Project lifecycle.
-    void listProjectAnnotations();
-    void registerAnnotation(const QString& path);
     // Playback.
     bool openVideoFile(bool asAnnotation, bool asStudentVideo);
-    void playAnnotationFile(const QString& path);
+    void playAnnotationFile(int number);
     // Transcoding.
-    void transcodeAnnotation(const QString& source);
+    void transcodeAnnotation(int number);
+    bool isTranscoding() const;
     // Recording: the length of each of the three steps of the countdown before it.
     void setCountdownStepMs(int ms) { m_countdownStepMs = ms; }
+    CameraSource* camera() const { return m_camera.get(); }
 
 public slots:
     void ouvrirVideoEleve();
@@ -144,30 +126,32 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Redraws the list, the timeline marks and the annotation buttons from the session.
+    void showAnnotations();
+    void showCurrentAnnotation();
     void startPreview();
     void stopPreview();
     // Shows the annotation player and its controls, or the webcam preview.
     void showAnnotationArea(bool shown);
     // Stops the annotation player and gives the right half back to the webcam preview.
     void closeAnnotation();
-    // Leaves the current project (its state reset) for `dir`, empty for none.
+    // Leaves the current project for `dir`, empty for none.
     void switchProject(const QString& dir);
     // Notes whether the student's video is paused or playing: the Type of the next annotation.
     void noteStudentState();
+    // Position key of the student's video now.
+    int studentFramePosition() const;
     void annotationPlaybackFailed(const QString& message);
     // Keyboard shortcuts of the student player and the recording.
     void setUpShortcuts();
-    // Marks the project's annotations on the student player's timeline.
-    void refreshTimelineMarks();
     void seekToMark(bool next);
     // Quit-time clean-up of the export (uncompressed montage) and of a running transcoding.
     void cleanUpExportAtQuit();
     void stopTranscodingAtQuit();
 
     std::unique_ptr<CameraSource> m_camera;
-    // Watches the project directory so that the timeline marks follow every change of it.
-    QFileSystemWatcher* m_projectWatcher = nullptr;
-    QString m_marksDir;
+    // The student's video was playing when an annotation paused it: it plays again at its end.
+    bool m_resumeStudent = false;
     // The compression of recorded annotations; made at its first use.
     AnnotationTranscoder* m_transcoder = nullptr;
     int m_countdownStepMs = 1000;

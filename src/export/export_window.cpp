@@ -1,6 +1,5 @@
 #include "export_window.h"
 
-#include "app/globals.h"
 #include "common/dialogs.h"
 #include "export/export_settings.h"
 #include "export/montage_window.h"
@@ -12,7 +11,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
-#include <QTimerEvent>
 
 namespace kel {
 
@@ -73,8 +71,6 @@ Export::Export(const QString& projectDir, const QString& studentVideoPath)
              cbCompresserMontage, labelTaille, bLancerExportation, bAnnuler})
         w->resize(qMax(w->width(), w->sizeHint().width()), w->height());
 
-    exportFinished = false;
-    exportRunning = false;
     sizeChanged = false;
     insetTop = largeInsetTop(0);
     insetWidth = largeInsetWidth(0);
@@ -139,28 +135,15 @@ void Export::lancerExportation() {
     }
     if (isRendering())
         return;
-    exportRunning = true;
     delete m_montage;
     m_montage = new Mixing(studentVideoPath, projectDir, frameWidth, frameHeight, insetTop,
                            insetWidth, insetHeight, annotationFiles, annotationSchedule,
                            captionWidth, captionHeight, captionFontPx, compressMontage);
-    if (relayTimerId)
-        killTimer(relayTimerId);
-    relayTimerId = startTimer(1000);
     emit montageStarted();
 }
 
 void Export::annuler() {
     close();
-}
-
-void Export::timerEvent(QTimerEvent*) {
-    exportFinished = montageCompressionFinished;
-    // A failed montage never completes: nothing left to relay.
-    if (exportFinished || (m_montage && m_montage->hasFailed())) {
-        killTimer(relayTimerId);
-        relayTimerId = 0;
-    }
 }
 
 } // namespace kel

@@ -17,7 +17,7 @@ namespace kel {
 class Mixing;
 
 // The export settings window: frame size, compression and inset size, then the launch of the
-// montage. Once launched it hides and relays the montage's completion to the main window.
+// montage. Once launched it hides; the montage tells of its end.
 class Export : public QMainWindow {
     Q_OBJECT
 public:
@@ -47,7 +47,6 @@ public:
     int insetTop = 330;
     int insetWidth = 170;
     int insetHeight = 150;
-    int relayTimerId = 0;
     int frameWidth = 400;
     int frameHeight = 300;
     int captionWidth = 57;
@@ -69,9 +68,6 @@ public slots:
 signals:
     // A montage has started rendering (montage() is set).
     void montageStarted();
-
-protected:
-    void timerEvent(QTimerEvent* event) override;
 
 private:
     Mixing* m_montage = nullptr;

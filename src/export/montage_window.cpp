@@ -1,6 +1,5 @@
 #include "montage_window.h"
 
-#include "app/globals.h"
 #include "common/dialogs.h"
 #include "export/export_settings.h"
 #include "export/montage_renderer.h"
@@ -19,8 +18,6 @@ Mixing::Mixing(const QString& studentVideoPath, const QString& projectDir, int f
       captionFontPx(captionFontPx), compressMontage(compressMontage),
       studentVideoPath(studentVideoPath), projectDir(projectDir), annotationFiles(annotationFiles),
       annotationSchedule(annotationSchedule) {
-    montageCompressionFinished = false;
-
     MontageJob job;
     job.studentVideoPath = studentVideoPath;
     job.projectDir = projectDir;
@@ -80,9 +77,7 @@ void Mixing::finExport() {
         return;
     m_rendering = false;
     m_succeeded = m_renderer->outcome() == MontageRenderer::Outcome::Succeeded;
-    if (m_succeeded)
-        montageCompressionFinished = true;
-    else if (m_renderer->outcome() == MontageRenderer::Outcome::Failed)
+    if (m_renderer->outcome() == MontageRenderer::Outcome::Failed)
         dialogs().platformBox(QStringLiteral("KEL"), m_renderer->errorMessage(),
                               Dialogs::Icon::Warning);
     emit exportEnded(m_succeeded);

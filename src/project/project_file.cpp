@@ -6,7 +6,10 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
+#include <QRegularExpression>
+#include <QStringConverter>
 #include <QTextStream>
+#include <QXmlStreamReader>
 
 #include <climits>
 #include <cmath>
@@ -36,31 +39,76 @@ struct Loaded {
     };
     Status status = Missing;
     QDomDocument doc;
+    QByteArray bytes;
 };
+
+// project.xml holds a few entries per annotation: a file larger than this, or nested deeper than
+// its three levels, is not one of ours, and parsing it could take minutes.
+constexpr qint64 kMaxFileBytes = 4 * 1024 * 1024;
+constexpr int kMaxDepth = 3;
+
+bool withinDepth(const QByteArray& data) {
+    QXmlStreamReader reader(data);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const auto token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement && ++depth > kMaxDepth)
+            return false;
+        if (token == QXmlStreamReader::EndElement)
+            --depth;
+    }
+    return true; // a syntax error is left for the DOM to report
+}
 
 Loaded load(const QString& path) {
     Loaded l;
-    QFile file(path);
-    if (!file.exists())
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
         return l;
+    // A device, a FIFO or a huge file would block or exhaust the reader.
+    if (!info.isFile() || info.size() > kMaxFileBytes) {
+        l.status = Loaded::Damaged;
+        return l;
+    }
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         l.status = Loaded::Unreadable;
         return l;
     }
-    const QByteArray data = file.readAll();
+    l.bytes = file.read(kMaxFileBytes + 1);
     if (file.error() != QFileDevice::NoError) {
         l.status = Loaded::Unreadable;
         return l;
     }
-    if (data.trimmed().isEmpty())
+    if (l.bytes.size() > kMaxFileBytes) {
+        l.status = Loaded::Damaged;
         return l;
-    l.status = l.doc.setContent(data) ? Loaded::Parsed : Loaded::Damaged;
+    }
+    if (l.bytes.trimmed().isEmpty())
+        return l;
+    l.status = withinDepth(l.bytes) && l.doc.setContent(l.bytes) ? Loaded::Parsed : Loaded::Damaged;
     return l;
+}
+
+// The DOM writes only the encodings that Qt converts by itself; it would write any other one
+// (windows-1252, ISO-8859-15) as UTF-8 under the old declaration. Such a file becomes UTF-8.
+void declareWritableEncoding(QDomDocument& doc) {
+    QDomProcessingInstruction declaration = doc.firstChild().toProcessingInstruction();
+    if (declaration.isNull() || declaration.target() != QLatin1String("xml"))
+        return;
+    static const QRegularExpression encoding(QStringLiteral("encoding\\s*=\\s*(['\"])([^'\"]*)\\1"));
+    const QRegularExpressionMatch m = encoding.match(declaration.data());
+    if (!m.hasMatch() || QStringConverter::encodingForName(m.captured(2).toLatin1().constData()))
+        return;
+    QString data = declaration.data();
+    data.replace(m.capturedStart(2), m.capturedLength(2), QStringLiteral("UTF-8"));
+    declaration.setData(data);
 }
 
 // The document as the DOM prints it with one space of indentation, in the encoding that its
 // declaration names (UTF-8 when none), so that a file read back decodes as it was written.
-QByteArray documentText(const QDomDocument& doc) {
+QByteArray documentText(QDomDocument& doc) {
+    declareWritableEncoding(doc);
     QByteArray text;
     {
         QTextStream stream(&text, QIODevice::WriteOnly);
@@ -99,6 +147,21 @@ int entryNumber(const QDomElement& numero) {
 
 QDomElement lastEntry(const QDomDocument& doc, int number) {
     return lastEntry(doc, [number](const QDomElement& e) { return entryNumber(e) == number; });
+}
+
+double finiteOrZero(double value) {
+    return std::isfinite(value) ? value : 0;
+}
+
+// The first cut of an entry that carries `attribute`, 0 when none.
+double firstCut(const QDomElement& numero, const QString& attribute) {
+    for (QDomElement cut = numero.firstChildElement(kCut); !cut.isNull();
+         cut = cut.nextSiblingElement(kCut)) {
+        const QString text = cut.attribute(attribute);
+        if (!text.isEmpty())
+            return finiteOrZero(text.toDouble());
+    }
+    return 0;
 }
 
 // Milliseconds as plain decimal text: 1200, 1234.5; never an exponent.
@@ -201,56 +264,15 @@ ProjectFile::WriteResult ProjectFile::updateAnnotationEntry(int number, double d
 
 QList<int> ProjectFile::loadAnnotationSchedule() const {
     QList<int> schedule;
-    const Loaded l = load(path());
-    if (l.status != Loaded::Parsed)
-        return schedule;
-
-    QList<QDomElement> entries;
-    QHash<int, int> lastIndex;
-    for (QDomElement e = l.doc.documentElement().firstChildElement(kNumero); !e.isNull();
-         e = e.nextSiblingElement(kNumero)) {
-        lastIndex.insert(entryNumber(e), int(entries.size()));
-        entries.append(e);
-    }
-    for (int i = 0; i < entries.size(); ++i) {
-        const int number = entryNumber(entries[i]);
-        if (lastIndex.value(number) != i)
-            continue;
-        schedule << number
-                 << entries[i].firstChildElement(kFramePosition).attribute(kValue).toInt();
-    }
+    for (const Entry& e : read().entries)
+        schedule << e.number << e.framePosition;
     return schedule;
-}
-
-bool ProjectFile::isPauseType(const QString& numberText) const {
-    const Loaded l = load(path());
-    if (l.status != Loaded::Parsed)
-        return false;
-    const QDomElement numero = lastEntry(
-        l.doc, [&numberText](const QDomElement& e) { return e.attribute(kValue) == numberText; });
-    for (QDomElement t = numero.firstChildElement(kType); !t.isNull();
-         t = t.nextSiblingElement(kType)) {
-        if (t.attribute(kValue) == QLatin1String("1"))
-            return true;
-    }
-    return false;
 }
 
 namespace {
 double readCut(const QString& path, int number, const QString& attribute) {
     const Loaded l = load(path);
-    if (l.status != Loaded::Parsed)
-        return 0;
-    const QDomElement numero = lastEntry(l.doc, number);
-    for (QDomElement cut = numero.firstChildElement(kCut); !cut.isNull();
-         cut = cut.nextSiblingElement(kCut)) {
-        const QString text = cut.attribute(attribute);
-        if (text.isEmpty())
-            continue;
-        const double value = text.toDouble();
-        return std::isfinite(value) ? value : 0;
-    }
-    return 0;
+    return l.status == Loaded::Parsed ? firstCut(lastEntry(l.doc, number), attribute) : 0;
 }
 } // namespace
 
@@ -266,11 +288,49 @@ bool ProjectFile::isDamaged() const {
     return load(path()).status == Loaded::Damaged;
 }
 
+ProjectFile::Contents ProjectFile::read() const {
+    const Loaded l = load(path());
+    Contents c;
+    c.bytes = l.bytes;
+    c.status = l.status == Loaded::Parsed       ? Contents::Status::Parsed
+               : l.status == Loaded::Damaged    ? Contents::Status::Damaged
+               : l.status == Loaded::Unreadable ? Contents::Status::Unreadable
+                                                : Contents::Status::Missing;
+    if (l.status != Loaded::Parsed)
+        return c;
+    QHash<int, QDomElement> last;
+    QList<int> order;
+    for (QDomElement e = l.doc.documentElement().firstChildElement(kNumero); !e.isNull();
+         e = e.nextSiblingElement(kNumero)) {
+        const int number = entryNumber(e);
+        order.removeOne(number);
+        order.append(number);
+        last.insert(number, e);
+    }
+    for (int number : order) {
+        const QDomElement e = last.value(number);
+        Entry entry;
+        entry.number = number;
+        entry.framePosition = e.firstChildElement(kFramePosition).attribute(kValue).toInt();
+        for (QDomElement t = e.firstChildElement(kType); !t.isNull();
+             t = t.nextSiblingElement(kType))
+            entry.type = qMax(entry.type, t.attribute(kValue) == QLatin1String("1") ? 1 : 0);
+        entry.duration = finiteOrZero(e.firstChildElement(kDuree).attribute(kValue).toDouble());
+        entry.cutStart = firstCut(e, kCutStart);
+        entry.cutEnd = firstCut(e, kCutEnd);
+        c.entries.append(entry);
+    }
+    return c;
+}
+
 QStringList ProjectFile::listAnnotationFiles(const QString& dir) {
     // An empty path would list the working directory.
     if (dir.isEmpty())
         return {};
-    return QDir(dir).entryList({QStringLiteral("annotation*")}, QDir::Files, QDir::Name);
+    QStringList names = QDir(dir).entryList({QStringLiteral("annotation*")},
+                                            QDir::Files | QDir::CaseSensitive, QDir::Name);
+    names.removeIf([](const QString& name) { return annotationNumber(name) == 0; });
+    return names;
 }
 
 QString ProjectFile::annotationNumberText(const QString& fileName) {
@@ -283,17 +343,11 @@ QString ProjectFile::annotationNumberText(const QString& fileName) {
 }
 
 int ProjectFile::annotationNumber(const QString& fileName) {
-    const QString text = annotationNumberText(fileName);
-    qint64 number = 0;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            break;
-        number = number * 10 + (c.unicode() - '0');
-        // A number that leaves no room for a next one is not a usable annotation number.
-        if (number >= INT_MAX)
-            return 0;
-    }
-    return int(number);
+    // A number that leaves no room for a next one is not a usable annotation number.
+    static const QRegularExpression rule(QStringLiteral("^annotation([1-9][0-9]{0,9})\\.avi$"));
+    const QRegularExpressionMatch m = rule.match(QFileInfo(fileName).fileName());
+    const qint64 number = m.hasMatch() ? m.captured(1).toLongLong() : 0;
+    return number < INT_MAX ? int(number) : 0;
 }
 
 int ProjectFile::highestAnnotationNumber(const QString& dir) {

@@ -17,6 +17,23 @@ public:
         Failed,   // the file could not be written: the previous file is intact
     };
 
+    // What the file says of one annotation number: its last entry, the newest.
+    struct Entry {
+        int number = 0;
+        int framePosition = 0; // whole second x 25
+        int type = 0;          // 1: the student's video pauses while it plays
+        double duration = 0;   // ms; 0 when not stored
+        double cutStart = 0;   // ms; 0 when not set
+        double cutEnd = 0;
+    };
+    // The whole file, read once.
+    struct Contents {
+        enum class Status { Missing, Unreadable, Damaged, Parsed };
+        Status status = Status::Missing;
+        QByteArray bytes;     // as on disk; empty when it was not read
+        QList<Entry> entries; // one per number, in the order of their last entries
+    };
+
     explicit ProjectFile(const QString& projectDir);
 
     QString projectDir() const { return m_dir; }
@@ -28,15 +45,18 @@ public:
     // Flat (number, frame position) pairs in file order, one pair per number: a number that
     // appears in several entries counts as its last entry, the newest.
     QList<int> loadAnnotationSchedule() const;
-    bool isPauseType(const QString& numberText) const;
     double readCutStart(int number) const;
     double readCutEnd(int number) const;
-    // The file exists, has content, and that content does not parse.
+    // The file exists and has content that is not a project file: it does not parse, is not a
+    // regular file, is larger than a few MB or nested deeper than the format.
     bool isDamaged() const;
+    Contents read() const;
 
-    // "annotation*" regular files of `dir`, sorted by name.
+    // The annotation files of `dir`, sorted by name: regular files named "annotation", a number
+    // without leading zero and ".avi", case included, as annotationFileName() names them.
     static QStringList listAnnotationFiles(const QString& dir);
-    // The number of an annotation file name: the leading digits after "annotation", 0 when none.
+    // The number of an annotation file name (a path's directory is ignored), 0 when the name is not
+    // one of an annotation file.
     static int annotationNumber(const QString& fileName);
     // The name without "annotation" and its 4-character extension: "12" for annotation12.avi.
     static QString annotationNumberText(const QString& fileName);

@@ -5,6 +5,7 @@
 #include "export/export_window.h"
 #include "export/montage_renderer.h"
 #include "export/montage_window.h"
+#include "project/project_session.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -23,14 +24,13 @@ void PrincipalW::exporter() {
     }
     // Only while a recorded annotation still waits for its transcoding or is being transcoded:
     // its file is about to be replaced.
-    const bool transcoding =
-        transcodePending || (encoderProcess && encoderProcess->state() != QProcess::NotRunning);
-    if (annotationCount > 0 && transcoding) {
+    const bool transcoding = session->hasAwaitingCompression() || isTranscoding();
+    if (session->count() > 0 && transcoding) {
         dialogs().plainBox(QStringLiteral("Traitement annotation(s) en cours. Veuillez relancer "
                                           "l'export dans quelques secondes."));
         return;
     }
-    if (annotationCount == 0) {
+    if (session->count() == 0) {
         dialogs().plainBox(
             QStringLiteral("Export annulé, aucune annotation n'est présente dans votre projet."));
         return;
@@ -58,7 +58,7 @@ void PrincipalW::exporter() {
     progressTimer->start(1000);
     stopPreview();
     Export* previous = exportWindow;
-    exportWindow = new Export(projectDir, studentVideoPath);
+    exportWindow = new Export(session->dir(), studentVideoPath);
     if (previous)
         previous->deleteLater();
     progressCount = 1;
@@ -66,8 +66,14 @@ void PrincipalW::exporter() {
     connect(started, &Export::montageStarted, this, [this, started] {
         bAnnulerExport->setEnabled(true);
         bAnnulerExport->show();
-        // An end, a cancel above all, shows at once rather than at the next tick.
-        connect(started->montage(), &Mixing::exportEnded, this, &PrincipalW::timerProgressBar);
+        // The end, a cancel above all, shows at once rather than at the next tick.
+        connect(started->montage(), &Mixing::exportEnded, this, [this](bool succeeded) {
+            progressTimer->stop();
+            progressBar->setValue(succeeded ? 100 : 0);
+            if (bAnnulerExport)
+                bAnnulerExport->hide();
+            startPreview();
+        });
     });
 }
 
@@ -89,27 +95,11 @@ void PrincipalW::annulerExport() {
 }
 
 void PrincipalW::timerProgressBar() {
-    if (!exportRunning)
-        return;
     const Mixing* montage = exportWindow ? exportWindow->montage() : nullptr;
-    if (bAnnulerExport && !(montage && montage->isRendering()))
-        bAnnulerExport->hide();
-    if (exportFinished) {
-        progressBar->setValue(100);
-        progressTimer->stop();
-        startPreview();
+    if (!montage || !montage->isRendering())
         return;
-    }
-    // Failed or cancelled.
-    if (montage && montage->hasFailed()) {
-        progressBar->setValue(0);
-        progressTimer->stop();
-        startPreview();
-        return;
-    }
-    if (montage)
-        progressCount = qMax(progressCount, montage->progressPercent());
-    progressCount = qMin(progressCount, 99);
+    // 100 is for the end, which exportEnded shows.
+    progressCount = qMin(qMax(progressCount, montage->progressPercent()), 99);
     progressBar->setValue(progressCount);
 }
 

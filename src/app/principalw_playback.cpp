@@ -1,11 +1,9 @@
 // The main window's student video and synchronised annotation playback.
-#include "app/globals.h"
 #include "app/principalw.h"
 #include "common/dialogs.h"
-#include "playback/annotation_sync.h"
 #include "playback/player_widget.h"
 #include "playback/video_player.h"
-#include "project/project_file.h"
+#include "project/project_session.h"
 #include "recording/opencv_widget.h"
 
 #include <QComboBox>
@@ -43,70 +41,59 @@ void warn(const QString& text) {
 } // namespace
 
 bool PrincipalW::openVideoFile(bool asAnnotation, bool asStudentVideo) {
-    chosenVideoPath =
-        dialogs().getOpenFileName(this, QStringLiteral("Ouvrir une vidéo"), projectDir,
+    const QString chosen =
+        dialogs().getOpenFileName(this, QStringLiteral("Ouvrir une vidéo"), session->dir(),
                                   QStringLiteral("Fichiers vidéo (*.avi *.wmv *)"));
-    if (chosenVideoPath.isEmpty())
+    if (chosen.isEmpty())
         return false;
 
-    QFile file(chosenVideoPath);
+    QFile file(chosen);
     if (!file.open(QIODevice::ReadOnly)) {
         dialogs().information(this, file.errorString());
         return false;
     }
     file.close();
 
-    auto capture = std::make_unique<cv::VideoCapture>(
-        QFile::encodeName(chosenVideoPath).toStdString(), cv::CAP_FFMPEG);
-    if (!readsAsVideo(*capture)) {
+    cv::VideoCapture capture(QFile::encodeName(chosen).toStdString(), cv::CAP_FFMPEG);
+    if (!readsAsVideo(capture)) {
         warn(QStringLiteral("Le fichier « %1 » n'est pas une vidéo lisible.\r\n%2")
-                 .arg(QDir::toNativeSeparators(chosenVideoPath),
+                 .arg(QDir::toNativeSeparators(chosen),
                       asAnnotation ? QStringLiteral("Il n'a pas été ajouté aux annotations.")
                                    : QStringLiteral("La vidéo précédente reste ouverte.")));
         return false;
     }
-    const int fps = int(capture->get(cv::CAP_PROP_FPS));
-    const int frames = int(capture->get(cv::CAP_PROP_FRAME_COUNT));
+    const int fps = int(capture.get(cv::CAP_PROP_FPS));
 
-    QString copy;
     if (asAnnotation) {
-        if (projectDir.isEmpty()) {
+        const int number = session->isOpen() ? session->numberForCopy() : 0;
+        if (!session->isOpen()) {
             warn(QStringLiteral("Aucun projet n'est ouvert : créez ou ouvrez un projet avant "
                                 "d'ajouter une annotation."));
             return false;
         }
-        copy = QDir(projectDir)
-                   .filePath(ProjectFile::annotationFileName(highestAnnotationNumber() + 1));
-        if (!QFile::copy(chosenVideoPath, copy)) {
-            QFile::remove(copy);
+        const QString copy = session->filePath(number);
+        if (number == 0 || !QFile::copy(chosen, copy)) {
+            if (number != 0)
+                QFile::remove(copy);
             warn(QStringLiteral("Impossible de copier « %1 » dans le projet.\r\nL'annotation n'a "
                                 "pas été ajoutée.")
-                     .arg(QDir::toNativeSeparators(chosenVideoPath)));
+                     .arg(QDir::toNativeSeparators(chosen)));
             return false;
         }
+        noteStudentState();
+        session->addAnnotation(number, studentWasPaused ? 1 : 0, studentFramePosition());
+        playAnnotationFile(number);
     }
-
-    delete studentCapture;
-    studentCapture = capture.release();
-    studentFps = fps;
-    frameCount = frames;
     comboAnnotations->setEnabled(true);
-
-    if (asAnnotation) {
-        annotationCount += 1;
-        syncEnabled = true;
-        playAnnotationFile(copy);
-    }
     if (asStudentVideo) {
-        refreshTimelineMarks();
+        studentFps = fps;
         studentPlayer->lectureDemarree = false;
         setStudentControlsDisabled(false);
-        studentVideoPath = chosenVideoPath;
+        studentVideoPath = chosen;
         studentPlayer->fichierVideo = studentVideoPath;
         studentPlayer->fps = studentFps;
         studentPlayer->lectureVideo();
-    } else {
-        importedAnnotationPath = chosenVideoPath;
+        session->rearm();
     }
 
     if (!syncTimer->isActive()) {
@@ -117,6 +104,10 @@ bool PrincipalW::openVideoFile(bool asAnnotation, bool asStudentVideo) {
     return true;
 }
 
+int PrincipalW::studentFramePosition() const {
+    return positionKey(studentPlayer->lecteur->currentTime());
+}
+
 void PrincipalW::ouvrirVideoEleve() {
     openVideoFile(false, true);
     if (webcamAvailable)
@@ -125,59 +116,50 @@ void PrincipalW::ouvrirVideoEleve() {
 }
 
 void PrincipalW::ouvrirVideoProf() {
-    for (QWidget* w : std::initializer_list<QWidget*>{bCouperDebut, bCouperFin,
-                                                      bSupprimerAnnotation, comboAnnotations})
-        w->setEnabled(true);
+    comboAnnotations->setEnabled(true);
     stopPreview();
-    if (!openVideoFile(true, false))
-        return;
-    noteStudentState();
-    addAnnotationEntry(currentAnnotationNumber);
+    if (!openVideoFile(true, false) && annotationPlayer->isHidden() && m_camera)
+        startPreview();
 }
 
 void PrincipalW::lectureVideo() {
+    // The teacher has taken the student's video in hand.
+    m_resumeStudent = false;
     studentPlayer->fichierVideo = studentVideoPath;
     studentPlayer->lectureVideo();
 }
 
 void PrincipalW::timerAnnotations() {
-    SyncState state;
-    state.studentPlaying = studentPlayer->lecteur->isPlaying();
-    state.positionMs = studentPlayer->lecteur->currentTime();
-    state.annotationCount = annotationCount;
-    state.projectOpen = !projectDir.isEmpty();
-    state.syncEnabled = syncEnabled;
-    state.played = studentPlayer->nbAnnotationsJouees;
-    const QDir dir(projectDir);
-    const int i = dueAnnotationPair(annotationSchedule, state, [&dir](int number) {
-        return QFileInfo::exists(dir.filePath(ProjectFile::annotationFileName(number)));
-    });
-    if (i < 0)
+    if (!studentPlayer->lecteur->isPlaying() || !session->isOpen())
         return;
-    const int number = annotationSchedule[i];
-    if (isPauseType(QString::number(number)))
+    const int number = session->dueAnnotation(studentPlayer->lecteur->currentTime());
+    if (number == 0)
+        return;
+    session->markPlayed(number);
+    const bool pause = session->isPauseType(number);
+    if (pause)
         studentPlayer->lecteur->pause();
-    playAnnotationFile(dir.filePath(ProjectFile::annotationFileName(number)));
-    studentPlayer->nbAnnotationsJouees += 1;
-    annotationSchedule.remove(i, 2);
+    playAnnotationFile(number);
+    if (pause)
+        m_resumeStudent = true;
 }
 
-void PrincipalW::playAnnotationFile(const QString& path) {
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{bCouperDebut, bCouperFin, bSupprimerAnnotation})
-        w->setEnabled(true);
+void PrincipalW::playAnnotationFile(int number) {
+    const int previous = session->current();
     showAnnotationArea(true);
-    registerAnnotation(path);
-    currentAnnotationNumber = ProjectFile::annotationNumber(QFileInfo(path).fileName());
+    session->setCurrent(number);
     if (!annotationTimeTimer->isActive()) {
         connect(annotationTimeTimer, &QTimer::timeout, this, &PrincipalW::updateTimerProf,
                 Qt::UniqueConnection);
         annotationTimeTimer->start(kAnnotationTimeIntervalMs);
     }
     annotationPlayer->stop();
-    annotationPlayer->load(path);
+    annotationPlayer->load(session->filePath(number));
     annotationPlayer->play();
     durationPending = true;
+    // A recording replaced before the end of its first playback is compressed all the same.
+    if (previous != number && session->isAwaitingCompression(previous))
+        transcodeAnnotation(previous);
 }
 
 void PrincipalW::updateTimerProf() {
@@ -185,25 +167,19 @@ void PrincipalW::updateTimerProf() {
                                      .toString(QStringLiteral("hh:mm:ss.zzz")));
     // The duration is known only once the media has loaded; until then it reads 0.
     if (durationPending && annotationPlayer->isPlaying() && annotationPlayer->totalTime() > 0) {
-        updateAnnotationEntry(currentAnnotationNumber, double(annotationPlayer->totalTime()), 0, 0);
+        session->setDuration(session->current(), double(annotationPlayer->totalTime()));
         durationPending = false;
     }
 }
 
 void PrincipalW::selectAnnotationCombo() {
-    const QString text = comboAnnotations->currentText();
-    if (text == noAnnotationText) {
+    const int number = comboAnnotations->currentData().toInt();
+    if (number == 0) {
         annotationPlayer->stop();
         return;
     }
-    if (projectDir.isEmpty()) {
-        warn(QStringLiteral("Annotation inexistante dans le répertoire de travail"));
-        return;
-    }
-    const QString number = text.mid(comboPrefix.size());
     stopPreview();
-    playAnnotationFile(
-        QDir(projectDir).filePath(annotationPrefix + number + QStringLiteral(".avi")));
+    playAnnotationFile(number);
 }
 
 void PrincipalW::playAnnotation() {
@@ -222,17 +198,16 @@ void PrincipalW::pauseAnnotation() {
 }
 
 void PrincipalW::lectureAnnotationTerminee() {
+    const int number = session->current();
     closeAnnotation();
-    if (studentPlayer->lectureDemarree) {
+    // The student's video is left as the teacher left it: only a pause of ours is undone.
+    if (m_resumeStudent) {
+        m_resumeStudent = false;
         studentPlayer->lecteur->seek(studentPlayer->lecteur->currentTime());
         studentPlayer->lecteur->play();
-        studentPlayer->bLecture->setText(QCoreApplication::translate("MainWindow", "||"));
     }
-    if (transcodePending) {
-        transcodePending = false;
-        transcodeFinished = false;
-        transcodeAnnotation(recordedFile);
-    }
+    if (session->isAwaitingCompression(number))
+        transcodeAnnotation(number);
 }
 
 // An annotation that cannot be played would never end: tell the user and restore the window.

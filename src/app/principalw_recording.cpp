@@ -1,12 +1,11 @@
 // The main window's webcam preview, recording, transcoding, cutting and deletion.
-#include "app/globals.h"
 #include "app/principalw.h"
 #include "common/dialogs.h"
 #include "common/resources.h"
 #include "playback/player_widget.h"
 #include "playback/video_player.h"
 #include "project/annotation.h"
-#include "project/project_file.h"
+#include "project/project_session.h"
 #include "recording/annotation_recorder.h"
 #include "recording/annotation_transcoder.h"
 #include "recording/camera_source.h"
@@ -102,10 +101,10 @@ void PrincipalW::timerEvent(QTimerEvent* event) {
         QMainWindow::timerEvent(event);
         return;
     }
-    if (webcamCapture) {
+    if (m_camera) {
         webcamAvailable = true;
         cv::Mat frame;
-        if (webcamCapture->read(frame))
+        if (m_camera->read(frame))
             webcamView->showFrame(frame);
     } else if (warnNoWebcam) {
         webcamAvailable = false;
@@ -120,17 +119,16 @@ void PrincipalW::timerEvent(QTimerEvent* event) {
 
 void PrincipalW::enregistrerAnnotation() {
     // One compression at a time: a new recording would be handed to the encoder while it runs.
-    if ((m_transcoder && m_transcoder->isRunning()) ||
-        encoderProcess->state() != QProcess::NotRunning) {
+    if (isTranscoding()) {
         dialogs().plainBox(QStringLiteral("Merci de patienter quelques secondes pendant le "
                                           "traitement de l'annotation précédente."));
         return;
     }
-    if (!webcamCapture) {
+    if (!m_camera) {
         warn(QStringLiteral("KEL"), QStringLiteral("Aucune webcam n'a été détectée !"));
         return;
     }
-    if (projectDir.isEmpty()) {
+    if (!session->isOpen()) {
         warn(kCaptionAnnotation, QStringLiteral("Créez ou ouvrez un projet avant d'enregistrer "
                                                 "une annotation."));
         return;
@@ -139,22 +137,21 @@ void PrincipalW::enregistrerAnnotation() {
     Annotation record;
     if (record.kind != "VID")
         return;
-    // What a recording cancelled during its countdown must leave as it found.
-    const bool wasSyncEnabled = syncEnabled;
+    // The moment the teacher chose: where the student's video is now, and whether it is paused.
     const bool wasPaused = studentWasPaused;
     const bool wasPlaying = studentWasPlaying;
+    noteStudentState();
+    const int type = studentWasPaused ? 1 : 0;
+    const int framePosition = studentFramePosition();
     const bool previewWasRunning = webcamTimerId != 0;
     const bool annotationWasPlaying = annotationPlayer->isPlaying();
-    noteStudentState();
 
-    // The count is raised only once the recording exists; its next value names the file.
-    const QString extension = QString::fromLatin1(record.extension);
-    int number = annotationCount + 1;
-    QString path =
-        QDir(projectDir).filePath(annotationPrefix + QString::number(number) + extension);
-    if (QFileInfo::exists(path)) {
-        number = highestAnnotationNumber() + 1;
-        path = QDir(projectDir).filePath(annotationPrefix + QString::number(number) + extension);
+    const int number = session->numberForRecording();
+    const QString path = session->filePath(number);
+    if (number == 0) {
+        warn(kCaptionAnnotation, recordingFailureText(AnnotationRecorder::Status::OpenFailed,
+                                                      false, path));
+        return;
     }
 
     // The recorder alone reads the camera until the recording ends; an annotation still playing
@@ -164,7 +161,7 @@ void PrincipalW::enregistrerAnnotation() {
     stopPreview();
     auto sinkOwner = std::make_unique<AviFrameSink>();
     AviFrameSink* sink = sinkOwner.get();
-    AnnotationRecorder recorder(webcamCapture, std::move(sinkOwner));
+    AnnotationRecorder recorder(m_camera.get(), std::move(sinkOwner));
     {
         HeldTimers held{syncTimer, annotationTimeTimer, progressTimer};
         if (!recorder.open(path)) {
@@ -173,8 +170,6 @@ void PrincipalW::enregistrerAnnotation() {
             warn(kCaptionAnnotation, recordingFailureText(recorder.status(), false, path));
             return;
         }
-        annotationWriter = sink->writer();
-        syncEnabled = true;
         bEnregistrerAnnotation->setIcon(QIcon(resourcePath(QStringLiteral("stoprecord.png"))));
         dialogs().platformBox(kCaptionAnnotation,
                               QStringLiteral("Appuyez sur la touche ESPACE pour arrêter "
@@ -206,10 +201,8 @@ void PrincipalW::enregistrerAnnotation() {
             loop.exec();
         window.hide();
 
-        annotationWriter = nullptr;
         bEnregistrerAnnotation->setIcon(QIcon(resourcePath(QStringLiteral("record.png"))));
         if (recorder.status() == AnnotationRecorder::Status::Cancelled) {
-            syncEnabled = wasSyncEnabled;
             studentWasPaused = wasPaused;
             studentWasPlaying = wasPlaying;
             if (previewWasRunning)
@@ -219,8 +212,6 @@ void PrincipalW::enregistrerAnnotation() {
             return;
         }
         annotationPlayer->stop();
-        for (QPushButton* b : {bCouperDebut, bCouperFin, bSupprimerAnnotation})
-            b->setEnabled(true);
         startPreview();
     }
 
@@ -234,23 +225,23 @@ void PrincipalW::enregistrerAnnotation() {
     if (status != AnnotationRecorder::Status::Stopped)
         warn(kCaptionAnnotation, recordingFailureText(status, true, path));
 
-    annotationCount += 1;
-    annotationRecorded = true;
-    addAnnotationEntry(number);
-    currentAnnotationNumber = 0;
-    // Set before the playback starts: its end hands the file to the encoder.
-    transcodePending = true;
-    transcodeFinished = false;
-    recordedFile = path;
-    playAnnotationFile(path);
-    studentPlayer->nbAnnotationsJouees += 1;
+    session->addAnnotation(number, type, framePosition);
+    // A recording counts as played; its first playback ends by handing it to the encoder.
+    session->markPlayed(number);
+    session->setAwaitingCompression(number, true);
+    playAnnotationFile(number);
 }
 
-void PrincipalW::transcodeAnnotation(const QString& source) {
-    if (!QFileInfo::exists(source)) { // deleted before its playback ended: nothing to compress
-        transcodeFinished = !(m_transcoder && m_transcoder->isRunning());
+bool PrincipalW::isTranscoding() const {
+    return (m_transcoder && m_transcoder->isRunning()) ||
+           encoderProcess->state() != QProcess::NotRunning;
+}
+
+void PrincipalW::transcodeAnnotation(int number) {
+    session->setAwaitingCompression(number, false);
+    const QString source = session->filePath(number);
+    if (!QFileInfo::exists(source)) // deleted before its playback ended: nothing to compress
         return;
-    }
     if (!m_transcoder) {
         m_transcoder = new AnnotationTranscoder(encoderProcess, this);
         disconnect(encoderProcess, &QProcess::finished, this,
@@ -261,20 +252,10 @@ void PrincipalW::transcodeAnnotation(const QString& source) {
         // window: ffmpeg would go on writing after the end.
         connect(qApp, &QCoreApplication::aboutToQuit, this, &PrincipalW::stopTranscodingAtQuit);
     }
-    if (m_transcoder->isRunning()) { // one at a time: this annotation stays uncompressed
-        transcodeFinished = false;
+    if (m_transcoder->isRunning()) // one at a time: this annotation stays uncompressed
         return;
-    }
-    int number = ProjectFile::annotationNumber(QFileInfo(source).fileName());
-    if (number <= 0)
-        number = currentAnnotationNumber;
-    // Beside the recording, in its own project even if another one was opened since.
-    const QString dir = QFileInfo(source).absolutePath();
-
-    transcodeFinished = false;
-    if (m_transcoder->start(source, dir, number))
+    if (m_transcoder->start(source, session->dir(), number))
         return;
-    transcodeFinished = true;
     if (m_transcoder->outcome() == AnnotationTranscoder::Outcome::EncoderMissing)
         warn(QStringLiteral("KEL"),
              QStringLiteral("ffmpeg est introuvable : l'annotation reste non compressée.\r\n"
@@ -285,7 +266,6 @@ void PrincipalW::transcodeAnnotation(const QString& source) {
 }
 
 void PrincipalW::isCompressionAnnotationTerminee() {
-    transcodeFinished = true;
     if (!m_transcoder || m_transcoder->outcome() != AnnotationTranscoder::Outcome::Failed)
         return;
     warn(QStringLiteral("KEL"),
@@ -304,7 +284,6 @@ void PrincipalW::stopTranscodingAtQuit() {
     m_transcoder->stop(1000);
     delete m_transcoder;
     m_transcoder = nullptr;
-    transcodeFinished = true;
 }
 
 namespace {
@@ -330,7 +309,7 @@ void PrincipalW::couperDebut() {
     if (cutPosition(annotationPlayer, annotationTimeLabel, annotationTimeBase,
                     QStringLiteral("Couper début annotation"),
                     QStringLiteral("L'annotation sera coupée et commencera au temps: \r\n"), t))
-        updateAnnotationEntry(currentAnnotationNumber, 0, t, 0);
+        session->setCutStart(session->current(), t);
 }
 
 void PrincipalW::couperFin() {
@@ -338,44 +317,31 @@ void PrincipalW::couperFin() {
     if (cutPosition(annotationPlayer, annotationTimeLabel, annotationTimeBase,
                     QStringLiteral("Couper fin annotation"),
                     QStringLiteral("L'annotation sera coupée et se terminera au temps: \r\n"), t))
-        updateAnnotationEntry(currentAnnotationNumber, 0, 0, t);
+        session->setCutEnd(session->current(), t);
 }
 
 void PrincipalW::supprimerAnnotation() {
-    if (comboAnnotations->currentText() == noAnnotationText)
+    const int number = session->current();
+    if (number == 0)
         return;
     const QString caption = QStringLiteral("Suppression annotation");
-    const bool confirmed = dialogs().platformBox(
-        caption, QStringLiteral("Etes-vous sûr de vouloir supprimer cette annotation ?"),
-        Dialogs::Icon::Question);
-    if (confirmed && currentAnnotationFile) {
-        const QString path = currentAnnotationFile->fileName();
-        QString numberText = QFileInfo(path).fileName();
-        numberText = numberText.left(numberText.size() - 4).mid(annotationPrefix.size());
-        const int index = comboAnnotations->findText(comboPrefix + numberText,
-                                                     Qt::MatchExactly | Qt::MatchCaseSensitive);
-        // The player lets go of the file first: some systems refuse to remove an open file.
-        annotationPlayer->stop();
-        const bool existed = QFileInfo::exists(path);
-        if (existed && !QFile::remove(path)) {
-            warn(caption, QStringLiteral("Le fichier de l'annotation n'a pas pu être supprimé :\r\n"
-                                         "%1\r\nL'annotation est conservée.")
-                              .arg(QDir::toNativeSeparators(path)));
-        } else if (existed || index >= 0) {
-            // A file already gone still leaves its entry to clear; one deleted twice is
-            // counted once.
-            annotationCount = qMax(0, annotationCount - 1);
-            if (index >= 0)
-                comboAnnotations->removeItem(index);
-        } else {
-            warn(caption, QStringLiteral("Cette annotation a déjà été supprimée."));
-        }
+    if (!dialogs().platformBox(
+            caption,
+            QStringLiteral("Etes-vous sûr de vouloir supprimer l'annotation n°%1 ?").arg(number),
+            Dialogs::Icon::Question))
+        return;
+    // The player lets go of the file first: some systems refuse to remove an open file.
+    annotationPlayer->stop();
+    annotationPlayer->load(QString());
+    QString error;
+    if (!session->removeAnnotation(number, &error)) {
+        warn(caption, QStringLiteral("Le fichier de l'annotation n'a pas pu être supprimé :\r\n"
+                                     "%1\r\n%2\r\nL'annotation est conservée.")
+                          .arg(QDir::toNativeSeparators(session->filePath(number)), error));
+        annotationPlayer->load(session->filePath(number));
+        return;
     }
-    if (comboAnnotations->count() <= 1) {
-        if (comboAnnotations->findText(noAnnotationText, Qt::MatchExactly) < 0)
-            comboAnnotations->insertItem(0, noAnnotationText);
-        showAnnotationArea(false);
-    }
+    closeAnnotation();
 }
 
 } // namespace kel
