@@ -53,7 +53,7 @@ int runChild(const QString& mode, const QString& video, const QString& projectDi
         window->on_bOuvrirProjet_clicked();
         dialogs->files.enqueue(video);
         window->ouvrirVideoEleve();
-        kel::studentPlayer->lecteur->setMuted(true);
+        window->studentPlayer->lecteur->setMuted(true);
         window->annotationPlayer->setMuted(true);
     }
     start = cpuSeconds();

@@ -1,10 +1,12 @@
 #include "playback/video_player.h"
 #include "project/project_file.h"
+#include "project/project_session.h"
 #include "recording/opencv_widget.h"
 #include "support/media.h"
 #include "support/recording.h"
 
 #include <QComboBox>
+#include <QPushButton>
 
 class TestCutDelete : public QObject {
     Q_OBJECT
@@ -35,11 +37,12 @@ private slots:
         QFETCH(QList<double>, stored);
         QFETCH(QString, told);
         testrec::Studio s(video, tmp);
-        kel::ProjectFile file(s.w.projectDir);
+        kel::ProjectFile file(s.w.session->dir());
         file.writeAnnotationEntry(3, 0, 250);
-        s.w.currentAnnotationNumber = 3;
+        QVERIFY(QFile::copy(video, s.file(3)));
+        s.w.session->open(s.w.session->dir());
+        s.w.playAnnotationFile(3);
         kel::VideoPlayer* player = s.w.annotationPlayer;
-        player->load(video);
         player->pause();
         for (const QString& cut : cuts) {
             const QString at = cut.section('@', 1);
@@ -51,44 +54,67 @@ private slots:
         QCOMPARE((QList<double>{file.readCutStart(3), file.readCutEnd(3)}), stored);
     }
 
-    // Annotations `files` in the project opened, the one numbered `deleted` shown, X clicked and
-    // the question answered.
+    // Annotations `files` in the project opened; `shown` chosen in the list, then `played` started
+    // by itself; X clicked and the question answered.
     void deletion_data() {
         QTest::addColumn<QList<int>>("files");
-        QTest::addColumn<int>("deleted");
+        QTest::addColumn<int>("shown");  // 0: none
+        QTest::addColumn<int>("played"); // 0: none
         QTest::addColumn<bool>("confirmed");
         QTest::addColumn<QList<int>>("remaining");
         // clang-format off
-        QTest::newRow("2 of 1..3") << QList<int>{1, 2, 3} << 2 << true << QList<int>{1, 3};
-        QTest::newRow("the last one") << QList<int>{1} << 1 << true << QList<int>{};
-        QTest::newRow("Cancel") << QList<int>{1, 2} << 2 << false << QList<int>{1, 2};
+        QTest::newRow("2 of 1..3") << QList<int>{1, 2, 3} << 2 << 0 << true << QList<int>{1, 3};
+        QTest::newRow("the one that played last") << QList<int>{1, 2, 3} << 2 << 3 << true << QList<int>{1, 2};
+        QTest::newRow("the last one") << QList<int>{1} << 1 << 0 << true << QList<int>{};
+        QTest::newRow("Cancel") << QList<int>{1, 2} << 2 << 0 << false << QList<int>{1, 2};
+        QTest::newRow("none shown") << QList<int>{1, 2} << 0 << 0 << true << QList<int>{1, 2};
         // clang-format on
     }
     void deletion() {
         QFETCH(QList<int>, files);
-        QFETCH(int, deleted);
+        QFETCH(int, shown);
+        QFETCH(int, played);
         QFETCH(bool, confirmed);
         QFETCH(QList<int>, remaining);
         testrec::Studio s(video, tmp);
         for (int n : files)
             QVERIFY(QFile::copy(video, s.file(n)));
-        s.dialogs.directories.enqueue(s.w.projectDir);
+        s.dialogs.directories.enqueue(s.w.session->dir());
         s.w.on_bOuvrirProjet_clicked();
-        s.w.registerAnnotation(s.file(deleted));
-        s.w.webcamView->hide();
+        QComboBox* list = s.w.comboAnnotations;
+        if (shown) {
+            list->setCurrentIndex(list->findText(QStringLiteral("Annotation n°%1").arg(shown)));
+            emit list->activated(list->currentIndex());
+        }
+        if (played)
+            s.w.playAnnotationFile(played);
+        const int deleted = played ? played : shown;
+        QCOMPARE(list->currentText(),
+                 deleted ? QStringLiteral("Annotation n°%1").arg(deleted) : "");
+        const auto boxes = s.dialogs.shown.size();
         s.dialogs.questionAnswers.enqueue(confirmed);
-        s.w.supprimerAnnotation();
+        s.w.bSupprimerAnnotation->click();
 
-        // The question, and no warning after it.
-        QCOMPARE(s.dialogs.lastText(), "Etes-vous sûr de vouloir supprimer cette annotation ?");
+        // The question names the annotation, and no warning follows it.
+        QCOMPARE(s.dialogs.shown.size(), boxes + (deleted ? 1 : 0));
+        if (deleted)
+            QCOMPARE(s.dialogs.lastText(),
+                     QStringLiteral("Etes-vous sûr de vouloir supprimer l'annotation n°%1 ?")
+                         .arg(deleted));
         for (int n : files) {
             QCOMPARE(QFile::exists(s.file(n)), remaining.contains(n));
             const QString entry = QStringLiteral("Annotation n°%1").arg(n);
-            QCOMPARE(s.w.comboAnnotations->findText(entry) >= 0, remaining.contains(n));
+            QCOMPARE(list->findText(entry) >= 0, remaining.contains(n));
         }
-        QCOMPARE(s.w.comboAnnotations->itemText(0) == "Aucune annotation", remaining.isEmpty());
-        QCOMPARE(s.w.annotationCount, remaining.size());
-        QCOMPARE(s.w.webcamView->isVisibleTo(&s.w), remaining.isEmpty());
+        QCOMPARE(list->itemText(0) == "Aucune annotation", remaining.isEmpty());
+        QCOMPARE(s.w.session->count(), remaining.size());
+        // Once deleted, nothing is left to play, cut or delete, and the preview runs again.
+        const bool gone = deleted && confirmed;
+        QCOMPARE(s.w.annotationPlayer->source().isEmpty(), gone || !deleted);
+        QCOMPARE(s.w.bSupprimerAnnotation->isEnabled(), !gone && deleted);
+        QCOMPARE(s.w.bCouperDebut->isEnabled(), !gone && deleted);
+        QCOMPARE(s.w.webcamTimerId != 0, gone || !deleted);
+        QCOMPARE(s.w.webcamView->isVisibleTo(&s.w), gone || !deleted);
     }
 };
 

@@ -2,6 +2,7 @@
 #include "app/principalw.h"
 #include "export/export_window.h"
 #include "export/montage_window.h"
+#include "project/project_session.h"
 #include "support/montage_media.h"
 #include "support/scripted_dialogs.h"
 
@@ -104,8 +105,7 @@ private slots:
         dialogs.questionAnswers << false << true;
         kel::PrincipalW w(path("camera.avi"));
         w.studentVideoPath = path("student.avi");
-        w.projectDir = dir;
-        w.annotationCount = 1;
+        w.session->open(dir);
         w.exporter();
         // Large frames fill the fake's pipe.
         kel::exportWindow->rbGrandeResolution->setChecked(true);

@@ -1,12 +1,14 @@
 #include "app/globals.h"
 #include "app/principalw.h"
 #include "playback/player_widget.h"
+#include "project/project_session.h"
 #include "recording/opencv_widget.h"
 #include "support/media.h"
 #include "support/scripted_dialogs.h"
 
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -33,7 +35,7 @@ private slots:
                  w.bEnregistrerAnnotation, w.bCouperDebut, w.bCouperFin, w.bSupprimerAnnotation,
                  static_cast<QWidget*>(w.comboAnnotations)})
             QVERIFY2(!b->isEnabled(), qPrintable(b->toolTip()));
-        auto* sp = kel::studentPlayer;
+        auto* sp = w.studentPlayer;
         for (QWidget* c : std::initializer_list<QWidget*>{
                  sp->bDebut, sp->bRetourRapide, sp->bTramePrecedente, sp->bLecture,
                  sp->bTrameSuivante, sp->bAvanceRapide, sp->bFin, sp->labelTemps})
@@ -78,49 +80,76 @@ private slots:
         QCOMPARE(dialogs.shown.size(), 0);
     }
 
+    // The question comes only after a change; "Ne pas enregistrer" undoes this session's changes
+    // and nothing else; "Annuler" and a closed box leave everything as it was.
     void quitPrompt_data() {
         QTest::addColumn<int>("answer");
-        QTest::addColumn<int>("annotationCount");
-        QTest::addColumn<bool>("saved");
+        QTest::addColumn<bool>("hadXml");   // project.xml existed at the opening
+        QTest::addColumn<QString>("steps"); // r: annotation 2 recorded, s: saved
         QTest::addColumn<bool>("asked");
-        QTest::addColumn<bool>("projectFileKept");
+        QTest::addColumn<QString>("xmlAfter"); // opened, changed or none
+        QTest::addColumn<bool>("recordingKept");
         QTest::addColumn<bool>("closed");
-        QTest::newRow("Enregistrer") << 0 << 2 << false << true << true << true;
-        QTest::newRow("Ne pas enregistrer") << 1 << 2 << false << true << false << true;
-        QTest::newRow("Annuler") << 2 << 2 << false << true << true << false;
-        QTest::newRow("box closed") << -1 << 2 << false << true << true << false;
-        QTest::newRow("no annotation") << 1 << 0 << false << false << true << true;
-        QTest::newRow("already saved") << 1 << 2 << true << false << true << true;
+        // clang-format off
+        QTest::newRow("Enregistrer") << 0 << true << "r" << true << "changed" << true << true;
+        QTest::newRow("Ne pas enregistrer") << 1 << true << "r" << true << "opened" << false << true;
+        QTest::newRow("Ne pas enregistrer, no file before") << 1 << false << "r" << true << "none" << false << true;
+        QTest::newRow("Annuler") << 2 << true << "r" << true << "changed" << true << false;
+        QTest::newRow("box closed") << -1 << true << "r" << true << "changed" << true << false;
+        QTest::newRow("no change") << 1 << true << "" << false << "opened" << false << true;
+        QTest::newRow("saved") << 1 << true << "rs" << false << "changed" << true << true;
+        QTest::newRow("changed after saving") << 1 << true << "srr" << true << "opened" << false << true;
+        // clang-format on
     }
     void quitPrompt() {
         QFETCH(int, answer);
-        QFETCH(int, annotationCount);
-        QFETCH(bool, saved);
+        QFETCH(bool, hadXml);
+        QFETCH(QString, steps);
         QFETCH(bool, asked);
-        QFETCH(bool, projectFileKept);
+        QFETCH(QString, xmlAfter);
+        QFETCH(bool, recordingKept);
         QFETCH(bool, closed);
 
         QTemporaryDir project;
-        const QString xml = QDir(project.path()).filePath(QStringLiteral("project.xml"));
-        const QString annotation = QDir(project.path()).filePath(QStringLiteral("annotation1.avi"));
-        for (const QString& f : {xml, annotation}) {
-            QFile file(f);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("x");
-        }
+        const QDir dir(project.path());
+        // Written by an earlier session, in a layout this program would not write.
+        const QByteArray opened = "<ANNOTATION><Numero Value='1'><FramePosition Value='250'/>"
+                                  "<Type Value='1'/><CouperAnnotation ValueFin='900'/></Numero>"
+                                  "</ANNOTATION>";
+        auto write = [&dir](const QString& name, const QByteArray& bytes) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        };
+        write("annotation1.avi", "earlier");
+        if (hadXml)
+            write("project.xml", opened);
 
         ScriptedDialogs dialogs;
         dialogs.choices.enqueue(answer);
         QPointer<PrincipalW> w = new PrincipalW(noCamera);
         w->show();
-        w->projectDir = project.path();
-        w->annotationCount = annotationCount;
-        w->projectSaved = saved;
+        w->session->open(project.path());
+        for (const QChar step : steps) {
+            if (step == 's') {
+                w->enregistrerProjet();
+                continue;
+            }
+            const int n = w->session->numberForRecording();
+            write(QStringLiteral("annotation%1.avi").arg(n), "recorded");
+            w->session->addAnnotation(n, 0, 50 * n);
+        }
+        QByteArray changed;
+        if (QFile f(dir.filePath("project.xml")); f.open(QIODevice::ReadOnly))
+            changed = f.readAll();
         w->quitter();
 
         QCOMPARE(dialogs.count(QStringLiteral("choice")), asked ? 1 : 0);
-        QCOMPARE(QFile::exists(xml), projectFileKept);
-        QVERIFY(QFile::exists(annotation));
+        QFile xml(dir.filePath("project.xml"));
+        const QByteArray now = xml.open(QIODevice::ReadOnly) ? xml.readAll() : QByteArray();
+        QCOMPARE(xml.exists(), xmlAfter != "none");
+        QCOMPARE(now, xmlAfter == "opened" ? opened : xmlAfter == "changed" ? changed : "");
+        QVERIFY(dir.exists("annotation1.avi"));
+        QCOMPARE(dir.exists("annotation2.avi"), recordingKept);
         if (closed) {
             QTRY_VERIFY(w.isNull());
         } else {
@@ -129,13 +158,56 @@ private slots:
         }
     }
 
+    // The real boxes: the quit question's buttons in their order and roles, and what Escape and
+    // closing the box give.
+    void realQuitQuestion_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("Escape") << "escape" << 2;
+        QTest::newRow("closed") << "close" << 2;
+        QTest::newRow("Ne pas enregistrer") << "Ne pas enregistrer" << 1;
+    }
+    void realQuitQuestion() {
+        QFETCH(QString, how);
+        QFETCH(int, answer);
+        QStringList roles;
+        QTimer::singleShot(100, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QAbstractButton* named = nullptr;
+            for (QAbstractButton* b : box->buttons()) {
+                roles << QStringLiteral("%1:%2").arg(b->text()).arg(box->buttonRole(b));
+                if (b->text() == how)
+                    named = b;
+            }
+            if (how == "escape")
+                QTest::keyClick(box, Qt::Key_Escape);
+            else if (how == "close")
+                box->close();
+            else
+                named->click();
+        });
+        const int chosen = kel::dialogs().choice(QStringLiteral("Voulez-vous enregistrer ?"),
+                                                 {"Enregistrer", "Ne pas enregistrer", "Annuler"});
+        QCOMPARE(chosen, answer);
+        roles.sort();
+        QCOMPARE(roles,
+                 (QStringList{
+                     QStringLiteral("Annuler:%1").arg(QMessageBox::RejectRole),
+                     QStringLiteral("Enregistrer:%1").arg(QMessageBox::AcceptRole),
+                     QStringLiteral("Ne pas enregistrer:%1").arg(QMessageBox::DestructiveRole)}));
+    }
+
     void escapeClosesWithoutPrompt() {
         ScriptedDialogs dialogs;
         auto* w = new PrincipalW(noCamera);
         w->setAttribute(Qt::WA_DeleteOnClose);
         QPointer<PrincipalW> guard = w;
         w->show();
-        w->annotationCount = 2;
+        QTemporaryDir project;
+        QFile(QDir(project.path()).filePath("annotation1.avi")).open(QIODevice::WriteOnly);
+        w->session->open(project.path());
+        w->session->addAnnotation(1, 0, 25);
         QTest::keyClick(w, Qt::Key_Escape);
         QCOMPARE(dialogs.count(QStringLiteral("choice")), 0);
         QTRY_VERIFY(guard.isNull());

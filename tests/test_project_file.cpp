@@ -74,15 +74,6 @@ private slots:
         QCOMPARE(QStringLiteral("%1 %2").arg(file.readCutStart(1)).arg(file.readCutEnd(1)), cuts);
     }
 
-    // Past nine, by the leading digits of regular files only, and never past the largest int.
-    void highestNumber() {
-        const QDir dir(tmp->path());
-        for (auto name : {"annotation9.avi", "annotation17b.avi", "annotation99999999999.avi"})
-            QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
-        QVERIFY(dir.mkdir(QStringLiteral("annotation50.avi")));
-        QCOMPARE(ProjectFile::highestAnnotationNumber(dir.path()), 17);
-    }
-
     // Whatever a project directory holds as project.xml, including every input the fuzzer kept:
     // the readers cope, and a damaged file is kept byte for byte.
     void existingContent_data() {
@@ -92,6 +83,8 @@ private slots:
         // clang-format off
         QTest::newRow("blank") << QByteArray(" \r\n") << 0 << QByteArray("'UTF-8'?>\r\r<ANNOTATION>");
         QTest::newRow("latin-1") << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><ANNOTATION a='\xe9t\xe9'/>") << 0 << QByteArray("\"\xe9t\xe9\"");
+        QTest::newRow("windows-1252") << QByteArray("<?xml version='1.0' encoding='windows-1252'?><ANNOTATION a='\xe9t\xe9 \x80'/>") << 0 << QByteArray("encoding='UTF-8'?>\n<ANNOTATION a=\"\xc3\xa9t\xc3\xa9 \xe2\x82\xac\"");
+        QTest::newRow("ISO-8859-15") << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><ANNOTATION a='\xe9t\xe9 \xa4'/>") << 0 << QByteArray("encoding='UTF-8'?>\n<ANNOTATION a=\"\xc3\xa9t\xc3\xa9 \xe2\x82\xac\"");
         QTest::newRow("truncated") << QByteArray("<?xml version='1.0'?><ANNOTATION><Numero Val") << 1 << QByteArray();
         // clang-format on
         const QDir corpus(QStringLiteral(KEL_FUZZ_CORPUS));
@@ -124,7 +117,7 @@ private slots:
         file.writeAnnotationEntry(4, 0, 500);
         QCOMPARE(file.writeAnnotationEntry(3, 0, 750), Result::Written);
         QCOMPARE(file.loadAnnotationSchedule(), (QList<int>{4, 500, 3, 750}));
-        QVERIFY(!file.isPauseType(QStringLiteral("3")) && file.readCutEnd(3) == 0);
+        QVERIFY(file.read().entries.last().type == 0 && file.readCutEnd(3) == 0);
         QCOMPARE(file.updateAnnotationEntry(3, 0, 1200, 0), Result::Written);
         QCOMPARE(entry(bytes(), 3), QStringLiteral("FramePosition=750 Type=0 Debut=1200"));
     }

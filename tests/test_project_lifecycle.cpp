@@ -1,6 +1,7 @@
 #include "app/globals.h"
 #include "app/principalw.h"
 #include "playback/player_widget.h"
+#include "project/project_session.h"
 #include "support/scripted_dialogs.h"
 
 #include <QComboBox>
@@ -26,18 +27,15 @@ class TestProjectLifecycle : public QObject {
     QString base; // a folder whose path has spaces, accents and quotes
     QString at(const QString& name) const { return QDir::cleanPath(base + '/' + name); }
 
-    // The window's project: folder | list | count sync highest-number flags | schedule, where the
-    // flags add 1 when saved, 2 with an annotation file, 4 with an annotation number.
+    // The window's project: folder | list | count current | entries.
     QString state(PrincipalW& w) {
-        QString s = w.projectDir.mid(base.size() + 1) + '|';
+        QString s = w.session->dir().mid(base.size() + 1) + '|';
         for (int i = 0; i < w.comboAnnotations->count(); ++i)
             s += (i ? "," : "") + w.comboAnnotations->itemText(i).remove(kel::comboPrefix);
-        s += QString::asprintf("|%d %d %d %d|", w.annotationCount, int(w.syncEnabled),
-                               w.highestAnnotationNumber(),
-                               w.projectSaved + 2 * bool(w.currentAnnotationFile) +
-                                   4 * (w.currentAnnotationNumber != 0));
-        for (int v : w.annotationSchedule)
-            s += QString::number(v) + ' ';
+        s += QString::asprintf("|%d %d|", w.session->count(), w.session->current());
+        for (const kel::SessionAnnotation& a : w.session->annotations())
+            if (a.hasEntry)
+                s += QStringLiteral("%1 %2 ").arg(a.number).arg(a.entry.framePosition);
         return s.trimmed().replace(kel::noAnnotationText, "-");
     }
 
@@ -67,7 +65,7 @@ private slots:
         QTest::addColumn<QStringList>("answers"); // the slot, the name, the folder; "": cancelled
         QTest::addColumn<QString>("box");         // %1: the folder aimed at
         QTest::addColumn<QString>("after");
-        const QString first = "premier|1,10,2,12|3 1 10 7|1 25 2 50 10 75";
+        const QString first = "premier|1,10,2|3 2|1 25 10 75 2 50";
         const QString created = "plain: Répertoire sélectionné: \r\n%1";
         const QString opened = "plain: Répertoire sélectionné: \r\n %1";
         const QString cannot = "platform: Impossible de créer le répertoire du projet « %1 ».\r\n"
@@ -75,13 +73,13 @@ private slots:
         // clang-format off
         QTest::newRow("name cancelled") << QStringList{"new", "", ""} << "" << first;
         QTest::newRow("no location") << QStringList{"new", "Leçon 1", ""} << "platform: Aucun emplacement n'a été sélectionné" << first;
-        QTest::newRow("created") << QStringList{"new", "Leçon 1 d'Élodie", "."} << created << "Leçon 1 d'Élodie|-|0 0 0 0|";
-        QTest::newRow("existing folder") << QStringList{"new", "premier", "."} << created << "premier|-|0 0 10 0|";
+        QTest::newRow("created") << QStringList{"new", "Leçon 1 d'Élodie", "."} << created << "Leçon 1 d'Élodie|-|0 0|";
+        QTest::newRow("existing folder") << QStringList{"new", "premier", "."} << created << "premier|1,10,2|3 0|1 25 10 75 2 50";
         QTest::newRow("name of a file") << QStringList{"new", "fichier", "."} << cannot << first;
         QTest::newRow("name leaving the location") << QStringList{"new", "../ailleurs", "."} << cannot << first;
-        QTest::newRow("open another") << QStringList{"open", "", "autre"} << opened << "autre|4|1 1 4 0|";
-        QTest::newRow("open an empty folder") << QStringList{"open", "", "vide"} << opened << "vide||0 0 0 0|";
-        QTest::newRow("cancelled") << QStringList{"open", "", ""} << "plain: Aucun répertoire n'a été sélectionné" << "||0 0 0 0|";
+        QTest::newRow("open another") << QStringList{"open", "", "autre"} << opened << "autre|4|1 0|";
+        QTest::newRow("open an empty folder") << QStringList{"open", "", "vide"} << opened << "vide|-|0 0|";
+        QTest::newRow("cancelled") << QStringList{"open", "", ""} << "plain: Aucun répertoire n'a été sélectionné" << "|-|0 0|";
         // clang-format on
     }
     void projectSlots() {
@@ -92,13 +90,9 @@ private slots:
         PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
         d.directories.enqueue(at("premier"));
         w.on_bOuvrirProjet_clicked();
-        w.annotationSchedule.clear();
-        emit kel::studentPlayer->bDebut->clicked(); // "|<" re-arms every annotation
-        w.registerAnnotation(at("premier/annotation12.avi"));
-        w.registerAnnotation(at("premier/annotation12.avi"));
-        w.currentAnnotationNumber = 2;
+        w.session->setCurrent(2);
         w.bEnregistrerProjet->click();
-        QCOMPARE(state(w), QStringLiteral("premier|1,10,2,12|3 1 10 7|1 25 2 50 10 75"));
+        QCOMPARE(state(w), QStringLiteral("premier|1,10,2|3 2|1 25 10 75 2 50"));
 
         const int shown = int(d.shown.size());
         const auto restore = qScopeGuard([cwd = QDir::currentPath()] { QDir::setCurrent(cwd); });
@@ -108,10 +102,9 @@ private slots:
         d.directories.enqueue(answers[2].isEmpty() ? "" : at(answers[2]));
         answers[0] == "new" ? w.on_bNouveau_clicked() : w.on_bOuvrirProjet_clicked();
         QCOMPARE(state(w), after);
-        w.annotationCount = 1;
-        if (w.projectDir.isEmpty()) {
-            w.addAnnotationEntry(1); // schedules and writes nothing
-            QVERIFY(w.annotationSchedule.isEmpty());
+        if (!w.session->isOpen()) {
+            w.session->addAnnotation(1, 0, 25); // enters and writes nothing
+            QVERIFY(w.session->annotations().isEmpty() && !w.session->hasChanges());
         }
         QCOMPARE(boxes(d, shown).join('\n'),
                  box.replace("%1", QDir(at(answers[2])).filePath(answers[1])));
@@ -120,8 +113,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(at("../ailleurs")));
     }
 
-    // A damaged file is reported once, and so is a write that fails. The schedule in memory goes
-    // on, one pair per number.
+    // A damaged file is reported once, and so is a write that fails.
     void writeProblemsAreReported() {
         touch(at("abîmé/project.xml"), "<?xml version='1.0'?>\r\r<ANNOTATION>\n <Nu");
         ScriptedDialogs d;
@@ -129,11 +121,10 @@ private slots:
         d.directories << at("abîmé") << at("disparu");
         w.on_bOuvrirProjet_clicked();
         for (int n : {2, 3, 2})
-            w.addAnnotationEntry(n);
-        QCOMPARE(w.annotationSchedule, (QList<int>{3, 0, 2, 0}));
+            w.session->addAnnotation(n, 0, 25);
         w.on_bOuvrirProjet_clicked();
         QVERIFY(QDir(at("disparu")).removeRecursively());
-        w.addAnnotationEntry(2);
+        w.session->addAnnotation(2, 0, 25);
         const QStringList shown = boxes(d).filter(QRegularExpression("^platform: "));
         QCOMPARE(shown.size(), 2);
         QVERIFY(shown[0].contains("« " + at("abîmé/project.xml") + " » est endommagé"));

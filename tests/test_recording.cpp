@@ -1,4 +1,3 @@
-#include "app/globals.h"
 #include "playback/player_widget.h"
 #include "playback/video_player.h"
 #include "project/project_file.h"
@@ -22,13 +21,12 @@ static QStringList probe(const QString& path) {
 
 // What a cancelled recording must leave as it found.
 static QStringList state(const kel::PrincipalW& w) {
-    QFile xml(QDir(w.projectDir).filePath(QStringLiteral("project.xml")));
+    QFile xml(QDir(w.session->dir()).filePath(QStringLiteral("project.xml")));
     xml.open(QIODevice::ReadOnly);
-    return QDir(w.projectDir).entryList(QDir::Files)
-           << QString::fromUtf8(xml.readAll()) << w.recordedFile
-           << QString::asprintf("%d %d %d %d %d %d %d", w.annotationCount,
-                                int(w.annotationSchedule.size()), w.comboAnnotations->count(),
-                                w.annotationRecorded, w.syncEnabled, w.transcodePending,
+    return QDir(w.session->dir()).entryList(QDir::Files)
+           << QString::fromUtf8(xml.readAll())
+           << QString::asprintf("%d %d %d %d %d", w.session->count(), w.comboAnnotations->count(),
+                                w.session->hasChanges(), w.session->hasAwaitingCompression(),
                                 w.studentWasPaused);
 }
 
@@ -65,9 +63,10 @@ private slots:
                  qPrintable(QStringLiteral("%1 ms for %2 ms").arg(playedMs).arg(r.recordedMs)));
 
         // The end of its playback hands it to ffmpeg; the compressed file takes its name.
-        QTRY_VERIFY_WITH_TIMEOUT(!s.w.transcodePending && s.w.transcodeFinished, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.w.session->hasAwaitingCompression() && !s.w.isTranscoding(),
+                                 60000);
         QCOMPARE(probe(path).mid(0, 5).join(','), QStringLiteral("mpeg4,640,480,yuv420p,25/1"));
-        QCOMPARE(QDir(s.w.projectDir).entryList(QDir::Files),
+        QCOMPARE(QDir(s.w.session->dir()).entryList(QDir::Files),
                  (QStringList{"annotation1.avi", "project.xml"}));
     }
 
@@ -125,9 +124,9 @@ private slots:
         testrec::Studio s(video, tmp);
         for (int n : existing)
             QFile(s.file(n)).open(QIODevice::WriteOnly);
-        s.w.annotationCount = existing.size();
+        s.w.session->open(s.w.session->dir());
         s.w.studentWasPaused = wasPaused;
-        kel::VideoPlayer* lecteur = kel::studentPlayer->lecteur;
+        kel::VideoPlayer* lecteur = s.w.studentPlayer->lecteur;
         if (student != QLatin1String("stopped")) {
             lecteur->load(video);
             lecteur->play();
@@ -141,11 +140,11 @@ private slots:
         testrec::record(s.w, 200);
 
         QVERIFY(kel::AnnotationRecorder::isPlayable(s.file(number)));
-        const kel::ProjectFile file(s.w.projectDir);
+        const kel::ProjectFile file(s.w.session->dir());
         const QList<int> schedule = file.loadAnnotationSchedule();
         QCOMPARE(schedule.value(0), number);
         QVERIFY(framePosition < 0 || schedule.value(1) == framePosition);
-        QCOMPARE(file.isPauseType(QString::number(number)), pauseType);
+        QCOMPARE(s.w.session->isPauseType(number), pauseType);
     }
 
     void refusedWhileTranscoding() {
@@ -158,7 +157,7 @@ private slots:
         QCOMPARE(s.dialogs.lastText(),
                  QStringLiteral("Merci de patienter quelques secondes pendant "
                                 "le traitement de l'annotation précédente."));
-        QVERIFY(s.w.annotationCount == 0 && QDir(s.w.projectDir).isEmpty());
+        QVERIFY(s.w.session->count() == 0 && QDir(s.w.session->dir()).isEmpty());
     }
 
     // No Space: a recording that fails ends by itself, keeping only what was written.
@@ -183,17 +182,17 @@ private slots:
         s.w.setCountdownStepMs(stepMs);
         const QString path = s.file(1), clip = tmp.filePath(QTest::currentDataTag()) + ".avi";
         QVERIFY(cameraMs <= 0 || testmedia::makeVideo(clip, "testsrc", cameraMs / 1000.0));
-        QVERIFY(cameraMs >= 0 || QDir(s.w.projectDir).removeRecursively());
-        kel::FileCameraSource camera(cameraMs < 0 ? video : clip, false); // unplugged at its end
-        kel::CameraSource* const fileCamera = std::exchange(kel::webcamCapture, &camera);
+        QVERIFY(cameraMs >= 0 || QDir(s.w.session->dir()).removeRecursively());
+        // Unplugged at its end.
+        s.w.setCamera(std::make_unique<kel::FileCameraSource>(cameraMs < 0 ? video : clip, false));
         testrec::record(s.w, -1);
-        kel::webcamCapture = fileCamera;
 
         QCOMPARE(s.dialogs.shown.last().icon, kel::Dialogs::Icon::Warning);
         QVERIFY2(s.dialogs.lastText().contains(told), qPrintable(s.dialogs.lastText()));
         QVERIFY(kept ? kel::AnnotationRecorder::isPlayable(path) : !QFile::exists(path));
-        QCOMPARE(s.w.annotationCount, int(kept));
-        QCOMPARE(kel::ProjectFile(s.w.projectDir).loadAnnotationSchedule().size(), kept ? 2 : 0);
+        QCOMPARE(s.w.session->count(), int(kept));
+        QCOMPARE(kel::ProjectFile(s.w.session->dir()).loadAnnotationSchedule().size(),
+                 kept ? 2 : 0);
     }
 };
 

@@ -1,8 +1,8 @@
-#include "app/globals.h"
 #include "app/principalw.h"
 #include "playback/player_widget.h"
 #include "playback/video_player.h"
 #include "project/project_file.h"
+#include "project/project_session.h"
 #include "support/media.h"
 #include "support/scripted_dialogs.h"
 #include "support/window.h"
@@ -61,33 +61,35 @@ private slots:
                 [&](const QUrl& url) {
                     if (!url.isEmpty())
                         starts.append({ProjectFile::annotationNumber(url.fileName()),
-                                       kel::studentPlayer->lecteur->currentTime()});
+                                       w.studentPlayer->lecteur->currentTime()});
                 });
         QVERIFY(testwindow::openProjectAndVideo(w, dialogs, dir, studentVideo));
-        QCOMPARE(w.annotationCount, 2);
+        QCOMPARE(w.session->count(), 2);
 
         QTRY_COMPARE_WITH_TIMEOUT(starts.size(), 1, 4000);
         QCOMPARE(starts[0].number, 1);
         QVERIFY2(starts[0].studentMs >= 1000 && starts[0].studentMs < 1400,
                  qPrintable(QString::number(starts[0].studentMs)));
         QVERIFY(w.annotationPlayer->isVisible());
+        // The list shows the annotation that plays.
+        QCOMPARE(w.comboAnnotations->currentText(), QStringLiteral("Annotation n°1"));
         // Both videos play at once.
         QTRY_VERIFY_WITH_TIMEOUT(w.annotationPlayer->currentTime() > 300, 2000);
-        QVERIFY(kel::studentPlayer->lecteur->isPlaying());
+        QVERIFY(w.studentPlayer->lecteur->isPlaying());
 
         QTRY_COMPARE_WITH_TIMEOUT(starts.size(), 2, 5000);
         QCOMPARE(starts[1].number, 2);
         QVERIFY2(starts[1].studentMs >= 3000 && starts[1].studentMs < 3400,
                  qPrintable(QString::number(starts[1].studentMs)));
-        QVERIFY(kel::studentPlayer->lecteur->isPaused());
-        const int pausedAt = kel::studentPlayer->lecteur->currentTime();
+        QVERIFY(w.studentPlayer->lecteur->isPaused());
+        const int pausedAt = w.studentPlayer->lecteur->currentTime();
 
         // The end of the annotation resumes the student video where it stood.
-        QTRY_VERIFY_WITH_TIMEOUT(kel::studentPlayer->lecteur->isPlaying(), 4000);
-        QCOMPARE(kel::studentPlayer->bLecture->text(), QStringLiteral("||"));
-        QVERIFY(kel::studentPlayer->lecteur->currentTime() >= pausedAt);
+        QTRY_VERIFY_WITH_TIMEOUT(w.studentPlayer->lecteur->isPlaying(), 4000);
+        QCOMPARE(w.studentPlayer->bLecture->text(), QStringLiteral("||"));
+        QVERIFY(w.studentPlayer->lecteur->currentTime() >= pausedAt);
         QVERIFY(!w.annotationPlayer->isVisible());
-        QVERIFY(w.annotationSchedule.isEmpty());
+        QCOMPARE(w.session->dueAnnotation(3000), 0);
 
         // Each played annotation has its duration written once.
         QFile xml(file.path());
@@ -129,8 +131,8 @@ private slots:
         ScriptedDialogs dialogs;
         PrincipalW w(QStringLiteral("/nonexistent/camera.avi"));
         QVERIFY(testwindow::openProjectAndVideo(w, dialogs, dir, studentVideo));
-        kel::studentPlayer->lecteur->pause();
-        const int countBefore = w.annotationCount;
+        w.studentPlayer->lecteur->pause();
+        const int countBefore = w.session->count();
         const int boxesBefore = dialogs.shown.size();
         if (!path.isEmpty())
             dialogs.files.enqueue(path);
@@ -140,15 +142,15 @@ private slots:
         QCOMPARE(ProjectFile::listAnnotationFiles(dir).size(), newNumber ? 3 : 2);
         if (newNumber) {
             QVERIFY(QFile::exists(QDir(dir).filePath(QStringLiteral("annotation5.avi"))));
-            QCOMPARE(w.annotationCount, countBefore + 1);
+            QCOMPARE(w.session->count(), countBefore + 1);
             QVERIFY(w.comboAnnotations->findText(QStringLiteral("Annotation n°5")) >= 0);
             const QList<int> schedule = file.loadAnnotationSchedule();
             QCOMPARE(schedule.size(), 4);
             QCOMPARE(schedule[2], 5);
-            QVERIFY(file.isPauseType(QStringLiteral("5")));
-            QCOMPARE(w.annotationSchedule.mid(w.annotationSchedule.size() - 2).first(), 5);
+            QVERIFY(w.session->isPauseType(5));
+            QCOMPARE(w.comboAnnotations->currentText(), QStringLiteral("Annotation n°5"));
         } else {
-            QCOMPARE(w.annotationCount, countBefore);
+            QCOMPARE(w.session->count(), countBefore);
             QCOMPARE(file.loadAnnotationSchedule(), scheduleBefore);
         }
         if (box.isEmpty()) {
@@ -176,8 +178,8 @@ private slots:
         QCOMPARE(dialogs.shown.last().caption, QStringLiteral("KEL"));
         QVERIFY(dialogs.shown.last().text.contains(QStringLiteral("tronquée.avi")));
         QCOMPARE(w.studentVideoPath, studentVideo);
-        QCOMPARE(kel::studentPlayer->fichierVideo, studentVideo);
-        QVERIFY(kel::studentPlayer->lecteur->isPlaying());
+        QCOMPARE(w.studentPlayer->fichierVideo, studentVideo);
+        QVERIFY(w.studentPlayer->lecteur->isPlaying());
     }
 };
 

@@ -1,4 +1,5 @@
 #include "app/principalw.h"
+#include "project/project_session.h"
 #include "support/media.h"
 #include "support/scripted_dialogs.h"
 
@@ -57,12 +58,13 @@ private slots:
         ScriptedDialogs dialogs;
         QPointer<kel::PrincipalW> w = new kel::PrincipalW(video);
         const auto gone = qScopeGuard([&w] { delete w; }); // also when a check fails
-        w->transcodeAnnotation(recording);
+        w->session->open(dir);
+        w->transcodeAnnotation(3);
         const qint64 pid = w->encoderProcess->processId();
         if (end == QLatin1String("deleted"))
             QVERIFY(QFile::remove(recording));
         // A stuck ffmpeg is ended once it has written something.
-        QTRY_VERIFY_WITH_TIMEOUT(end.isEmpty() || end == "deleted" ? w->transcodeFinished
+        QTRY_VERIFY_WITH_TIMEOUT(end.isEmpty() || end == "deleted" ? !w->isTranscoding()
                                                                    : QFile::exists(output),
                                  20000);
         if (end == QLatin1String("quitter"))

@@ -51,7 +51,7 @@ private slots:
 
         dialogs = new ScriptedDialogs;
         w = new PrincipalW(QStringLiteral("/nonexistent/camera.avi"));
-        sp = kel::studentPlayer;
+        sp = w->studentPlayer;
         w->show();
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w));

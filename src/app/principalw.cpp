@@ -179,6 +179,10 @@ PrincipalW::~PrincipalW() {
     delete studentPlayer;
 }
 
+void PrincipalW::setCamera(std::unique_ptr<CameraSource> camera) {
+    m_camera = std::move(camera);
+}
+
 void PrincipalW::setStudentControlsDisabled(bool disabled) {
     const MyVideoPlayer* p = studentPlayer;
     for (QWidget* w : std::initializer_list<QWidget*>{

@@ -94,6 +94,7 @@ public:
     // Recording: the length of each of the three steps of the countdown before it.
     void setCountdownStepMs(int ms) { m_countdownStepMs = ms; }
     CameraSource* camera() const { return m_camera.get(); }
+    void setCamera(std::unique_ptr<CameraSource> camera);
 
 public slots:
     void ouvrirVideoEleve();

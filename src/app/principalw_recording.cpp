@@ -149,8 +149,8 @@ void PrincipalW::enregistrerAnnotation() {
     const int number = session->numberForRecording();
     const QString path = session->filePath(number);
     if (number == 0) {
-        warn(kCaptionAnnotation, recordingFailureText(AnnotationRecorder::Status::OpenFailed,
-                                                      false, path));
+        warn(kCaptionAnnotation,
+             recordingFailureText(AnnotationRecorder::Status::OpenFailed, false, path));
         return;
     }
 

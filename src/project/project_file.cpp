@@ -5,8 +5,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QStringConverter>
 #include <QTextStream>
 #include <QXmlStreamReader>
@@ -96,7 +96,8 @@ void declareWritableEncoding(QDomDocument& doc) {
     QDomProcessingInstruction declaration = doc.firstChild().toProcessingInstruction();
     if (declaration.isNull() || declaration.target() != QLatin1String("xml"))
         return;
-    static const QRegularExpression encoding(QStringLiteral("encoding\\s*=\\s*(['\"])([^'\"]*)\\1"));
+    static const QRegularExpression encoding(
+        QStringLiteral("encoding\\s*=\\s*(['\"])([^'\"]*)\\1"));
     const QRegularExpressionMatch m = encoding.match(declaration.data());
     if (!m.hasMatch() || QStringConverter::encodingForName(m.captured(2).toLatin1().constData()))
         return;

@@ -152,11 +152,12 @@ void ProjectSession::warnDamaged() {
     if (m_damagedTold)
         return;
     m_damagedTold = true;
-    emit warning(QStringLiteral("Le fichier de projet « %1 » est endommagé et ne peut pas être lu.\r\n"
-                                "Il est conservé tel quel : les annotations ne seront pas jouées "
-                                "automatiquement et les modifications ne pourront pas y être "
-                                "enregistrées.")
-                     .arg(QDir::toNativeSeparators(ProjectFile(m_dir).path())));
+    emit warning(
+        QStringLiteral("Le fichier de projet « %1 » est endommagé et ne peut pas être lu.\r\n"
+                       "Il est conservé tel quel : les annotations ne seront pas jouées "
+                       "automatiquement et les modifications ne pourront pas y être "
+                       "enregistrées.")
+            .arg(QDir::toNativeSeparators(ProjectFile(m_dir).path())));
 }
 
 void ProjectSession::addAnnotation(int number, int type, int framePosition) {

@@ -3,6 +3,7 @@
 // Recordings made through the main window as a teacher makes them: the countdown, then Space.
 
 #include "app/principalw.h"
+#include "project/project_session.h"
 #include "recording/recording_window.h"
 #include "support/scripted_dialogs.h"
 
@@ -17,11 +18,12 @@ struct Studio {
     kel::PrincipalW w;
     Studio(const QString& camera, const QTemporaryDir& tmp) : w(camera) {
         static int projects = 0;
-        w.projectDir = tmp.filePath(QStringLiteral("Projet élève %1").arg(++projects));
-        QDir().mkpath(w.projectDir);
+        const QString dir = tmp.filePath(QStringLiteral("Projet élève %1").arg(++projects));
+        QDir().mkpath(dir);
+        w.session->open(dir);
         w.setCountdownStepMs(20);
     }
-    QString file(int n) const { return w.projectDir + QStringLiteral("/annotation%1.avi").arg(n); }
+    QString file(int n) const { return w.session->filePath(n); }
 };
 
 struct Session {

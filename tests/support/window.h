@@ -2,7 +2,6 @@
 
 // Drives the main window as a teacher would, its dialogs answered by a ScriptedDialogs.
 
-#include "app/globals.h"
 #include "app/principalw.h"
 #include "playback/player_widget.h"
 #include "playback/video_player.h"
@@ -20,7 +19,7 @@ inline bool openProjectAndVideo(kel::PrincipalW& w, ScriptedDialogs& dialogs,
     w.on_bOuvrirProjet_clicked();
     dialogs.files.enqueue(video);
     QTest::mouseClick(w.bOuvrirVideo, Qt::LeftButton);
-    kel::VideoPlayer* player = kel::studentPlayer->lecteur;
+    kel::VideoPlayer* player = w.studentPlayer->lecteur;
     player->setMuted(true);
     return QTest::qWaitFor([player] { return player->isPlaying() && player->totalTime() > 0; });
 }
