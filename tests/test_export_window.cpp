@@ -112,12 +112,22 @@ private slots:
         kel::exportWindow->cbCompresserMontage->setChecked(compress);
         kel::exportWindow->lancerExportation();
         QVERIFY(w.bAnnulerExport->isVisibleTo(&w) && w.webcamTimerId == 0);
+        int barAtEnd = -1; // the bar as soon as the montage tells of its end
+        if (kel::Mixing* montage = kel::exportWindow->montage())
+            connect(montage, &kel::Mixing::exportEnded, this,
+                    [&] { barAtEnd = w.progressBar->value(); });
         w.exporter(); // two montages would write the same files
         QCOMPARE(dialogs.lastText(), QStringLiteral("Un export est déjà en cours. Veuillez "
                                                     "attendre sa fin avant d'en lancer un autre."));
 
         if (!ffmpeg.isEmpty() && warning.isEmpty()) {
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fake + ".cancel"), 30000);
+            // Quitting, then "Annuler": the export goes on.
+            QFile::copy(path("red.avi"), dir + "/annotation2.avi");
+            w.session->addAnnotation(2, 0, 50);
+            dialogs.choices.enqueue(2);
+            w.quitter();
+            QVERIFY(kel::exportWindow->montage()->isRendering() && w.progressTimer->isActive());
             w.bAnnulerExport->click(); // answered No: the export goes on
             QVERIFY(w.bAnnulerExport->isEnabled());
             w.bAnnulerExport->click();
@@ -125,6 +135,7 @@ private slots:
         }
         QTRY_VERIFY_WITH_TIMEOUT(!w.progressTimer->isActive(), 60000);
         QCOMPARE(w.progressBar->value(), files.contains("montage.srt") ? 100 : 0);
+        QCOMPARE(barAtEnd, w.progressBar->value());
         QVERIFY(w.webcamTimerId != 0 && !w.bAnnulerExport->isVisibleTo(&w)); // preview resumed
         QCOMPARE(montageFiles(dir), files);
         dialogs.shown.removeIf(

@@ -1,3 +1,5 @@
+#include "app/globals.h"
+#include "export/export_window.h"
 #include "playback/player_widget.h"
 #include "playback/video_player.h"
 #include "project/project_file.h"
@@ -7,6 +9,7 @@
 #include "support/recording.h"
 
 #include <QComboBox>
+#include <QPushButton>
 
 // Codec, size, pixel format, rate and frame count of the first video stream.
 static QStringList probe(const QString& path) {
@@ -68,6 +71,41 @@ private slots:
         QCOMPARE(probe(path).mid(0, 5).join(','), QStringLiteral("mpeg4,640,480,yuv420p,25/1"));
         QCOMPARE(QDir(s.w.session->dir()).entryList(QDir::Files),
                  (QStringList{"annotation1.avi", "project.xml"}));
+    }
+
+    // A recording deleted, or left for another project, during its first playback: nothing waits
+    // for it any more, and a project left is compressed all the same.
+    void leftDuringFirstPlayback_data() {
+        QTest::addColumn<bool>("deleted"); // else another project is opened
+        QTest::newRow("deleted") << true;
+        QTest::newRow("project changed") << false;
+    }
+    void leftDuringFirstPlayback() {
+        QFETCH(bool, deleted);
+        testrec::Studio s(video, tmp);
+        QFile::copy(video, s.file(1));
+        s.w.session->open(s.w.session->dir());
+        const QString first = s.w.session->dir();
+        testrec::record(s.w, 1500);
+        QTRY_VERIFY(s.w.annotationPlayer->isPlaying());
+        QCOMPARE(s.w.session->current(), 2);
+        if (deleted) {
+            s.w.bSupprimerAnnotation->click();
+        } else {
+            const QString other =
+                tmp.filePath(QStringLiteral("autre %1").arg(QTest::currentDataTag()));
+            QVERIFY(QDir().mkpath(other) && QFile::copy(video, other + "/annotation1.avi"));
+            s.dialogs.directories.enqueue(other);
+            s.w.on_bOuvrirProjet_clicked();
+            QTRY_COMPARE_WITH_TIMEOUT(probe(first + "/annotation2.avi").value(0),
+                                      QStringLiteral("mpeg4"), 60000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!s.w.isTranscoding(), 60000);
+        QVERIFY(!s.w.session->hasAwaitingCompression());
+        s.w.studentVideoPath = video;
+        s.w.exporter();
+        QVERIFY(kel::exportWindow && kel::exportWindow->isVisible());
+        kel::exportWindow->close();
     }
 
     void cancelDuringCountdown_data() {

@@ -8,6 +8,7 @@
 #include "support/window.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QMediaPlayer>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -95,6 +96,47 @@ private slots:
         QFile xml(file.path());
         QVERIFY(xml.open(QIODevice::ReadOnly));
         QCOMPARE(xml.readAll().count("<Duree "), 2);
+    }
+
+    // An annotation reviewed from the list leaves the student's video as the teacher left it; P
+    // and N, after the end too, show the mark's picture and time.
+    void reviewLeavesStudentVideoAsItWas_data() {
+        QTest::addColumn<bool>("ended"); // else paused by the teacher at 2 s
+        QTest::newRow("ended") << true;
+        QTest::newRow("paused") << false;
+    }
+    void reviewLeavesStudentVideoAsItWas() {
+        QFETCH(bool, ended);
+        const QString dir = makeProject(QStringLiteral("revoir ") + QTest::currentDataTag(), {1});
+        QCOMPARE(ProjectFile(dir).writeAnnotationEntry(1, 0, 75),
+                 ProjectFile::WriteResult::Written);
+        ScriptedDialogs dialogs;
+        PrincipalW w(QStringLiteral("/nonexistent/camera.avi"));
+        w.show();
+        QVERIFY(testwindow::openProjectAndVideo(w, dialogs, dir, studentVideo));
+        kel::VideoPlayer* student = w.studentPlayer->lecteur;
+        if (ended) {
+            student->seek(5500);
+            QTRY_VERIFY_WITH_TIMEOUT(!student->isPlaying() && !student->isPaused(), 5000);
+        } else {
+            student->pause();
+            student->seek(2000);
+            QTRY_VERIFY(student->isPaused() && student->currentTime() == 2000);
+        }
+        QCOMPARE(w.studentPlayer->bLecture->text(), QStringLiteral(">"));
+        const int before = student->currentTime();
+
+        w.comboAnnotations->setCurrentIndex(0);
+        emit w.comboAnnotations->activated(0);
+        QTRY_VERIFY(w.annotationPlayer->isPlaying());
+        QTRY_VERIFY_WITH_TIMEOUT(w.annotationPlayer->isHidden(), 5000);
+        QTest::qWait(300);
+        QVERIFY(!student->isPlaying());
+        QCOMPARE(student->currentTime(), before);
+
+        QTest::keyClick(&w, ended ? Qt::Key_P : Qt::Key_N);
+        QTRY_VERIFY(student->isPaused() && student->currentTime() == 3000);
+        QCOMPARE(w.studentPlayer->labelTemps->text(), QStringLiteral("00:00:03.000"));
     }
 
     void import_data() {

@@ -64,9 +64,8 @@ private slots:
         if (end == QLatin1String("deleted"))
             QVERIFY(QFile::remove(recording));
         // A stuck ffmpeg is ended once it has written something.
-        QTRY_VERIFY_WITH_TIMEOUT(end.isEmpty() || end == "deleted" ? !w->isTranscoding()
-                                                                   : QFile::exists(output),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            end.isEmpty() || end == "deleted" ? !w->isTranscoding() : QFile::exists(output), 20000);
         if (end == QLatin1String("quitter"))
             w->quitter();
         else if (end == QLatin1String("destroyed"))

@@ -1,4 +1,3 @@
-#include "app/globals.h"
 #include "app/principalw.h"
 #include "playback/player_widget.h"
 #include "playback/seek_slider.h"
@@ -47,8 +46,14 @@ void PrincipalW::seekToMark(bool next) {
     const SeekSlider* slider = studentPlayer->seekSlider;
     const qint64 now = studentPlayer->lecteur->currentTime();
     const qint64 target = next ? slider->nextMark(now) : slider->previousMark(now);
-    if (target >= 0)
-        studentPlayer->lecteur->seek(target);
+    if (target < 0)
+        return;
+    VideoPlayer* player = studentPlayer->lecteur;
+    // A player stopped at the end of the video shows no picture until it is paused.
+    if (!player->isPlaying() && !player->isPaused())
+        player->pause();
+    player->seek(target);
+    studentPlayer->updateTimer();
 }
 
 } // namespace kel

@@ -65,7 +65,10 @@ QList<AnnotationInsertion> planInsertions(const QString& projectDir,
         lastPosition[schedule[i]] = schedule[i + 1];
     }
 
-    const ProjectFile project(projectDir);
+    // One read of the project file for every annotation's cuts.
+    QHash<int, ProjectFile::Entry> entries;
+    for (const ProjectFile::Entry& e : ProjectFile(projectDir).read().entries)
+        entries.insert(e.number, e);
     QList<AnnotationInsertion> plan;
     for (int number : order) {
         const int position = lastPosition.value(number);
@@ -76,8 +79,8 @@ QList<AnnotationInsertion> planInsertions(const QString& projectDir,
         a.number = number;
         a.framePosition = position;
         a.filePath = QDir(projectDir).filePath(*file);
-        a.cutStart = project.readCutStart(number);
-        a.cutEnd = project.readCutEnd(number);
+        a.cutStart = entries.value(number).cutStart;
+        a.cutEnd = entries.value(number).cutEnd;
         plan << a;
     }
     std::stable_sort(plan.begin(), plan.end(),

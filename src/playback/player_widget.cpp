@@ -66,6 +66,10 @@ MyVideoPlayer::MyVideoPlayer(QWidget* host) : QObject(nullptr), tempsZero(0, 0, 
     timerTemps->setInterval(kRefreshMs);
     connect(timerTemps, &QTimer::timeout, this, &MyVideoPlayer::updateTimer);
 
+    // The button says what a click does, whatever changed the player's state.
+    connect(lecteur, &VideoPlayer::stateChanged, this, [this] {
+        bLecture->setText(lecteur->isPlaying() ? QStringLiteral("||") : QStringLiteral(">"));
+    });
     connect(bLecture, &QPushButton::clicked, this, &MyVideoPlayer::lectureVideo);
     connect(bAvanceRapide, &QPushButton::clicked, this, &MyVideoPlayer::avanceRapideVideo);
     connect(bRetourRapide, &QPushButton::clicked, this, &MyVideoPlayer::retourRapideVideo);

@@ -39,7 +39,10 @@ void VideoPlayer::load(const QString& path) {
     m_source = path;
     m_pendingSeek = -1;
     m_player->stop();
-    m_player->setSource(path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path));
+    // An unchanged URL would keep the media already loaded, an earlier take of the same name.
+    m_player->setSource(QUrl());
+    if (!path.isEmpty())
+        m_player->setSource(QUrl::fromLocalFile(path));
     m_player->setPlaybackRate(m_rate);
 }
 
