@@ -105,7 +105,7 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
     comboAnnotations = new QComboBox(this);
     comboAnnotations->setGeometry(780, 474, 161, 21);
     // Shown while the project has annotations and none is in the player.
-    comboAnnotations->setPlaceholderText(QStringLiteral("Choisir une annotation"));
+    comboAnnotations->setPlaceholderText(QStringLiteral("Choisir…"));
     lineLeft = separator(this, {20, 40, 441, 16});
     lineRight = separator(this, {510, 40, 431, 16});
     progressBar = new QProgressBar(this);
@@ -124,8 +124,6 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
     setWindowTitle(QStringLiteral("KEL"));
     setWindowIcon(QIcon(resourcePath(QStringLiteral("kel.png"))));
     setFixedSize(975, 515);
-    comboAnnotations->clear();
-    comboAnnotations->insertItem(0, noAnnotationText);
 
     encoderProcess = new QProcess(this);
 
@@ -157,6 +155,7 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
         dialogs().platformBox(QStringLiteral("KEL"), text, Dialogs::Icon::Warning);
     });
 
+    showAnnotations();
     setUpShortcuts();
     annotationTimeBase = QTime(0, 0, 0, 0);
     setStudentControlsDisabled(true);
