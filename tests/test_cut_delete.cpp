@@ -83,14 +83,13 @@ private slots:
         s.w.on_bOuvrirProjet_clicked();
         QComboBox* list = s.w.comboAnnotations;
         if (shown) {
-            list->setCurrentIndex(list->findText(QStringLiteral("Annotation n°%1").arg(shown)));
+            list->setCurrentIndex(list->findData(shown));
             emit list->activated(list->currentIndex());
         }
         if (played)
             s.w.playAnnotationFile(played);
         const int deleted = played ? played : shown;
-        QCOMPARE(list->currentText(),
-                 deleted ? QStringLiteral("Annotation n°%1").arg(deleted) : "");
+        QCOMPARE(list->currentData().toInt(), deleted);
         const auto boxes = s.dialogs.shown.size();
         s.dialogs.questionAnswers.enqueue(confirmed);
         s.w.bSupprimerAnnotation->click();
@@ -103,8 +102,7 @@ private slots:
                          .arg(deleted));
         for (int n : files) {
             QCOMPARE(QFile::exists(s.file(n)), remaining.contains(n));
-            const QString entry = QStringLiteral("Annotation n°%1").arg(n);
-            QCOMPARE(list->findText(entry) >= 0, remaining.contains(n));
+            QCOMPARE(list->findData(n) >= 0, remaining.contains(n));
         }
         QCOMPARE(list->itemText(0) == "Aucune annotation", remaining.isEmpty());
         QCOMPARE(s.w.session->count(), remaining.size());

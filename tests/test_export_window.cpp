@@ -136,6 +136,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!w.progressTimer->isActive(), 60000);
         QCOMPARE(w.progressBar->value(), files.contains("montage.srt") ? 100 : 0);
         QCOMPARE(barAtEnd, w.progressBar->value());
+        // A montage made says where it is.
+        const QString made = compress && ffmpeg != "none" ? "montage.avi" : "VideoFinale.avi";
+        QCOMPARE(dialogs.count("actions"), barAtEnd == 100 ? 1 : 0);
+        QVERIFY(barAtEnd != 100 || dialogs.shown.last().text.contains(dir + '/' + made));
         QVERIFY(w.webcamTimerId != 0 && !w.bAnnulerExport->isVisibleTo(&w)); // preview resumed
         QCOMPARE(montageFiles(dir), files);
         dialogs.shown.removeIf(

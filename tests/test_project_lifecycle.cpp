@@ -2,9 +2,12 @@
 #include "app/principalw.h"
 #include "playback/player_widget.h"
 #include "project/project_session.h"
+#include "support/media.h"
 #include "support/scripted_dialogs.h"
+#include "support/window.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QtTest>
 
@@ -27,16 +30,17 @@ class TestProjectLifecycle : public QObject {
     QString base; // a folder whose path has spaces, accents and quotes
     QString at(const QString& name) const { return QDir::cleanPath(base + '/' + name); }
 
-    // The window's project: folder | list | count current | entries.
+    // The window's project: folder | list (numbers, empty for the placeholder) | count current |
+    // entries.
     QString state(PrincipalW& w) {
         QString s = w.session->dir().mid(base.size() + 1) + '|';
         for (int i = 0; i < w.comboAnnotations->count(); ++i)
-            s += (i ? "," : "") + w.comboAnnotations->itemText(i).remove(kel::comboPrefix);
+            s += (i ? "," : "") + w.comboAnnotations->itemData(i).toString();
         s += QString::asprintf("|%d %d|", w.session->count(), w.session->current());
         for (const kel::SessionAnnotation& a : w.session->annotations())
             if (a.hasEntry)
                 s += QStringLiteral("%1 %2 ").arg(a.number).arg(a.entry.framePosition);
-        return s.trimmed().replace(kel::noAnnotationText, "-");
+        return s.trimmed();
     }
 
     // The boxes shown since `from` as "kind: text"; a warning not from "KEL" shows as "bad".
@@ -73,13 +77,13 @@ private slots:
         // clang-format off
         QTest::newRow("name cancelled") << QStringList{"new", "", ""} << "" << first;
         QTest::newRow("no location") << QStringList{"new", "Leçon 1", ""} << "platform: Aucun emplacement n'a été sélectionné" << first;
-        QTest::newRow("created") << QStringList{"new", "Leçon 1 d'Élodie", "."} << created << "Leçon 1 d'Élodie|-|0 0|";
+        QTest::newRow("created") << QStringList{"new", "Leçon 1 d'Élodie", "."} << created << "Leçon 1 d'Élodie||0 0|";
         QTest::newRow("existing folder") << QStringList{"new", "premier", "."} << created << "premier|1,10,2|3 0|1 25 10 75 2 50";
         QTest::newRow("name of a file") << QStringList{"new", "fichier", "."} << cannot << first;
         QTest::newRow("name leaving the location") << QStringList{"new", "../ailleurs", "."} << cannot << first;
         QTest::newRow("open another") << QStringList{"open", "", "autre"} << opened << "autre|4|1 0|";
-        QTest::newRow("open an empty folder") << QStringList{"open", "", "vide"} << opened << "vide|-|0 0|";
-        QTest::newRow("cancelled") << QStringList{"open", "", ""} << "plain: Aucun répertoire n'a été sélectionné" << "|-|0 0|";
+        QTest::newRow("open an empty folder") << QStringList{"open", "", "vide"} << opened << "vide||0 0|";
+        QTest::newRow("cancelled") << QStringList{"open", "", ""} << "plain: Aucun répertoire n'a été sélectionné" << "||0 0|";
         // clang-format on
     }
     void projectSlots() {
@@ -111,6 +115,74 @@ private slots:
         QFile xml(at("premier/project.xml"));
         QVERIFY(xml.open(QIODevice::ReadOnly) && xml.readAll() == threeEntries);
         QVERIFY(!QFileInfo::exists(at("../ailleurs")));
+    }
+
+    // Each item tells its annotation apart: number, second, Type, length, trimmed.
+    void listTexts() {
+        touch(at("textes/project.xml"),
+              "<ANNOTATION><Numero Value='1'><FramePosition Value='925'/><Type Value='0'/>"
+              "<Duree Value='4100'/><CouperAnnotation ValueFin='3000'/></Numero>"
+              "<Numero Value='2'><FramePosition Value='1525'/><Type Value='1'/></Numero>"
+              "</ANNOTATION>");
+        for (const char* file : {"textes/annotation1.avi", "textes/annotation2.avi",
+                                 "textes/annotation3.avi", "textes/Annotation4.avi"})
+            touch(at(file));
+        ScriptedDialogs d;
+        PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
+        d.directories.enqueue(at("textes"));
+        w.on_bOuvrirProjet_clicked();
+        QStringList items;
+        for (int i = 0; i < w.comboAnnotations->count(); ++i)
+            items << w.comboAnnotations->itemText(i);
+        QCOMPARE(items,
+                 (QStringList{"n°1 · 00:37 · lecture · 4,1 s ✂", "n°2 · 01:01 · pause", "n°3"}));
+        QCOMPARE(w.labelProjet->text(), QStringLiteral("Projet : textes"));
+    }
+
+    // The student's video opened with a project comes back with it, while it can be found.
+    void rememberedStudentVideo_data() {
+        QTest::addColumn<QString>("video"); // where, from the project's parent folder
+        QTest::addColumn<QString>("then");  // what happens before the project is opened again
+        QTest::addColumn<bool>("reopened");
+        QTest::newRow("inside the project") << "projet/élève.avi"
+                                            << "moved with it" << true;
+        QTest::newRow("beside the project") << "élève.avi"
+                                            << "moved with it" << true;
+        QTest::newRow("elsewhere") << "../ailleurs/élève.avi"
+                                   << "" << true;
+        QTest::newRow("deleted") << "élève.avi"
+                                 << "deleted" << false;
+    }
+    void rememberedStudentVideo() {
+        QFETCH(QString, video);
+        QFETCH(QString, then);
+        QFETCH(bool, reopened);
+        QTemporaryDir top;
+        const QString parent = top.filePath("cours"), moved = top.filePath("cours déplacé");
+        QVERIFY(QDir().mkpath(parent + "/projet") && QDir().mkpath(top.filePath("ailleurs")));
+        const QString path = QDir::cleanPath(parent + '/' + video);
+        QVERIFY(testmedia::makeVideo(path, QStringLiteral("testsrc"), 1));
+        {
+            ScriptedDialogs d;
+            PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
+            QVERIFY(testwindow::openProjectAndVideo(w, d, parent + "/projet", path));
+        }
+        QString project = parent + "/projet", expected = path;
+        if (then == "moved with it") {
+            QVERIFY(QDir().rename(parent, moved));
+            project = moved + "/projet";
+            expected = QDir::cleanPath(moved + '/' + video);
+        } else if (then == "deleted") {
+            QVERIFY(QFile::remove(path));
+        }
+        ScriptedDialogs d;
+        PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
+        d.directories.enqueue(project);
+        w.on_bOuvrirProjet_clicked();
+        QCOMPARE(w.studentVideoPath, reopened ? expected : QString());
+        QCOMPARE(d.count("platform"), 0);
+        QFile xml(project + "/project.xml");
+        QVERIFY(!xml.exists());
     }
 
     // A damaged file is reported once, and so is a write that fails.

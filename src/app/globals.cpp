@@ -6,8 +6,6 @@ PrincipalW* mainWindow = nullptr;
 Export* exportWindow = nullptr;
 HelpW* helpWindow = nullptr;
 
-const QString annotationPrefix = QStringLiteral("annotation");
-const QString comboPrefix = QStringLiteral("Annotation n°");
 const QString noAnnotationText = QStringLiteral("Aucune annotation");
 
 } // namespace kel

@@ -15,8 +15,6 @@ extern PrincipalW* mainWindow;
 extern Export* exportWindow;
 extern HelpW* helpWindow;
 
-extern const QString annotationPrefix; // "annotation"
-extern const QString comboPrefix;      // "Annotation n°"
 extern const QString noAnnotationText; // "Aucune annotation"
 
 } // namespace kel

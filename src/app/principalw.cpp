@@ -10,6 +10,7 @@
 #include "recording/camera_source.h"
 #include "recording/opencv_widget.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -106,11 +107,18 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
     comboAnnotations->setGeometry(780, 474, 161, 21);
     // Shown while the project has annotations and none is in the player.
     comboAnnotations->setPlaceholderText(QStringLiteral("Choisir…"));
+    // The items say more than the box has room for: the list opens wider, and the box's tooltip
+    // gives the whole text.
+    comboAnnotations->view()->setMinimumWidth(250);
+    connect(comboAnnotations, &QComboBox::currentTextChanged, comboAnnotations,
+            &QWidget::setToolTip);
     lineLeft = separator(this, {20, 40, 441, 16});
     lineRight = separator(this, {510, 40, 431, 16});
     progressBar = new QProgressBar(this);
     progressBar->setGeometry(510, 23, 441, 20);
     progressBar->setValue(0);
+    labelProjet = new QLabel(this);
+    labelProjet->setGeometry(272, 14, 226, 25);
 
     for (QPushButton* b : {bOuvrirVideo, bEnregistrerProjet, bExporter, bOuvrirAnnotation,
                            bEnregistrerAnnotation, bCouperDebut, bCouperFin, bSupprimerAnnotation})

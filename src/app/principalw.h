@@ -57,6 +57,8 @@ public:
     QFrame* lineLeft;
     QFrame* lineRight;
     QProgressBar* progressBar;
+    // The open project's name, between the project buttons and the progress bar.
+    QLabel* labelProjet;
     // Right of the progress bar, shown while a montage renders; made at the first export.
     QPushButton* bAnnulerExport = nullptr;
 
@@ -87,6 +89,8 @@ public:
     void setStudentControlsDisabled(bool disabled);
     // Playback.
     bool openVideoFile(bool asAnnotation, bool asStudentVideo);
+    // The same with a file already chosen.
+    bool loadVideoFile(const QString& path, bool asAnnotation, bool asStudentVideo);
     void playAnnotationFile(int number);
     // Transcoding.
     void transcodeAnnotation(int number);
@@ -148,6 +152,8 @@ private:
     void seekToMark(bool next);
     // Quit-time clean-up of the export (uncompressed montage) and of a running transcoding.
     void cleanUpExportAtQuit();
+    // Tells where the montage is, its size and length, and offers to show or play it.
+    void showExportResult(const QString& montagePath);
     void stopTranscodingAtQuit();
 
     std::unique_ptr<CameraSource> m_camera;

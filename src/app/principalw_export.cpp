@@ -8,12 +8,18 @@
 #include "project/project_session.h"
 
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocale>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
+
+#include <opencv2/videoio.hpp>
 
 namespace kel {
 
@@ -67,12 +73,15 @@ void PrincipalW::exporter() {
         bAnnulerExport->setEnabled(true);
         bAnnulerExport->show();
         // The end, a cancel above all, shows at once rather than at the next tick.
-        connect(started->montage(), &Mixing::exportEnded, this, [this](bool succeeded) {
+        Mixing* montage = started->montage();
+        connect(montage, &Mixing::exportEnded, this, [this, montage](bool succeeded) {
             progressTimer->stop();
             progressBar->setValue(succeeded ? 100 : 0);
             if (bAnnulerExport)
                 bAnnulerExport->hide();
             startPreview();
+            if (succeeded)
+                showExportResult(montage->outputPath);
         });
     });
 }
@@ -101,6 +110,27 @@ void PrincipalW::timerProgressBar() {
     // 100 is for the end, which exportEnded shows.
     progressCount = qMin(qMax(progressCount, montage->progressPercent()), 99);
     progressBar->setValue(progressCount);
+}
+
+void PrincipalW::showExportResult(const QString& montagePath) {
+    const QFileInfo info(montagePath);
+    cv::VideoCapture capture(QFile::encodeName(montagePath).toStdString(), cv::CAP_FFMPEG);
+    const double fps = capture.get(cv::CAP_PROP_FPS);
+    const int seconds = fps > 0 ? int(capture.get(cv::CAP_PROP_FRAME_COUNT) / fps + 0.5) : 0;
+    capture.release();
+    const QLocale french(QLocale::French);
+    const QString text = QStringLiteral("Le montage est prêt :\r\n%1\r\n%2 Mo, durée %3:%4.")
+                             .arg(QDir::toNativeSeparators(info.absoluteFilePath()),
+                                  french.toString(info.size() / 1e6, 'f', 1))
+                             .arg(seconds / 60, 2, 10, QLatin1Char('0'))
+                             .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    const int action =
+        dialogs().actions(QStringLiteral("Exporter"), text,
+                          {QStringLiteral("Ouvrir le dossier"), QStringLiteral("Lire le montage")});
+    if (action == 0)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(info.absolutePath()));
+    else if (action == 1)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
 }
 
 void PrincipalW::cleanUpExportAtQuit() {

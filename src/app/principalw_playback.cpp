@@ -44,9 +44,10 @@ bool PrincipalW::openVideoFile(bool asAnnotation, bool asStudentVideo) {
     const QString chosen =
         dialogs().getOpenFileName(this, QStringLiteral("Ouvrir une vidéo"), session->dir(),
                                   QStringLiteral("Fichiers vidéo (*.avi *.wmv *)"));
-    if (chosen.isEmpty())
-        return false;
+    return !chosen.isEmpty() && loadVideoFile(chosen, asAnnotation, asStudentVideo);
+}
 
+bool PrincipalW::loadVideoFile(const QString& chosen, bool asAnnotation, bool asStudentVideo) {
     QFile file(chosen);
     if (!file.open(QIODevice::ReadOnly)) {
         dialogs().information(this, file.errorString());
@@ -94,6 +95,7 @@ bool PrincipalW::openVideoFile(bool asAnnotation, bool asStudentVideo) {
         studentPlayer->fps = studentFps;
         studentPlayer->lectureVideo();
         session->rearm();
+        session->setStudentVideo(chosen);
     }
 
     if (!syncTimer->isActive()) {

@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 
 namespace kel {
@@ -18,6 +20,26 @@ namespace kel {
 namespace {
 void warn(const QString& text) {
     dialogs().platformBox(QStringLiteral("KEL"), text, Dialogs::Icon::Warning);
+}
+
+// "n°2 · 00:37 · lecture · 4,1 s ✂": number, second in the student's video, Type, length, and a
+// mark when trimmed; what the project file does not say is left out.
+QString annotationLabel(const SessionAnnotation& a) {
+    QStringList parts{QStringLiteral("n°%1").arg(a.number)};
+    if (a.hasEntry) {
+        const int seconds = a.entry.framePosition / 25;
+        parts << QStringLiteral("%1:%2")
+                     .arg(seconds / 60, 2, 10, QLatin1Char('0'))
+                     .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+        parts << (a.entry.type == 1 ? QStringLiteral("pause") : QStringLiteral("lecture"));
+        if (a.entry.duration > 0)
+            parts << QLocale(QLocale::French).toString(a.entry.duration / 1000, 'f', 1) +
+                         QStringLiteral(" s");
+    }
+    QString label = parts.join(QStringLiteral(" · "));
+    if (a.hasEntry && (a.entry.cutStart > 0 || a.entry.cutEnd > 0))
+        label += QStringLiteral(" ✂");
+    return label;
 }
 } // namespace
 
@@ -59,6 +81,20 @@ void PrincipalW::switchProject(const QString& dir) {
             transcodeAnnotation(a.number);
     annotationPlayer->load(QString());
     session->open(dir);
+
+    const QString name = QDir(dir).dirName();
+    labelProjet->setText(dir.isEmpty() ? QString()
+                                       : labelProjet->fontMetrics().elidedText(
+                                             QStringLiteral("Projet : ") + name, Qt::ElideMiddle,
+                                             labelProjet->width()));
+    labelProjet->setToolTip(QDir::toNativeSeparators(dir));
+    // The student's video last opened with this project comes back with it.
+    const QString video = session->studentVideo();
+    if (!video.isEmpty() && video != studentVideoPath && loadVideoFile(video, false, true)) {
+        if (webcamAvailable)
+            bEnregistrerAnnotation->setEnabled(true);
+        bOuvrirAnnotation->setEnabled(true);
+    }
 }
 
 void PrincipalW::showAnnotations() {
@@ -67,7 +103,7 @@ void PrincipalW::showAnnotations() {
         comboAnnotations->addItem(noAnnotationText);
     QList<SeekSlider::Mark> marks;
     for (const SessionAnnotation& a : session->annotations()) {
-        comboAnnotations->addItem(comboPrefix + QString::number(a.number), a.number);
+        comboAnnotations->addItem(annotationLabel(a), a.number);
         if (a.hasEntry)
             marks.append({qint64(a.entry.framePosition) / 25 * 1000, a.entry.type == 1});
     }

@@ -60,6 +60,19 @@ public:
         return int(added.indexOf(box.clickedButton()));
     }
 
+    int actions(const QString& caption, const QString& text, const QStringList& actions) override {
+        QMessageBox box;
+        box.setWindowTitle(caption);
+        box.setIcon(QMessageBox::Information);
+        box.setText(text);
+        QList<QAbstractButton*> added;
+        for (const QString& action : actions)
+            added << box.addButton(action, QMessageBox::ActionRole);
+        box.addButton(QStringLiteral("Fermer"), QMessageBox::RejectRole);
+        box.exec();
+        return int(added.indexOf(box.clickedButton()));
+    }
+
     QString getText(QWidget* parent, const QString& title, const QString& label) override {
         return QInputDialog::getText(parent, title, label, QLineEdit::Normal, QString());
     }

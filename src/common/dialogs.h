@@ -25,6 +25,10 @@ public:
     // A box with several buttons (accept, destructive, reject roles in that order of the list);
     // returns the index of the chosen button, or -1 when the box was closed otherwise.
     virtual int choice(const QString& text, const QStringList& buttons) = 0;
+    // An information box whose buttons each do something, then "Fermer"; returns the index of
+    // the action chosen, or -1 when closed.
+    virtual int actions(const QString& caption, const QString& text,
+                        const QStringList& actions) = 0;
 
     // Empty string when cancelled.
     virtual QString getText(QWidget* parent, const QString& title, const QString& label) = 0;

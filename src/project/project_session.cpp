@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSettings>
 
 #include <climits>
 
@@ -11,6 +12,10 @@ namespace kel {
 
 namespace {
 using Status = ProjectFile::Contents::Status;
+
+// What this program remembers of a project, beside project.xml, whose format others read.
+const QString kMemoryFile = QStringLiteral("kel.ini");
+const QString kStudentVideoKey = QStringLiteral("video/eleve");
 
 bool writeBytes(const QString& path, const QByteArray& bytes) {
     QSaveFile file(path);
@@ -212,6 +217,28 @@ bool ProjectSession::removeAnnotation(int number, QString* error) {
     }
     emit annotationsChanged();
     return true;
+}
+
+QString ProjectSession::studentVideo() const {
+    if (!isOpen() || !QFileInfo::exists(QDir(m_dir).filePath(kMemoryFile)))
+        return {};
+    const QSettings memory(QDir(m_dir).filePath(kMemoryFile), QSettings::IniFormat);
+    const QString stored = memory.value(kStudentVideoKey).toString();
+    if (stored.isEmpty())
+        return {};
+    const QString path = QDir::cleanPath(QDir(m_dir).absoluteFilePath(stored));
+    return QFileInfo(path).isFile() ? path : QString();
+}
+
+void ProjectSession::setStudentVideo(const QString& path) {
+    if (!isOpen() || path.isEmpty())
+        return;
+    // Relative inside the project or beside it, so that the two can move together.
+    QString stored = QDir(m_dir).relativeFilePath(QFileInfo(path).absoluteFilePath());
+    if (stored.startsWith(QLatin1String("../../")) || QDir::isAbsolutePath(stored))
+        stored = QFileInfo(path).absoluteFilePath();
+    QSettings memory(QDir(m_dir).filePath(kMemoryFile), QSettings::IniFormat);
+    memory.setValue(kStudentVideoKey, stored);
 }
 
 void ProjectSession::setAwaitingCompression(int number, bool awaiting) {

@@ -73,6 +73,11 @@ public:
     // when the file could not be removed.
     bool removeAnnotation(int number, QString* error = nullptr);
 
+    // The student's video last opened with this project, remembered beside project.xml (never in
+    // it): empty when none is, or when its file is gone.
+    QString studentVideo() const;
+    void setStudentVideo(const QString& path);
+
     // Recordings whose compression waits for the end of their first playback.
     void setAwaitingCompression(int number, bool awaiting);
     bool isAwaitingCompression(int number) const { return m_awaitingCompression.contains(number); }

@@ -9,7 +9,7 @@
 class ScriptedDialogs : public kel::Dialogs {
 public:
     struct Shown {
-        QString kind; // "platform", "plain", "information", "choice"
+        QString kind; // "platform", "plain", "information", "choice", "actions"
         QString caption;
         QString text;
         Icon icon = Icon::None;
@@ -48,6 +48,10 @@ public:
     }
     int choice(const QString& text, const QStringList&) override {
         shown.append({QStringLiteral("choice"), QString(), text, Icon::Question});
+        return choices.isEmpty() ? -1 : choices.dequeue();
+    }
+    int actions(const QString& caption, const QString& text, const QStringList&) override {
+        shown.append({QStringLiteral("actions"), caption, text, Icon::Information});
         return choices.isEmpty() ? -1 : choices.dequeue();
     }
     QString getText(QWidget*, const QString&, const QString&) override {
