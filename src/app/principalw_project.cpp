@@ -69,7 +69,7 @@ void PrincipalW::showAnnotations() {
     for (const SessionAnnotation& a : session->annotations()) {
         comboAnnotations->addItem(comboPrefix + QString::number(a.number), a.number);
         if (a.hasEntry)
-            marks.append({qint64(a.entry.framePosition) / 25 * 1000, a.entry.type == 1});
+            marks.append({qint64(a.entry.framePosition) / 25 * 1000, a.entry.type == 1, a.number});
     }
     studentPlayer->seekSlider->setMarks(marks);
     showCurrentAnnotation();
