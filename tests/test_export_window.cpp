@@ -113,7 +113,7 @@ private slots:
         // clang-format off
         QTest::newRow("grande, 40, compressed, mp4") << "Grande résolution" << QList<int>{40} << true << "mp4" << true;
         QTest::newRow("moyenne, moved back to 0")    << "Moyenne résolution" << QList<int>{5, 0} << false << "avi" << true;
-        QTest::newRow("faible, untouched, mp4")      << "Faible résolution" << QList<int>{} << false << "mp4" << true;
+        QTest::newRow("moyenne, untouched, mp4")     << "Moyenne résolution" << QList<int>{} << false << "mp4" << true;
         QTest::newRow("cancelled")                   << "Faible résolution" << QList<int>{70} << true << "mp4" << false;
         // clang-format on
     }
