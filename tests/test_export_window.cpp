@@ -7,10 +7,12 @@
 #include "support/scripted_dialogs.h"
 
 #include <QCheckBox>
-#include <QListWidget>
+#include <QComboBox>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSlider>
 #include <QtTest>
 
@@ -23,7 +25,16 @@ class TestExportWindow : public QObject {
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
 private slots:
+    // Each export window reads the choices of the last launch: from a settings file of the test's.
+    void resetSettings() { QFile::remove(path("config/KEL/KEL.conf")); }
+    void checkResolution(kel::Export& e, const QString& resolution) {
+        for (QRadioButton* b : e.findChildren<QRadioButton*>())
+            b->setChecked(b->text() == resolution);
+    }
+
     void initTestCase() {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path("config"));
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, path("config"));
         QVERIFY(testmedia::makeVideo(path("camera.avi"), "testsrc", 2, 25, "160x120"));
         QVERIFY(makeStudent(path("student.avi"), 4));
         QVERIFY(testmedia::makeVideo(path("red.avi"), "color=c=red", 1));
@@ -32,37 +43,119 @@ private slots:
     void applyResolutionChoice_data() {
         QTest::addColumn<QString>("resolution");
         QTest::addColumn<QList<int>>("moves");
-        // Frame w, h, inset top, w, h, caption w, h, px, then the preview's top, w, h in the
-        // window.
+        // Frame w, h, inset top, w, h, caption w, h, px.
         QTest::addColumn<QList<int>>("expected");
         // clang-format off
-        QTest::newRow("grande, untouched")     << "Grande résolution" << QList<int>{} << QList<int>{640, 480, 330, 170, 150, 75, 25, 18, 300, 115, 111};
-        QTest::newRow("grande, 0 to 40 to 10") << "Grande résolution" << QList<int>{40, 10} << QList<int>{640, 480, 320, 180, 160, 75, 25, 18, 290, 125, 121};
-        QTest::newRow("moyenne, untouched")    << "Moyenne résolution" << QList<int>{} << QList<int>{400, 300, 206, 106, 94, 57, 16, 14, 300, 115, 111};
-        QTest::newRow("moyenne, left at 0")    << "Moyenne résolution" << QList<int>{5, 0} << QList<int>{400, 300, 206, 106, 93, 57, 16, 14, 300, 115, 111};
-        QTest::newRow("faible, untouched")     << "Faible résolution" << QList<int>{} << QList<int>{320, 240, 165, 85, 75, 42, 13, 10, 300, 115, 111};
-        QTest::newRow("faible, 99")            << "Faible résolution" << QList<int>{99} << QList<int>{320, 240, 115, 134, 124, 42, 13, 10, 201, 214, 210};
-        QTest::newRow("none, slider moved")    << "" << QList<int>{40} << QList<int>{400, 300, 206, 106, 94, 57, 16, 14, 260, 155, 151};
+        QTest::newRow("grande, untouched")     << "Grande résolution" << QList<int>{} << QList<int>{640, 480, 330, 170, 150, 75, 25, 18};
+        QTest::newRow("grande, 0 to 40 to 10") << "Grande résolution" << QList<int>{40, 10} << QList<int>{640, 480, 320, 180, 160, 75, 25, 18};
+        QTest::newRow("moyenne, untouched")    << "Moyenne résolution" << QList<int>{} << QList<int>{400, 300, 206, 106, 94, 57, 16, 14};
+        QTest::newRow("moyenne, left at 0")    << "Moyenne résolution" << QList<int>{5, 0} << QList<int>{400, 300, 206, 106, 93, 57, 16, 14};
+        QTest::newRow("faible, untouched")     << "Faible résolution" << QList<int>{} << QList<int>{320, 240, 165, 85, 75, 42, 13, 10};
+        QTest::newRow("faible, 99")            << "Faible résolution" << QList<int>{99} << QList<int>{320, 240, 115, 134, 124, 42, 13, 10};
+        QTest::newRow("none, slider moved")    << "" << QList<int>{40} << QList<int>{400, 300, 206, 106, 94, 57, 16, 14};
         // clang-format on
     }
 
+    // The sizes of the montage, and its preview drawn to their scale.
     void applyResolutionChoice() {
         QFETCH(QString, resolution);
         QFETCH(QList<int>, moves);
         QFETCH(QList<int>, expected);
+        resetSettings();
         kel::Export e{QString(), QString()};
         for (int v : moves)
             e.sliderTaille->setValue(v);
-        for (QRadioButton* b : e.findChildren<QRadioButton*>())
-            b->setChecked(b->text() == resolution);
+        checkResolution(e, resolution);
         for (int launch = 0; launch < 2; ++launch) { // a second launch gives the same sizes
             e.applyResolutionChoice();
             QCOMPARE((QList<int>{e.frameWidth, e.frameHeight, e.insetTop, e.insetWidth,
-                                 e.insetHeight, e.captionWidth, e.captionHeight, e.captionFontPx,
-                                 e.previewAnnotation->y(), e.previewAnnotation->width(),
-                                 e.previewAnnotation->height()}),
+                                 e.insetHeight, e.captionWidth, e.captionHeight, e.captionFontPx}),
                      expected);
         }
+        const QRect frame = e.previewVideo->geometry();
+        const QRect inset = e.previewAnnotation->geometry();
+        const double scale = double(frame.width()) / e.frameWidth;
+        QVERIFY(frame.width() >= 200 && frame.bottom() < e.sliderTaille->y());
+        QVERIFY(qAbs(frame.height() - e.frameHeight * scale) <= 1);
+        QCOMPARE(inset.left(), frame.left());
+        QVERIFY(qAbs(inset.top() - frame.top() - e.insetTop * scale) <= 1);
+        QVERIFY(qAbs(inset.width() - e.insetWidth * scale) <= 1);
+        QVERIFY(qAbs(inset.height() - e.insetHeight * scale) <= 1);
+        QVERIFY(frame.contains(inset));
+    }
+
+    // The frame's preview shows the student's video as the montage places it.
+    void previewShowsTheStudentVideo_data() {
+        QTest::addColumn<QString>("size"); // of a red student video; empty: no video open
+        QTest::newRow("no video") << "";
+        QTest::newRow("4:3") << "320x240";
+        QTest::newRow("16:9, bars above and below") << "320x180";
+    }
+    void previewShowsTheStudentVideo() {
+        QFETCH(QString, size);
+        const QString video = size.isEmpty() ? QString() : path("red" + size + ".avi");
+        QVERIFY(video.isEmpty() || testmedia::makeVideo(video, "color=c=red", 2, 25, size));
+        resetSettings();
+        kel::Export e{QString(), video};
+        const QImage image = e.previewVideo->grab().toImage();
+        const auto isRed = [](QColor c) { return c.red() > 200 && c.green() < 60; };
+        QCOMPARE(isRed(image.pixelColor(image.width() / 2, image.height() / 2)), !video.isEmpty());
+        QCOMPARE(isRed(image.pixelColor(image.width() / 2, 8)), size == "320x240");
+    }
+
+    // A launch remembers its choices for the next export; a cancelled window does not.
+    void choicesAreRemembered_data() {
+        QTest::addColumn<QString>("resolution");
+        QTest::addColumn<QList<int>>("moves");
+        QTest::addColumn<bool>("compress");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("launched");
+        // clang-format off
+        QTest::newRow("grande, 40, compressed, mp4") << "Grande résolution" << QList<int>{40} << true << "mp4" << true;
+        QTest::newRow("moyenne, moved back to 0")    << "Moyenne résolution" << QList<int>{5, 0} << false << "avi" << true;
+        QTest::newRow("moyenne, untouched, mp4")     << "Moyenne résolution" << QList<int>{} << false << "mp4" << true;
+        QTest::newRow("cancelled")                   << "Faible résolution" << QList<int>{70} << true << "mp4" << false;
+        // clang-format on
+    }
+    void choicesAreRemembered() {
+        QFETCH(QString, resolution);
+        QFETCH(QList<int>, moves);
+        QFETCH(bool, compress);
+        QFETCH(QString, format);
+        QFETCH(bool, launched);
+        resetSettings();
+        ScriptedDialogs dialogs; // the empty project's warning
+        QList<int> sizes;
+        {
+            kel::Export first{QString(), QString()};
+            // A first export: AVI, nothing chosen.
+            QVERIFY(first.chosenFormat() == "avi" && !first.cbCompresserMontage->isChecked() &&
+                    first.sliderTaille->value() == 0);
+            for (QRadioButton* b : first.findChildren<QRadioButton*>())
+                QVERIFY(!b->isChecked());
+            for (int v : moves)
+                first.sliderTaille->setValue(v);
+            checkResolution(first, resolution);
+            first.cbCompresserMontage->setChecked(compress);
+            first.comboFormat->setCurrentIndex(first.comboFormat->findData(format));
+            QCOMPARE(first.chosenFormat(), format);
+            launched ? first.bLancerExportation->click() : first.bAnnuler->click();
+            first.applyResolutionChoice();
+            sizes = {first.frameWidth, first.insetTop, first.insetWidth, first.insetHeight};
+        }
+        kel::Export next{QString(), QString()};
+        if (!launched) {
+            QVERIFY(next.chosenFormat() == "avi" && !next.cbCompresserMontage->isChecked() &&
+                    next.sliderTaille->value() == 0);
+            return;
+        }
+        for (QRadioButton* b : next.findChildren<QRadioButton*>())
+            QCOMPARE(b->isChecked(), b->text() == resolution);
+        QCOMPARE(next.cbCompresserMontage->isChecked(), compress);
+        QCOMPARE(next.chosenFormat(), format);
+        next.applyResolutionChoice();
+        QCOMPARE((QList<int>{next.frameWidth, next.insetTop, next.insetWidth, next.insetHeight}),
+                 sizes);
     }
 
     void exportToTheEnd_data() {
@@ -89,6 +182,7 @@ private slots:
         QFETCH(QString, ffmpeg);
         QFETCH(QStringList, files);
         QFETCH(QString, warning);
+        resetSettings();
         const QString dir = path(QTest::currentDataTag());
         const QString fake = dir + "/ffmpeg";
         QVERIFY(QDir().mkpath(dir) && writeProject(dir, {{1, 25}}) && writeEarlierMontage(dir));

@@ -6,6 +6,7 @@
 #include "support/scripted_dialogs.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPdfDocument>
 #include <QPdfView>
 #include <QPushButton>
@@ -46,6 +47,16 @@ private slots:
         help.bDocLSF->click();
         QVERIFY(help.lsfWindow->isVisible() && !help.bPlay->isEnabled() &&
                 !help.bPlayLSF->isEnabled() && m_dialogs.shown.isEmpty());
+        // Each empty player says why, where the video would be.
+        for (const auto& [window, player] : {std::pair<QWidget*, QWidget*>{&help, help.videoPlayer},
+                                             {help.lsfWindow, help.lsfPlayer}}) {
+            const auto* notice = window->findChild<QLabel*>(QStringLiteral("videoAbsente"));
+            QVERIFY(notice && notice->isVisible() && !player->isVisible());
+            QCOMPARE(
+                notice->text(),
+                QStringLiteral("Vidéo LSF non installée : voir la documentation en français."));
+            QCOMPARE(notice->geometry(), player->geometry());
+        }
     }
 
     // Two help windows at once, each with its own video. A video's toggle pauses, plays on, and
@@ -59,6 +70,7 @@ private slots:
         main.bAide->click();
         HelpW* second = helpWindow;
         QVERIFY(first && second && first != second && first->isVisible() && second->isVisible());
+        QVERIFY(!first->findChild<QLabel*>(QStringLiteral("videoAbsente")));
         QTRY_VERIFY(first->videoPlayer->isPlaying() && second->videoPlayer->isPlaying());
 
         // Closing one leaves the other playing and its own documentation open; the closed one no

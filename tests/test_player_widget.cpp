@@ -1,13 +1,16 @@
 #include "playback/player_widget.h"
+#include "playback/seek_slider.h"
 #include "playback/video_player.h"
 #include "support/media.h"
 
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QtTest>
 
 using kel::MyVideoPlayer;
+using kel::SeekSlider;
 
 // The transport rules on a real 10-second, 25 fps video played by the real player.
 class TestPlayerWidget : public QObject {
@@ -111,7 +114,7 @@ private slots:
     void endShowsDurationAndPlayText() {
         startAt(2000, true);
         QTest::mouseClick(player->bFin, Qt::LeftButton);
-        QCOMPARE(player->labelTemps->text(), QStringLiteral("00:00:10.000"));
+        QCOMPARE(player->labelTemps->text(), QStringLiteral("00:00:10.000 / 00:00:10.000"));
         QCOMPARE(player->bLecture->text(), QStringLiteral(">"));
         QVERIFY(!player->timerTemps->isActive());
     }
@@ -145,6 +148,73 @@ private slots:
         p->load(QString());
         QVERIFY(p->source().isEmpty());
         player->lectureDemarree = false;
+    }
+
+    // The display holds the position and the length in full, beside the other controls.
+    void timeShowsPositionAndLength() {
+        startAt(3000, false);
+        player->updateTimer();
+        const QLabel* label = player->labelTemps;
+        QCOMPARE(label->text(), QStringLiteral("00:00:03.000 / 00:00:10.000"));
+        QVERIFY(label->fontMetrics().horizontalAdvance(QStringLiteral(
+                    "23:59:59.999 / 23:59:59.999")) <= label->contentsRect().width());
+        for (const QWidget* other : host.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            QVERIFY2(other == label || !other->geometry().intersects(label->geometry()),
+                     other->metaObject()->className());
+    }
+
+    void marksTellAndSeek_data() {
+        QTest::addColumn<int>("from");    // where the video is paused
+        QTest::addColumn<int>("press");   // ms under the pointer at the press
+        QTest::addColumn<int>("release"); // ms under the pointer at the release
+        QTest::addColumn<int>("expected");
+        // clang-format off
+        QTest::newRow("click on a mark")              << 6000 << 2000 << 2000 << 2000;
+        QTest::newRow("click on its edge")            << 6000 << 2060 << 2060 << 2000;
+        QTest::newRow("click on the handle over one") << 7100 << 7000 << 7000 << 7000;
+        QTest::newRow("drag from the handle over one") << 7100 << 7000 << 9000 << 9100;
+        // clang-format on
+    }
+    void marksTellAndSeek() {
+        QFETCH(int, from);
+        QFETCH(int, press);
+        QFETCH(int, release);
+        QFETCH(int, expected);
+        startAt(from, false);
+        SeekSlider* slider = player->seekSlider;
+        slider->setMarks({{2000, false, 1}, {7000, true, 2}, {7000, false, 5}});
+        const int y = slider->height() / 2;
+        QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(slider->pixelOf(press), y));
+        QTest::mouseMove(slider, QPoint(slider->pixelOf(release), y));
+        QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->pixelOf(release), y));
+        // A pixel of the slider is 23 ms of this video.
+        QTRY_VERIFY(qAbs(player->lecteur->currentTime() - expected) <= 50);
+    }
+
+    // Each mark, at least 5 px wide, shows through the handle and names its annotation.
+    void marksCanBeSeen() {
+        startAt(7100, false);
+        SeekSlider* slider = player->seekSlider;
+        slider->setMarks({{2000, false, 1}, {7000, true, 2}, {7000, false, 5}});
+        QImage image(slider->size(), QImage::Format_RGB32);
+        slider->render(&image);
+        const int y = slider->height() / 2;
+        const int playing = slider->pixelOf(2000);
+        for (int x = playing - 2; x <= playing + 2; ++x)
+            QCOMPARE(image.pixelColor(x, y), QColor(0xff, 0xb3, 0x00));
+        const QColor underHandle = image.pixelColor(slider->pixelOf(7000), y);
+        QVERIFY2(underHandle.red() - underHandle.blue() > 40, qPrintable(underHandle.name()));
+
+        QCOMPARE(slider->markToolTip(playing + 3), QStringLiteral("Annotation n°1 · 00:02"));
+        QCOMPARE(slider->markToolTip(slider->pixelOf(7000)),
+                 QStringLiteral("Annotation n°2 · 00:07\nAnnotation n°5 · 00:07"));
+        QCOMPARE(slider->markToolTip(slider->pixelOf(4500)), QString());
+        host.show();
+        QHelpEvent hover(QEvent::ToolTip, QPoint(playing, y),
+                         slider->mapToGlobal(QPoint(playing, y)));
+        QCoreApplication::sendEvent(slider, &hover);
+        QTRY_COMPARE(QToolTip::text(), QStringLiteral("Annotation n°1 · 00:02"));
+        host.hide();
     }
 
     void endWithNothingLoadedDoesNothing() {

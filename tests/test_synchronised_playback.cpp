@@ -136,7 +136,8 @@ private slots:
 
         QTest::keyClick(&w, ended ? Qt::Key_P : Qt::Key_N);
         QTRY_VERIFY(student->isPaused() && student->currentTime() == 3000);
-        QCOMPARE(w.studentPlayer->labelTemps->text(), QStringLiteral("00:00:03.000"));
+        QCOMPARE(w.studentPlayer->labelTemps->text(),
+                 QStringLiteral("00:00:03.000 / 00:00:06.000"));
     }
 
     void import_data() {

@@ -109,12 +109,12 @@ private slots:
 
     void marksAtTheirPixels() {
         SeekSlider* slider = sp->seekSlider;
-        QCOMPARE(slider->marks(), (QList<SeekSlider::Mark>{{2000, false}, {4000, true}}));
+        QCOMPARE(slider->marks(), (QList<SeekSlider::Mark>{{2000, false, 1}, {4000, true, 2}}));
         QImage image(slider->size(), QImage::Format_RGB32);
         slider->render(&image);
         const QColor normal = image.pixelColor(slider->pixelOf(2000), slider->height() / 2);
         const QColor pausing = image.pixelColor(slider->pixelOf(4000), 1);
-        QCOMPARE(normal, QColor(0x1e, 0x5a, 0xa8));
+        QCOMPARE(normal, QColor(0xff, 0xb3, 0x00));
         QCOMPARE(pausing, QColor(0xe5, 0x39, 0x35));
         // Two seconds of an eight-second groove lie a quarter of the way along.
         QVERIFY(qAbs(slider->pixelOf(2000) - slider->pixelOf(0) -

@@ -1,5 +1,6 @@
 #include "app/globals.h"
 #include "app/principalw.h"
+#include "common/command_line.h"
 #include "export/headless_export.h"
 
 #include <QApplication>
@@ -9,6 +10,10 @@
 #include <QTranslator>
 
 int main(int argc, char* argv[]) {
+    // Help and version need no display, in either mode.
+    if (const int code = kel::answerHelpOrVersion(argc, argv, kel::addHeadlessExportOptions);
+        code >= 0)
+        return code;
     // An export from the command line opens no window and needs no display.
     if (kel::isHeadlessExport(argc, argv))
         return kel::headlessExportMain(argc, argv);
@@ -25,14 +30,12 @@ int main(int argc, char* argv[]) {
     if (qtTranslator.load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtTranslator);
+    app.installTranslator(kel::commandLineTranslator(&app));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("KEL : annotation vidéo pour l'enseignement de la LSF"));
+    parser.setApplicationDescription(kel::programDescription());
     parser.addHelpOption();
-    QCommandLineOption camera(QStringLiteral("camera"),
-                              QStringLiteral("Caméra : index, /dev/videoN ou fichier vidéo."),
-                              QStringLiteral("SOURCE"));
+    const QCommandLineOption camera = kel::cameraOption();
     parser.addOption(camera);
     kel::addHeadlessExportOptions(parser);
     parser.process(app);

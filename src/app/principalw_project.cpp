@@ -105,7 +105,7 @@ void PrincipalW::showAnnotations() {
     for (const SessionAnnotation& a : session->annotations()) {
         comboAnnotations->addItem(annotationLabel(a), a.number);
         if (a.hasEntry)
-            marks.append({qint64(a.entry.framePosition) / 25 * 1000, a.entry.type == 1});
+            marks.append({qint64(a.entry.framePosition) / 25 * 1000, a.entry.type == 1, a.number});
     }
     studentPlayer->seekSlider->setMarks(marks);
     showCurrentAnnotation();

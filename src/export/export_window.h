@@ -1,13 +1,16 @@
 #pragma once
 
+#include "export/export_settings.h"
+
+#include <QImage>
 #include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
-class QListWidget;
 class QPushButton;
 class QRadioButton;
 class QSlider;
@@ -16,8 +19,9 @@ namespace kel {
 
 class Mixing;
 
-// The export settings window: frame size, compression and inset size, then the launch of the
-// montage. Once launched it hides; the montage tells of its end.
+// The export settings window: frame size, compression, file format and inset size, then the
+// launch of the montage. Once launched it hides; the montage tells of its end. The choices of the
+// last launch are offered again at the next export.
 class Export : public QMainWindow {
     Q_OBJECT
 public:
@@ -31,8 +35,11 @@ public:
     QRadioButton* rbMoyenneResolution;
     QRadioButton* rbFaibleResolution;
     QCheckBox* cbCompresserMontage;
-    QListWidget* previewVideo;
-    QListWidget* previewAnnotation;
+    QLabel* labelFormat;
+    QComboBox* comboFormat;
+    // The montage's frame to scale, over a picture of the student's video, and its inset.
+    QLabel* previewVideo;
+    QLabel* previewAnnotation;
     QSlider* sliderTaille;
     QLabel* labelTaille;
     QPushButton* bLancerExportation;
@@ -55,6 +62,10 @@ public:
 
     // Frame, inset and caption sizes from the checked resolution and the slider.
     void applyResolutionChoice();
+    // The sizes a launch would use now; changes nothing.
+    MontageGeometry chosenGeometry() const;
+    // "avi" or "mp4".
+    QString chosenFormat() const;
     void readProjectFile();
     // The montage started by this window, if any.
     Mixing* montage() const { return m_montage; }
@@ -70,7 +81,13 @@ signals:
     void montageStarted();
 
 private:
+    Resolution checkedResolution() const;
+    void updatePreview();
+    void restoreChoices();
+    void saveChoices() const;
+
     Mixing* m_montage = nullptr;
+    QImage m_studentPicture;
 };
 
 } // namespace kel

@@ -15,6 +15,10 @@
 #include <QPushButton>
 #include <QTextEdit>
 
+#ifndef KEL_VERSION
+#define KEL_VERSION "2.0"
+#endif
+
 namespace kel {
 
 namespace {
@@ -40,6 +44,10 @@ QFont courier10Bold() {
     return QFont(QStringLiteral("Courier"), 10, QFont::Bold);
 }
 
+QString missingVideoText() {
+    return QStringLiteral("Vidéo LSF non installée : voir la documentation en français.");
+}
+
 // The play/pause rule of both help videos.
 void togglePlayback(VideoPlayer* player, QPushButton* toggle) {
     if (!player->isPaused()) {
@@ -55,13 +63,33 @@ void togglePlayback(VideoPlayer* player, QPushButton* toggle) {
     player->play();
 }
 
+// Stands where an absent video would play, so that the teacher is not left before a black
+// rectangle.
+void showVideoMissing(VideoPlayer* player) {
+    auto* notice = new QLabel(missingVideoText(), player->parentWidget());
+    notice->setObjectName(QStringLiteral("videoAbsente"));
+    notice->setGeometry(player->geometry());
+    notice->setAlignment(Qt::AlignCenter);
+    notice->setWordWrap(true);
+    notice->setMargin(16);
+    notice->setFont(verdana9());
+    notice->setFrameShape(QFrame::StyledPanel);
+    notice->setAutoFillBackground(true);
+    QPalette palette = notice->palette();
+    palette.setColor(QPalette::Window, QColor(0xee, 0xee, 0xee));
+    palette.setColor(QPalette::WindowText, QColor(0x20, 0x20, 0x20));
+    notice->setPalette(palette);
+    player->hide();
+}
+
 // Plays `name` at once. The sign-language videos are made by each institution and may be absent:
-// the player then stays empty and its controls unusable, without a message.
+// a notice then takes the player's place and its controls are unusable.
 void startVideo(VideoPlayer* player, SeekSlider* slider, QPushButton* toggle, const QString& name) {
     const QString path = resourcePath(name);
     if (!QFileInfo(path).isFile()) {
         slider->setEnabled(false);
         toggle->setEnabled(false);
+        showVideoMissing(player);
         return;
     }
     // At its end a video waits paused on its last picture, so that the toggle starts it again
@@ -156,7 +184,7 @@ HelpW::HelpW() : QMainWindow(nullptr) {
     bDocLSF->setText(QStringLiteral("Documentation en LSF"));
     bDocFr->setText(QStringLiteral("Documentation en français"));
     bFermer->setText(QStringLiteral("Fermer"));
-    versionLabel->setText(QStringLiteral("KEL version 2.0 "));
+    versionLabel->setText(QStringLiteral("KEL version " KEL_VERSION " "));
     noticeLabel->setText(notice());
     creditsText->setPlainText(credits());
     fitToWidth(versionLabel);

@@ -20,6 +20,11 @@ constexpr double kUnknownRateFrameMs = 40.0;
 QString formatMs(const QTime& origin, int ms) {
     return origin.addMSecs(ms).toString(QStringLiteral("hh:mm:ss.zzz"));
 }
+
+// "00:00:37.000 / 00:01:30.000": the position and the length of the video.
+QString positionAndLength(const QTime& origin, int position, int length) {
+    return formatMs(origin, position) + QStringLiteral(" / ") + formatMs(origin, length);
+}
 } // namespace
 
 MyVideoPlayer::MyVideoPlayer(QWidget* host) : QObject(nullptr), tempsZero(0, 0, 0, 0) {
@@ -44,12 +49,15 @@ MyVideoPlayer::MyVideoPlayer(QWidget* host) : QObject(nullptr), tempsZero(0, 0, 
     bTrameSuivante = makeButton(180, "+1", "Aller à la trame suivante");
     bAvanceRapide = makeButton(220, ">>", "Avance rapide");
     bFin = makeButton(260, ">|", "Aller à la fin de la video");
+    // Wide enough for the position and the length side by side, in a smaller size of the same
+    // font, up to the gap between the window's halves.
     labelTemps = new QLabel(QStringLiteral("00:00:00.00"), host);
-    labelTemps->setGeometry(315, 470, 141, 25);
-    labelTemps->setFont(font);
+    labelTemps->setGeometry(298, 470, 200, 25);
+    labelTemps->setFont(QFont(QStringLiteral("Courier"), 9, QFont::Bold));
 
+    // Above the video, at its right end: the time display takes its old place.
     vitesse = new QComboBox(host);
-    vitesse->setGeometry(462, 472, 58, 21);
+    vitesse->setGeometry(402, 16, 58, 22);
     vitesse->setToolTip(QStringLiteral("Vitesse de lecture"));
     for (const auto& [text, rate] : {std::pair{"0,25×", 0.25},
                                      {"0,5×", 0.5},
@@ -156,13 +164,13 @@ void MyVideoPlayer::finVideo() {
     if (t <= 0)
         return;
     timerTemps->stop();
-    labelTemps->setText(formatMs(tempsZero, t));
+    labelTemps->setText(positionAndLength(tempsZero, t, t));
     lecteur->seek(t);
     bLecture->setText(QCoreApplication::translate("MainWindow", ">"));
 }
 
 void MyVideoPlayer::updateTimer() {
-    labelTemps->setText(formatMs(tempsZero, lecteur->currentTime()));
+    labelTemps->setText(positionAndLength(tempsZero, lecteur->currentTime(), lecteur->totalTime()));
 }
 
 } // namespace kel

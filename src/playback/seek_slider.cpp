@@ -2,12 +2,38 @@
 
 #include "video_player.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QToolTip>
+
+#include <algorithm>
 
 namespace kel {
+
+namespace {
+// Far enough from the handle's colours and from the groove's, filled or not, and outlined so that
+// they stand out on either.
+const QColor kPauseColour(0xe5, 0x39, 0x35);
+const QColor kPlayColour(0xff, 0xb3, 0x00);
+const QColor kOutline(0x20, 0x20, 0x20);
+constexpr double kHandleOpacityOverMark = 0.45;
+
+QString markTime(qint64 ms) {
+    const qint64 s = ms / 1000;
+    if (s >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(s / 3600)
+            .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2")
+        .arg(s / 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+} // namespace
 
 SeekSlider::SeekSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
     setTracking(false);
@@ -46,11 +72,14 @@ void SeekSlider::setMarks(const QList<Mark>& marks) {
     update();
 }
 
-int SeekSlider::pixelOf(qint64 ms) const {
+QRect SeekSlider::handleRect() const {
     QStyleOptionSlider opt;
     initStyleOption(&opt);
-    const QRect handle =
-        style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+    return style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+}
+
+int SeekSlider::pixelOf(qint64 ms) const {
+    const QRect handle = handleRect();
     const int span = width() - handle.width();
     const int value = int(qBound(qint64(minimum()), ms, qint64(maximum())));
     return QStyle::sliderPositionFromValue(minimum(), maximum(), value, span) + handle.width() / 2;
@@ -73,33 +102,99 @@ qint64 SeekSlider::previousMark(qint64 ms) const {
     return best;
 }
 
-void SeekSlider::paintEvent(QPaintEvent* event) {
-    QSlider::paintEvent(event);
-    if (m_marks.isEmpty() || maximum() <= minimum())
-        return;
-    QPainter painter(this);
-    for (const Mark& m : m_marks) {
-        const int x = pixelOf(m.ms);
-        // Annotations that pause the video stand out in red and full height.
-        if (m.pauses)
-            painter.fillRect(x - 1, 0, 3, height(), QColor(0xe5, 0x39, 0x35));
-        else
-            painter.fillRect(x - 1, height() / 4, 3, height() / 2, QColor(0x1e, 0x5a, 0xa8));
+QList<int> SeekSlider::marksAt(int x) const {
+    // A pixel of slack on each side: a mark is narrow for a pointer.
+    constexpr int kReach = kMarkWidth / 2 + 1;
+    QList<int> found;
+    if (maximum() <= minimum())
+        return found;
+    for (int i = 0; i < m_marks.size(); ++i)
+        if (qAbs(pixelOf(m_marks[i].ms) - x) <= kReach)
+            found.append(i);
+    std::stable_sort(found.begin(), found.end(), [this, x](int a, int b) {
+        return qAbs(pixelOf(m_marks[a].ms) - x) < qAbs(pixelOf(m_marks[b].ms) - x);
+    });
+    return found;
+}
+
+QString SeekSlider::markToolTip(int x) const {
+    QStringList lines;
+    for (int i : marksAt(x))
+        lines << QStringLiteral("Annotation n°%1 · %2")
+                     .arg(m_marks[i].number)
+                     .arg(markTime(m_marks[i].ms));
+    return lines.join(QLatin1Char('\n'));
+}
+
+bool SeekSlider::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QString text = markToolTip(help->pos().x());
+        if (!text.isEmpty()) {
+            // Leaving the mark hides it, so that the slider's own tip shows again further on.
+            const QRect area(help->pos().x() - kMarkWidth, 0, 2 * kMarkWidth, height());
+            QToolTip::showText(help->globalPos(), text, this, area);
+            return true;
+        }
     }
+    return QSlider::event(event);
+}
+
+void SeekSlider::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    const bool marked = !m_marks.isEmpty() && maximum() > minimum();
+
+    opt.subControls = QStyle::SC_SliderGroove;
+    style()->drawComplexControl(QStyle::CC_Slider, &opt, &painter, this);
+
+    bool underHandle = false;
+    const QRect handle = handleRect();
+    if (marked) {
+        for (const Mark& m : m_marks) {
+            const QRect r(pixelOf(m.ms) - kMarkWidth / 2, 0, kMarkWidth, height());
+            // Annotations that pause the video are red, the others amber.
+            painter.fillRect(r, kOutline);
+            painter.fillRect(r.adjusted(1, 1, -1, -1), m.pauses ? kPauseColour : kPlayColour);
+            underHandle = underHandle || r.intersects(handle);
+        }
+    }
+
+    // The handle lets the marks it stands on show through.
+    if (underHandle)
+        painter.setOpacity(kHandleOpacityOverMark);
+    opt.subControls = QStyle::SC_SliderHandle;
+    style()->drawComplexControl(QStyle::CC_Slider, &opt, &painter, this);
 }
 
 void SeekSlider::mousePressEvent(QMouseEvent* event) {
-    constexpr int kGrabPx = 4;
-    if (m_player && event->button() == Qt::LeftButton) {
-        for (const Mark& m : m_marks) {
-            if (qAbs(pixelOf(m.ms) - event->position().toPoint().x()) <= kGrabPx) {
-                m_player->seek(m.ms);
+    m_pressedMarkMs = -1;
+    if (event->button() == Qt::LeftButton) {
+        const QPoint at = event->position().toPoint();
+        const QList<int> under = marksAt(at.x());
+        if (!under.isEmpty()) {
+            const qint64 ms = m_marks[under.first()].ms;
+            if (!handleRect().contains(at)) {
+                if (m_player)
+                    m_player->seek(ms);
                 event->accept();
                 return;
             }
+            // The handle stays draggable where it covers a mark.
+            m_pressedMarkMs = ms;
+            m_pressedX = at.x();
         }
     }
     QSlider::mousePressEvent(event);
+}
+
+void SeekSlider::mouseReleaseEvent(QMouseEvent* event) {
+    QSlider::mouseReleaseEvent(event);
+    const int moved = qAbs(event->position().toPoint().x() - m_pressedX);
+    if (m_pressedMarkMs >= 0 && moved < QApplication::startDragDistance() && m_player)
+        m_player->seek(m_pressedMarkMs);
+    m_pressedMarkMs = -1;
 }
 
 } // namespace kel

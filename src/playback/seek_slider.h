@@ -11,12 +11,17 @@ class VideoPlayer;
 class SeekSlider : public QSlider {
     Q_OBJECT
 public:
-    // An annotation on the timeline: its start in ms, and whether it pauses the video.
+    // An annotation on the timeline: its start in ms, whether it pauses the video, its number.
     struct Mark {
         qint64 ms = 0;
         bool pauses = false;
-        bool operator==(const Mark& o) const { return ms == o.ms && pauses == o.pauses; }
+        int number = 0;
+        bool operator==(const Mark& o) const {
+            return ms == o.ms && pauses == o.pauses && number == o.number;
+        }
     };
+    // A mark's width on screen, its outline included.
+    static constexpr int kMarkWidth = 7;
 
     explicit SeekSlider(QWidget* parent = nullptr);
     void setPlayer(VideoPlayer* player);
@@ -30,14 +35,25 @@ public:
     // so that repeated presses keep moving.
     qint64 nextMark(qint64 ms) const;
     qint64 previousMark(qint64 ms) const;
+    // "Annotation n°2 · 00:37" for each mark under pixel `x`, one a line; empty if none.
+    QString markToolTip(int x) const;
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    // Indexes of the marks drawn under pixel `x`, nearest first.
+    QList<int> marksAt(int x) const;
+    QRect handleRect() const;
+
     VideoPlayer* m_player = nullptr;
     QList<Mark> m_marks;
+    // A press on the handle where it covers a mark: without a drag, the release goes to the mark.
+    qint64 m_pressedMarkMs = -1;
+    int m_pressedX = 0;
 };
 
 } // namespace kel
