@@ -118,7 +118,7 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
     progressBar->setGeometry(510, 23, 441, 20);
     progressBar->setValue(0);
     labelProjet = new QLabel(this);
-    labelProjet->setGeometry(272, 14, 226, 25);
+    labelProjet->setGeometry(268, 14, 130, 25);
 
     for (QPushButton* b : {bOuvrirVideo, bEnregistrerProjet, bExporter, bOuvrirAnnotation,
                            bEnregistrerAnnotation, bCouperDebut, bCouperFin, bSupprimerAnnotation})
