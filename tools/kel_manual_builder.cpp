@@ -1,13 +1,17 @@
 // Typesets the French manual from its HTML source into an A4 PDF, at build time.
 // Usage: kel_manual_builder SOURCE.html OUTPUT.pdf
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
+#include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QSaveFile>
 #include <QTextDocument>
+#include <QUrl>
 
 #include <cstdio>
 
@@ -32,6 +36,11 @@ int main(int argc, char* argv[]) {
 
     QTextDocument manual;
     manual.setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 10));
+    // Pictures sit beside the source and are named by their file name alone.
+    const QDir sourceDir = QFileInfo(args[1]).absoluteDir();
+    for (const QString& picture : sourceDir.entryList({QStringLiteral("*.png")}, QDir::Files))
+        manual.addResource(QTextDocument::ImageResource, QUrl(picture),
+                           QImage(sourceDir.filePath(picture)));
     manual.setHtml(html);
 
     // Written aside and renamed at the end: a failed build never leaves a truncated manual.
