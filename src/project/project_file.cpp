@@ -263,6 +263,12 @@ ProjectFile::WriteResult ProjectFile::updateAnnotationEntry(int number, double d
     return save(path(), documentText(l.doc)) ? WriteResult::Written : WriteResult::Failed;
 }
 
+bool ProjectFile::restore(const std::optional<QByteArray>& bytes) {
+    if (bytes)
+        return save(path(), *bytes);
+    return QFile::remove(path()) || !QFileInfo::exists(path());
+}
+
 QList<int> ProjectFile::loadAnnotationSchedule() const {
     QList<int> schedule;
     for (const Entry& e : read().entries)

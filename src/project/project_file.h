@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 namespace kel {
 
@@ -41,6 +44,9 @@ public:
 
     WriteResult writeAnnotationEntry(int number, int type, int framePosition);
     WriteResult updateAnnotationEntry(int number, double duration, double cutStart, double cutEnd);
+
+    // Puts these exact bytes back as the file, atomically; removes it when given none.
+    bool restore(const std::optional<QByteArray>& bytes);
 
     // Flat (number, frame position) pairs in file order, one pair per number: a number that
     // appears in several entries counts as its last entry, the newest.

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 
 #include <climits>
@@ -17,16 +16,6 @@ using Status = ProjectFile::Contents::Status;
 const QString kMemoryFile = QStringLiteral("kel.ini");
 const QString kStudentVideoKey = QStringLiteral("video/eleve");
 
-bool writeBytes(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
-}
 } // namespace
 
 ProjectSession::ProjectSession(QObject* parent) : QObject(parent) {}
@@ -261,11 +250,8 @@ bool ProjectSession::discardChanges() {
     if (!hasChanges())
         return true;
     bool undone = true;
-    const QString xmlPath = ProjectFile(m_dir).path();
-    if (m_xml != m_savedXml) {
-        undone = m_savedXml ? writeBytes(xmlPath, *m_savedXml)
-                            : QFile::remove(xmlPath) || !QFileInfo::exists(xmlPath);
-    }
+    if (m_xml != m_savedXml)
+        undone = ProjectFile(m_dir).restore(m_savedXml);
     for (const QString& path : std::as_const(m_made))
         undone = (QFile::remove(path) || !QFileInfo::exists(path)) && undone;
     m_made.clear();
