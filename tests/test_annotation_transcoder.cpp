@@ -172,6 +172,57 @@ private slots:
                  (QStringList{"1.avi", "2.avi", "annotation1.avi", "annotation2.avi"}));
     }
 
+    // After a crash: our work file goes, an earlier version's "1.avi" goes when it is plainly
+    // the compression of the raw annotation1.avi (2 s), and anything else stays.
+    void leftoversOfOursOnly_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("size");   // of an MPEG-4 video, 25 fps; empty: a text file
+        QTest::addColumn<double>("seconds"); // its length
+        QTest::addColumn<bool>("before");    // written before the recording
+        QTest::addColumn<bool>("removed");
+        // clang-format off
+        QTest::newRow("our work file") << ".annotation1.compressing.avi" << "" << 0.0 << false << true;
+        QTest::newRow("cut-short compression") << "1.avi" << "640x480" << 1.0 << false << true;
+        QTest::newRow("whole compression") << "1.avi" << "640x480" << 2.0 << false << true;
+        QTest::newRow("student's video") << "1.avi" << "320x240" << 1.0 << false << false;
+        QTest::newRow("student's long video") << "1.avi" << "640x480" << 6.0 << false << false;
+        QTest::newRow("older than the recording") << "1.avi" << "640x480" << 1.0 << true << false;
+        QTest::newRow("recording already compressed") << "2.avi" << "640x480" << 1.0 << false << false;
+        QTest::newRow("not a video") << "1.avi" << "" << 0.0 << false << false;
+        // clang-format on
+    }
+    void leftoversOfOursOnly() {
+        QFETCH(QString, name);
+        QFETCH(QString, size);
+        QFETCH(double, seconds);
+        QFETCH(bool, before);
+        QFETCH(bool, removed);
+        const QString dir = tmp.filePath(QStringLiteral("leftover ") + QTest::currentDataTag());
+        QVERIFY(QDir().mkpath(dir) && record(dir + "/annotation1.avi", 30));
+        QVERIFY(QFile::copy(compressed, dir + "/annotation2.avi"));
+        const QString path = dir + "/" + name;
+        if (size.isEmpty()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("not a video") > 0);
+        } else {
+            QVERIFY(testmedia::makeVideo(path, QStringLiteral("testsrc"), seconds, 25, size));
+        }
+        QFile file(path);
+        const QDateTime recorded = QFileInfo(dir + "/annotation1.avi").lastModified();
+        QVERIFY(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(recorded.addSecs(before ? -60 : 60),
+                                 QFileDevice::FileModificationTime));
+        file.close();
+        const QByteArray kept = contents(path);
+
+        const QStringList gone = AnnotationTranscoder::removeLeftovers(dir);
+        QCOMPARE(gone, removed ? QStringList{path} : QStringList());
+        QCOMPARE(QFileInfo::exists(path), !removed);
+        QVERIFY(removed || contents(path) == kept);
+        QVERIFY(QFileInfo::exists(dir + "/annotation1.avi") &&
+                QFileInfo::exists(dir + "/annotation2.avi"));
+    }
+
     void rawRecordingsAreRecognised_data() {
         QTest::addColumn<QString>("make"); // ffmpeg output options; empty: our recorder
         QTest::addColumn<bool>("raw");

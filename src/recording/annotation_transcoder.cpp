@@ -83,32 +83,93 @@ QString AnnotationTranscoder::workPath(const QString& recording) {
                                QStringLiteral(".compressing.avi"));
 }
 
-bool AnnotationTranscoder::isRawRecording(const QString& path) {
+namespace {
+
+// What the header of an AVI file says of its first video stream.
+struct AviVideo {
+    bool found = false;
+    QByteArray handler;     // four-character code of the stream header
+    QByteArray compression; // biCompression of the format, four bytes
+    int width = 0, height = 0;
+};
+
+AviVideo readAviVideo(const QString& path) {
+    AviVideo video;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return false;
+        return video;
     const QByteArray head = file.read(64 * 1024);
     if (!head.startsWith("RIFF") || head.mid(8, 4) != "AVI ")
-        return false;
+        return video;
     // The first video stream header ('strh', type 'vids') is followed by its format, a
-    // BITMAPINFOHEADER whose compression field says whether frames are stored as they are.
+    // BITMAPINFOHEADER.
     for (int at = head.indexOf("strh"); at >= 0; at = head.indexOf("strh", at + 4)) {
         if (head.mid(at + 8, 4) != "vids")
             continue;
         const quint32 size = le32(head, at + 4);
         if (size > quint32(head.size()))
-            return false;
+            return video;
         const int format = at + 8 + int(size + (size & 1));
-        if (head.mid(format, 4) != "strf")
-            return false;
-        const QByteArray compression = head.mid(format + 8 + 16, 4);
-        if (compression.size() != 4)
-            return false;
-        const quint32 code = le32(compression, 0);
-        return code == 0 /* BI_RGB */ || code == 3 /* BI_BITFIELDS */ || compression == "DIB " ||
-               compression == "RGB " || compression == "raw ";
+        if (head.mid(format, 4) != "strf" || format + 8 + 20 > head.size())
+            return video;
+        video.found = true;
+        video.handler = head.mid(at + 12, 4);
+        video.width = int(le32(head, format + 8 + 4));
+        video.height = std::abs(int(le32(head, format + 8 + 8)));
+        video.compression = head.mid(format + 8 + 16, 4);
+        return video;
     }
-    return false;
+    return video;
+}
+
+} // namespace
+
+bool AnnotationTranscoder::isRawRecording(const QString& path) {
+    const AviVideo video = readAviVideo(path);
+    if (!video.found)
+        return false;
+    const quint32 code = le32(video.compression, 0);
+    return code == 0 /* BI_RGB */ || code == 3 /* BI_BITFIELDS */ || video.compression == "DIB " ||
+           video.compression == "RGB " || video.compression == "raw ";
+}
+
+QStringList AnnotationTranscoder::removeLeftovers(const QString& dir) {
+    QStringList removed;
+    const QDir folder(dir);
+    // Our work files carry a name no one else gives: whatever is under it is ours.
+    for (const QString& name : folder.entryList({QStringLiteral(".annotation*.compressing.avi")},
+                                                QDir::Files | QDir::Hidden)) {
+        if (QFile::remove(folder.filePath(name)))
+            removed << folder.filePath(name);
+    }
+    // Earlier versions wrote "N.avi" beside the recording. Such a file is removed only when it
+    // is plainly a compression of a recording still raw: MPEG-4 at 640 x 480, written after the
+    // recording, no longer than it. A teacher's file rarely is all of that; if in doubt it stays.
+    static const QRegularExpression numbered(QStringLiteral("^(\\d{1,9})\\.avi$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    for (const QString& name : folder.entryList({QStringLiteral("*.avi")}, QDir::Files)) {
+        const auto m = numbered.match(name);
+        if (!m.hasMatch())
+            continue;
+        const QString path = folder.filePath(name);
+        const QString recording =
+            folder.filePath(QStringLiteral("annotation%1.avi").arg(m.captured(1).toInt()));
+        if (!QFileInfo::exists(recording) || !isRawRecording(recording))
+            continue;
+        const AviVideo video = readAviVideo(path);
+        static const QList<QByteArray> mpeg4{"FMP4", "XVID", "DIVX", "DX50", "MP4V"};
+        if (!video.found || video.width != 640 || video.height != 480 ||
+            !mpeg4.contains(video.handler.toUpper()))
+            continue;
+        const QFileInfo out(path), in(recording);
+        const qint64 length = durationMs(path), recorded = durationMs(recording);
+        if (out.lastModified() < in.lastModified() || length < 0 || recorded < 0 ||
+            length > recorded + 1000)
+            continue;
+        if (QFile::remove(path))
+            removed << path;
+    }
+    return removed;
 }
 
 qint64 AnnotationTranscoder::durationMs(const QString& path) {
