@@ -29,12 +29,15 @@ RecordingWindow::~RecordingWindow() = default;
 void RecordingWindow::showFrame(const cv::Mat& frame) {
     if (frame.empty() || frame.type() != CV_8UC3)
         return;
-    if (m_image.width() != frame.cols || m_image.height() != frame.rows)
+    const bool resized = m_image.width() != frame.cols || m_image.height() != frame.rows;
+    if (resized)
         m_image = QImage(frame.cols, frame.rows, QImage::Format_RGB32);
     cv::Mat target(m_image.height(), m_image.width(), CV_8UC4, m_image.bits(),
                    size_t(m_image.bytesPerLine()));
     cv::cvtColor(frame, target, cv::COLOR_BGR2BGRA);
-    reposition();
+    // Only a new size moves the window: the teacher may have moved it meanwhile.
+    if (resized)
+        reposition();
     update();
 }
 
@@ -66,6 +69,16 @@ void RecordingWindow::reposition() {
 void RecordingWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     reposition();
+}
+
+void RecordingWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // The window manager tells the size of its decorations once the window is up: placed again
+    // then, they stay inside the area too.
+    if (!m_decorationsKnown && frameGeometry() != geometry()) {
+        m_decorationsKnown = true;
+        reposition();
+    }
 }
 
 void RecordingWindow::startRecordingClock() {

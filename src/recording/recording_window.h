@@ -50,6 +50,7 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
@@ -67,6 +68,7 @@ private:
     QTimer m_clockTimer;
     QElapsedTimer m_recordingClock;
     QString m_shownElapsed;
+    bool m_decorationsKnown = false;
     int m_countdown = 0;
 };
 
