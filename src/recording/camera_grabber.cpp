@@ -113,7 +113,6 @@ bool CameraGrabber::readAndStore() {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (ok) {
             m_latest = CameraFrame{frame, now, m_latest.index + 1};
-            m_lastSuccessMs = now;
             m_failingSinceMs = -1;
             m_lost = false;
         } else {

@@ -83,7 +83,6 @@ private:
     mutable std::condition_variable m_frameCondition;
     std::condition_variable m_wakeCondition;
     CameraFrame m_latest;
-    qint64 m_lastSuccessMs = -1;
     qint64 m_failingSinceMs = -1;
     bool m_stopRequested = false;
     std::atomic_bool m_paused{false};
