@@ -8,6 +8,9 @@
 using namespace kel;
 using Outcome = AnnotationTranscoder::Outcome;
 
+// Run with this and a path, the test program records there in real time until it is killed.
+static const QString kRecordUntilKilled = QStringLiteral("--record-until-killed");
+
 static QByteArray contents(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -223,6 +226,28 @@ private slots:
                 QFileInfo::exists(dir + "/annotation2.avi"));
     }
 
+    // KEL killed two seconds into a recording: the file, never finished, is still recognised as
+    // raw and compressed with the frames that reached the disk.
+    void recordingCutShortByAKill() {
+        const QString path = tmp.filePath(QStringLiteral("annotation9.avi"));
+        QProcess recorder;
+        recorder.start(QCoreApplication::applicationFilePath(), {kRecordUntilKilled, path});
+        QVERIFY(recorder.waitForStarted());
+        // About 2 s of 320 x 240 frames on the disk.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > 30 * 320 * 240 * 3, 20000);
+        recorder.kill();
+        QVERIFY(recorder.waitForFinished() && recorder.exitStatus() == QProcess::CrashExit);
+        QVERIFY(AnnotationTranscoder::isRawRecording(path));
+
+        AnnotationTranscoder transcoder;
+        QSignalSpy finished(&transcoder, &AnnotationTranscoder::finished);
+        QVERIFY(transcoder.enqueue(path));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
+        QCOMPARE(finished[0][0].value<Outcome>(), Outcome::Replaced);
+        const qint64 ms = AnnotationTranscoder::durationMs(path);
+        QVERIFY2(ms >= 1800 && ms <= 4000, qPrintable(QString::number(ms)));
+    }
+
     void rawRecordingsAreRecognised_data() {
         QTest::addColumn<QString>("make"); // ffmpeg output options; empty: our recorder
         QTest::addColumn<bool>("raw");
@@ -244,5 +269,19 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestAnnotationTranscoder)
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && QString::fromLocal8Bit(argv[1]) == kRecordUntilKilled) {
+        AviFrameSink sink;
+        if (!sink.open(QString::fromLocal8Bit(argv[2]), AnnotationRecorder::kFps, {320, 240}))
+            return 1;
+        for (int i = 0;; ++i) {
+            sink.write(cv::Mat(240, 320, CV_8UC3, cv::Scalar(40, 80, i % 255)));
+            QThread::msleep(66);
+        }
+    }
+    TestAnnotationTranscoder test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_annotation_transcoder.moc"
