@@ -77,9 +77,9 @@ private slots:
     // the window's thread it holds the loop a whole period; through the grabber, neither the
     // preview nor a recording holds it, and the recording still has one frame per 1/15 s.
     void slowCameraNeverHoldsTheLoop() {
-        const QString spec = QStringLiteral("slow:130:") + video;
+        const QString slowCamera = QStringLiteral("slow:130:") + video;
         {
-            auto camera = openCameraSource(spec);
+            auto camera = openCameraSource(slowCamera);
             QVERIFY(camera);
             LoopWatch watch;
             QTimer preview; // as the window's preview did: one read per 40 ms tick
@@ -93,7 +93,7 @@ private slots:
             QVERIFY2(watch.max() >= 100, qPrintable(watch.figures())); // it does block
         }
 
-        CameraGrabber grabber(openCameraSource(spec));
+        CameraGrabber grabber(openCameraSource(slowCamera));
         QVERIFY(grabber.source() && grabber.start());
         QOpenCVWidget view;
         view.resize(451, 375);
