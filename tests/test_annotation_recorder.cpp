@@ -1,4 +1,5 @@
 #include "recording/annotation_recorder.h"
+#include "recording/camera_grabber.h"
 #include "recording/camera_source.h"
 
 #include <QtTest>
@@ -67,16 +68,21 @@ private slots:
     void realTime() {
         QFETCH(Run, run);
         FakeCamera camera(run);
-        AnnotationRecorder recorder(&camera, std::make_unique<FillingSink>(run.failAt));
+        CameraGrabber grabber(&camera); // read here, on the test's clock
+        AnnotationRecorder recorder(&grabber, std::make_unique<FillingSink>(run.failAt));
         recorder.setClock([&camera] { return camera.clock; });
+        const auto tick = [&] {
+            grabber.readOnce();
+            recorder.tick();
+        };
         const QString path = dir.filePath(QTest::currentDataTag()) + ".avi";
-        QVERIFY(recorder.open(path));
+        QVERIFY(grabber.readOnce() && recorder.open(path));
         recorder.preview(false);
-        for (; camera.clock < run.previewMs; recorder.tick())
+        for (; camera.clock < run.previewMs; tick())
             camera.clock += run.tickMs;
         const int firstIndex = int(camera.clock * run.cameraFps / 1000);
         recorder.start(false);
-        for (const qint64 end = camera.clock + run.durationMs; camera.clock < end; recorder.tick())
+        for (const qint64 end = camera.clock + run.durationMs; camera.clock < end; tick())
             camera.clock = std::min(end, camera.clock + run.tickMs);
         recorder.stop();
         QCOMPARE(recorder.status(), run.status);

@@ -38,15 +38,43 @@ private slots:
         QVERIFY2(indexOf(frame) <= 3, qPrintable(QString::number(indexOf(frame))));
     }
 
+    // The slow form blocks each read until the next beat of its period, like a webcam.
+    void slowFormBlocksLikeADevice() {
+        auto source = kel::openCameraSource(QStringLiteral("slow:130:") + video);
+        QVERIFY(source);
+        cv::Mat frame;
+        QVERIFY(source->read(frame));
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(source->read(frame));
+        QVERIFY2(clock.elapsed() >= 4 * 130 - 5 && clock.elapsed() < 4 * 130 + 100,
+                 qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // Nothing opens, and the warning names what could not be opened.
     void missingSourcesOpenNothing_data() {
         QTest::addColumn<QString>("name");
-        QTest::newRow("missing file") << QStringLiteral("/nonexistent/cam.avi");
-        QTest::newRow("not a video") << QStringLiteral("/etc/hostname");
-        QTest::newRow("missing device") << QStringLiteral("/dev/video97");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("missing file") << "/nonexistent/cam.avi"
+                                      << "La vidéo /nonexistent/cam.avi";
+        QTest::newRow("not a video") << "/etc/hostname"
+                                     << "/etc/hostname";
+        QTest::newRow("missing device") << "/dev/video42"
+                                        << "périphérique /dev/video42";
+        QTest::newRow("missing index") << "3"
+                                       << "La webcam n°3";
+        QTest::newRow("slow missing device") << "slow:130:/dev/video42"
+                                             << "/dev/video42 n'a pas";
     }
     void missingSourcesOpenNothing() {
         QFETCH(QString, name);
+        QFETCH(QString, told);
         QVERIFY(!kel::openCameraSource(name));
+        const QString text = kel::cameraOpenFailureText(name);
+        QVERIFY2(text.startsWith(QStringLiteral("Aucune webcam n'a été détectée !\r\n")) &&
+                     text.contains(told),
+                 qPrintable(text));
     }
 };
 

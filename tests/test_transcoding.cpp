@@ -1,5 +1,6 @@
 #include "app/principalw.h"
 #include "project/project_session.h"
+#include "recording/annotation_transcoder.h"
 #include "support/media.h"
 #include "support/scripted_dialogs.h"
 
@@ -26,7 +27,7 @@ private slots:
     void cleanup() { qputenv("PATH", path); }
 
     // Whatever goes wrong on ffmpeg's side, or when the application ends during a run, no ffmpeg
-    // and no "3.avi" are left behind, and the recording stays as it was, or gone if deleted.
+    // and nothing of ours is left behind, and the recording stays as it was, or gone if deleted.
     void encoderTrouble_data() {
         QTest::addColumn<QString>("ffmpeg"); // a script, its output as $out; empty: none in PATH
         QTest::addColumn<QString>("end");    // what happens during the run; empty: nothing
@@ -46,7 +47,8 @@ private slots:
         QFETCH(QString, end);
         QFETCH(QString, told);
         const QString dir = tmp.filePath(QTest::currentDataTag()); // the project, and ffmpeg
-        const QString recording = dir + "/annotation3.avi", output = dir + "/3.avi";
+        const QString recording = dir + "/annotation3.avi";
+        const QString output = kel::AnnotationTranscoder::workPath(recording);
         QFile script(dir + "/ffmpeg");
         QVERIFY(QDir().mkpath(dir) && QFile::copy(video, recording) &&
                 script.open(QFile::WriteOnly));

@@ -1,5 +1,6 @@
 #include "annotation_recorder.h"
 
+#include "camera_grabber.h"
 #include "camera_source.h"
 
 #include <QFile>
@@ -87,7 +88,16 @@ void AviFrameSink::discard() {
 
 AnnotationRecorder::AnnotationRecorder(CameraSource* camera, std::unique_ptr<FrameSink> sink,
                                        QObject* parent)
-    : QObject(parent), m_camera(camera), m_sink(std::move(sink)) {
+    : AnnotationRecorder(static_cast<CameraGrabber*>(nullptr), std::move(sink), parent) {
+    if (camera) {
+        m_ownGrabber = std::make_unique<CameraGrabber>(camera);
+        m_grabber = m_ownGrabber.get();
+    }
+}
+
+AnnotationRecorder::AnnotationRecorder(CameraGrabber* grabber, std::unique_ptr<FrameSink> sink,
+                                       QObject* parent)
+    : QObject(parent), m_grabber(grabber), m_sink(std::move(sink)) {
     m_elapsed.start();
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(kTickMs);
@@ -98,6 +108,7 @@ AnnotationRecorder::~AnnotationRecorder() {
     m_timer.stop();
     if (m_sinkOpen)
         m_sink->close();
+    m_ownGrabber.reset(); // before the camera it reads goes
 }
 
 qint64 AnnotationRecorder::now() const {
@@ -105,8 +116,14 @@ qint64 AnnotationRecorder::now() const {
 }
 
 bool AnnotationRecorder::takeFrame(cv::Mat& frame) {
-    if (!m_camera || !m_camera->read(frame) || frame.empty())
+    if (!m_grabber)
         return false;
+    const CameraFrame latest = m_grabber->latestFrame();
+    if (latest.isNull() || latest.index == m_lastIndex)
+        return false;
+    m_lastIndex = latest.index;
+    // The grabber shares its picture with other takers: every change below makes a copy.
+    frame = latest.image;
     // Cameras may hand over grey or BGRA frames, or change size; the file keeps its first format.
     if (frame.depth() != CV_8U)
         frame.convertTo(frame, CV_8U);
@@ -118,19 +135,29 @@ bool AnnotationRecorder::takeFrame(cv::Mat& frame) {
         return false;
     if (!m_size.empty() && frame.size() != m_size)
         cv::resize(frame, frame, m_size);
-    cv::flip(frame, frame, 1);
+    cv::Mat mirrored;
+    cv::flip(frame, mirrored, 1);
+    frame = mirrored;
     return true;
 }
 
 bool AnnotationRecorder::open(const QString& path) {
+    if (m_ownGrabber)
+        m_ownGrabber->start();
+    if (m_grabber && m_grabber->isRunning() && m_grabber->latestFrame().isNull())
+        m_grabber->waitForFrame(0, kCameraTimeoutMs);
     cv::Mat first;
     if (!takeFrame(first)) {
+        if (m_ownGrabber)
+            m_ownGrabber->stop();
         m_status = Status::NoFrame;
         return false;
     }
     m_size = first.size();
     m_latest = first;
     if (!m_sink->open(path, kFps, m_size)) {
+        if (m_ownGrabber)
+            m_ownGrabber->stop();
         m_status = Status::OpenFailed;
         return false;
     }
@@ -152,6 +179,8 @@ void AnnotationRecorder::cancel() {
     if (m_status != Status::Ready)
         return;
     m_timer.stop();
+    if (m_ownGrabber)
+        m_ownGrabber->stop();
     m_status = Status::Cancelled;
     if (m_sinkOpen) {
         m_sink->discard();
@@ -226,6 +255,8 @@ void AnnotationRecorder::stop() {
 
 void AnnotationRecorder::end(Status status) {
     m_timer.stop();
+    if (m_ownGrabber)
+        m_ownGrabber->stop();
     m_status = status;
     if (m_sinkOpen) {
         m_sink->close();

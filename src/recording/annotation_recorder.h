@@ -12,6 +12,7 @@
 
 namespace kel {
 
+class CameraGrabber;
 class CameraSource;
 
 // Where the frames of a recording go. `write` returns false when the frame could not be stored.
@@ -55,7 +56,9 @@ private:
 
 // Records one annotation from a camera, in real time: every 1/fps second of the clock gets one
 // frame, the latest that the camera delivered, whatever rate the camera runs at. Frames are
-// mirrored, as the teacher sees them in the preview.
+// mirrored, as the teacher sees them in the preview. The camera is read by a CameraGrabber on a
+// thread of its own: a tick only takes the latest frame, so a slow camera never holds the
+// thread that drives the recorder.
 class AnnotationRecorder : public QObject {
     Q_OBJECT
 public:
@@ -76,6 +79,11 @@ public:
     static constexpr int kTickMs = 20;
     static constexpr int kCameraTimeoutMs = 1000;
 
+    // Takes frames from `grabber`, which must be running (or, in tests, fed by readOnce()).
+    AnnotationRecorder(CameraGrabber* grabber, std::unique_ptr<FrameSink> sink,
+                       QObject* parent = nullptr);
+    // Reads `camera` through a grabber of its own, from open() to the end of the recording.
+    // Nothing else may read the camera meanwhile.
     AnnotationRecorder(CameraSource* camera, std::unique_ptr<FrameSink> sink,
                        QObject* parent = nullptr);
     ~AnnotationRecorder() override;
@@ -83,7 +91,8 @@ public:
     // Milliseconds since an arbitrary origin; tests drive time through it.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
-    // Grabs the first frame and creates the file at that frame's size.
+    // Takes the first frame (waiting up to kCameraTimeoutMs for one) and creates the file at
+    // that frame's size.
     bool open(const QString& path);
     // Before start(): reads the camera and emits its frames without writing them, so that the
     // first frame written is the one current when the clock starts. With `timerDriven` false
@@ -121,7 +130,9 @@ private:
     bool writeUpTo(qint64 count);
     void end(Status status);
 
-    CameraSource* m_camera;
+    std::unique_ptr<CameraGrabber> m_ownGrabber;
+    CameraGrabber* m_grabber;
+    quint64 m_lastIndex = 0;
     std::unique_ptr<FrameSink> m_sink;
     std::function<qint64()> m_clock;
     QElapsedTimer m_elapsed;

@@ -6,9 +6,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QRegularExpression>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <filesystem>
+#include <opencv2/videoio.hpp>
 
 Q_LOGGING_CATEGORY(lcTranscoder, "kel.recording.transcoder")
 
@@ -26,13 +30,39 @@ bool replaceFile(const QString& from, const QString& to) {
 #endif
 }
 
+namespace {
+
+quint32 le32(const QByteArray& data, int at) {
+    if (at < 0 || at + 4 > data.size())
+        return 0;
+    const auto* p = reinterpret_cast<const uchar*>(data.constData() + at);
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+
+int numberFromName(const QString& path) {
+    static const QRegularExpression name(QStringLiteral("^annotation(\\d{1,9})\\.avi$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const auto m = name.match(QFileInfo(path).fileName());
+    return m.hasMatch() ? m.captured(1).toInt() : 0;
+}
+
+QString absolute(const QString& path) {
+    return QFileInfo(path).absoluteFilePath();
+}
+
+} // namespace
+
 AnnotationTranscoder::AnnotationTranscoder(QProcess* process, QObject* parent)
-    : QObject(parent), m_process(process) {}
+    : QObject(parent), m_process(process) {
+    connect(&m_watch, &QTimer::timeout, this, &AnnotationTranscoder::watchProgress);
+}
 
 AnnotationTranscoder::~AnnotationTranscoder() {
-    if (isRunning()) {
+    m_queue.clear();
+    if (m_job) {
         disconnect(m_job.get(), nullptr, this, nullptr);
-        m_job->stop(1000);
+        if (isRunning())
+            m_job->stop(1000);
     }
 }
 
@@ -47,30 +77,191 @@ QStringList AnnotationTranscoder::arguments(const QString& source, const QString
             QStringLiteral("avi"),          output};
 }
 
-QString AnnotationTranscoder::compressedPath(const QString& dir, int number) {
-    return QDir(dir).filePath(QString::number(number) + QStringLiteral(".avi"));
+QString AnnotationTranscoder::workPath(const QString& recording) {
+    const QFileInfo info(recording);
+    return info.dir().filePath(QLatin1Char('.') + info.completeBaseName() +
+                               QStringLiteral(".compressing.avi"));
+}
+
+namespace {
+
+// What the header of an AVI file says of its first video stream.
+struct AviVideo {
+    bool found = false;
+    QByteArray handler;     // four-character code of the stream header
+    QByteArray compression; // biCompression of the format, four bytes
+    int width = 0, height = 0;
+};
+
+AviVideo readAviVideo(const QString& path) {
+    AviVideo video;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return video;
+    const QByteArray head = file.read(64 * 1024);
+    if (!head.startsWith("RIFF") || head.mid(8, 4) != "AVI ")
+        return video;
+    // The first video stream header ('strh', type 'vids') is followed by its format, a
+    // BITMAPINFOHEADER.
+    for (int at = head.indexOf("strh"); at >= 0; at = head.indexOf("strh", at + 4)) {
+        if (head.mid(at + 8, 4) != "vids")
+            continue;
+        const quint32 size = le32(head, at + 4);
+        if (size > quint32(head.size()))
+            return video;
+        const int format = at + 8 + int(size + (size & 1));
+        if (head.mid(format, 4) != "strf" || format + 8 + 20 > head.size())
+            return video;
+        video.found = true;
+        video.handler = head.mid(at + 12, 4);
+        video.width = int(le32(head, format + 8 + 4));
+        video.height = std::abs(int(le32(head, format + 8 + 8)));
+        video.compression = head.mid(format + 8 + 16, 4);
+        return video;
+    }
+    return video;
+}
+
+} // namespace
+
+bool AnnotationTranscoder::isRawRecording(const QString& path) {
+    const AviVideo video = readAviVideo(path);
+    if (!video.found)
+        return false;
+    const quint32 code = le32(video.compression, 0);
+    return code == 0 /* BI_RGB */ || code == 3 /* BI_BITFIELDS */ || video.compression == "DIB " ||
+           video.compression == "RGB " || video.compression == "raw ";
+}
+
+QStringList AnnotationTranscoder::removeLeftovers(const QString& dir) {
+    QStringList removed;
+    const QDir folder(dir);
+    // Our work files carry a name no one else gives: whatever is under it is ours.
+    for (const QString& name : folder.entryList({QStringLiteral(".annotation*.compressing.avi")},
+                                                QDir::Files | QDir::Hidden)) {
+        if (QFile::remove(folder.filePath(name)))
+            removed << folder.filePath(name);
+    }
+    // Earlier versions wrote "N.avi" beside the recording. Such a file is removed only when it
+    // is plainly a compression of a recording still raw: MPEG-4 at 640 x 480, written after the
+    // recording, no longer than it. A teacher's file rarely is all of that; if in doubt it stays.
+    static const QRegularExpression numbered(QStringLiteral("^(\\d{1,9})\\.avi$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    for (const QString& name : folder.entryList({QStringLiteral("*.avi")}, QDir::Files)) {
+        const auto m = numbered.match(name);
+        if (!m.hasMatch())
+            continue;
+        const QString path = folder.filePath(name);
+        const QString recording =
+            folder.filePath(QStringLiteral("annotation%1.avi").arg(m.captured(1).toInt()));
+        if (!QFileInfo::exists(recording) || !isRawRecording(recording))
+            continue;
+        const AviVideo video = readAviVideo(path);
+        static const QList<QByteArray> mpeg4{"FMP4", "XVID", "DIVX", "DX50", "MP4V"};
+        if (!video.found || video.width != 640 || video.height != 480 ||
+            !mpeg4.contains(video.handler.toUpper()))
+            continue;
+        const QFileInfo out(path), in(recording);
+        const qint64 length = durationMs(path), recorded = durationMs(recording);
+        if (out.lastModified() < in.lastModified() || length < 0 || recorded < 0 ||
+            length > recorded + 1000)
+            continue;
+        if (QFile::remove(path))
+            removed << path;
+    }
+    return removed;
+}
+
+qint64 AnnotationTranscoder::durationMs(const QString& path) {
+    cv::VideoCapture capture(QFile::encodeName(path).toStdString(), cv::CAP_FFMPEG);
+    if (!capture.isOpened())
+        return -1;
+    const double frames = capture.get(cv::CAP_PROP_FRAME_COUNT);
+    const double fps = capture.get(cv::CAP_PROP_FPS);
+    if (frames <= 0 || fps <= 0)
+        return -1;
+    return qint64(frames * 1000.0 / fps + 0.5);
 }
 
 bool AnnotationTranscoder::isRunning() const {
     return m_active && m_job && m_job->isRunning();
 }
 
-bool AnnotationTranscoder::start(const QString& recording, const QString& dir, int number) {
+bool AnnotationTranscoder::isPending(const QString& recording) const {
+    const QString path = absolute(recording);
+    if (isRunning() && m_recording == path)
+        return true;
+    return std::any_of(m_queue.begin(), m_queue.end(),
+                       [&path](const Item& i) { return i.recording == path; });
+}
+
+QStringList AnnotationTranscoder::pending() const {
+    QStringList list;
     if (isRunning())
+        list << m_recording;
+    for (const Item& i : m_queue)
+        list << i.recording;
+    return list;
+}
+
+bool AnnotationTranscoder::encoderAvailable() const {
+    if (m_program.isEmpty())
+        return !EncoderJob::findFfmpeg().isEmpty();
+    const QFileInfo info(m_program);
+    return info.isFile() && info.isExecutable();
+}
+
+bool AnnotationTranscoder::start(const QString& recording, const QString& dir, int number) {
+    Q_UNUSED(dir) // always the recording's own folder
+    return enqueue(recording, number);
+}
+
+bool AnnotationTranscoder::enqueue(const QString& recording, int number) {
+    const Item item{absolute(recording), number > 0 ? number : numberFromName(recording)};
+    if (isPending(item.recording))
+        return true;
+    if (!encoderAvailable()) {
+        m_outcome = Outcome::EncoderMissing;
+        m_error = QStringLiteral("ffmpeg n'est pas installé.");
         return false;
-    m_recording = recording;
-    m_number = number;
-    m_output = compressedPath(dir, number);
+    }
+    if (isRunning() || !m_queue.empty()) {
+        m_queue.push_back(item);
+        updateBusy();
+        return true;
+    }
+    const bool started = launch(item);
+    updateBusy();
+    return started;
+}
+
+bool AnnotationTranscoder::launch(const Item& item) {
+    m_recording = item.recording;
+    m_number = item.number;
+    m_output = workPath(item.recording);
     m_outcome = Outcome::None;
     m_error.clear();
+    m_stalled = false;
+    if (!QFileInfo::exists(m_recording)) {
+        m_outcome = Outcome::Discarded;
+        return false;
+    }
+    // The hidden name is ours alone: what carries it is left from a run cut short.
+    QFile::remove(m_output);
 
-    // A fresh job per run; the process object, when shared, is handed from one to the next.
-    m_job.reset();
+    // A fresh job per run; the previous one may still be on the stack (this can run from its
+    // finished signal), and it must not read the shared process's output any more.
+    if (m_job) {
+        disconnect(m_job.get(), nullptr, this, nullptr);
+        disconnect(m_job->process(), nullptr, m_job.get(), nullptr);
+        m_job.release()->deleteLater();
+    }
     m_job = m_process ? std::make_unique<EncoderJob>(m_process) : std::make_unique<EncoderJob>();
     if (!m_program.isEmpty())
         m_job->setProgram(m_program);
-    m_job->setArguments(arguments(recording, m_output));
+    m_job->setArguments(arguments(m_recording, m_output));
     m_job->setOutputPath(m_output);
+    m_job->setTotalDuration(qMax<qint64>(0, durationMs(m_recording)));
     connect(m_job.get(), &EncoderJob::finished, this, &AnnotationTranscoder::jobFinished);
 
     if (!m_job->start()) {
@@ -80,19 +271,82 @@ bool AnnotationTranscoder::start(const QString& recording, const QString& dir, i
         return false;
     }
     m_active = true;
+    m_lastMark = -1;
+    m_sinceProgress.start();
+    m_watch.start(qBound(20, m_stallMs / 4, 1000));
     return true;
 }
 
+void AnnotationTranscoder::startNext() {
+    while (!isRunning() && !m_queue.empty()) {
+        const Item item = m_queue.front();
+        m_queue.pop_front();
+        if (launch(item))
+            break;
+        end(m_outcome);
+    }
+    updateBusy();
+}
+
+void AnnotationTranscoder::updateBusy() {
+    if (isBusy() == m_wasBusy)
+        return;
+    m_wasBusy = isBusy();
+    emit busyChanged(m_wasBusy);
+}
+
+void AnnotationTranscoder::remove(const QString& recording) {
+    const QString path = absolute(recording);
+    m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(),
+                                 [&path](const Item& i) { return i.recording == path; }),
+                  m_queue.end());
+    if (isRunning() && m_recording == path)
+        m_job->stop(500);
+    updateBusy();
+}
+
 void AnnotationTranscoder::stop(int graceMs) {
+    m_queue.clear();
     if (isRunning())
         m_job->stop(graceMs);
+    updateBusy();
+}
+
+void AnnotationTranscoder::watchProgress() {
+    if (!isRunning()) {
+        m_watch.stop();
+        return;
+    }
+    // ffmpeg's position, or failing that its output growing, shows that it works.
+    const qint64 mark = m_job->processedMs() * 1000003 + QFileInfo(m_output).size();
+    if (mark != m_lastMark) {
+        m_lastMark = mark;
+        m_sinceProgress.restart();
+        return;
+    }
+    if (m_sinceProgress.elapsed() < m_stallMs)
+        return;
+    qCWarning(lcTranscoder) << "ffmpeg shows no progress, stopped:" << m_recording;
+    m_stalled = true;
+    m_watch.stop();
+    m_job->stop(500);
 }
 
 void AnnotationTranscoder::jobFinished() {
     if (!m_active)
         return;
     m_active = false;
+    m_watch.stop();
+    // The next run starts once this one's finished() has been handled.
+    QTimer::singleShot(0, this, &AnnotationTranscoder::startNext);
     const EncoderJob::Result result = m_job->result();
+    if (m_stalled) {
+        m_error = QStringLiteral("ffmpeg ne progressait plus depuis %1 s : la compression a été "
+                                 "arrêtée.")
+                      .arg((m_stallMs + 999) / 1000);
+        end(Outcome::Failed);
+        return;
+    }
     if (result == EncoderJob::Result::Stopped) {
         end(Outcome::Stopped);
         return;
@@ -107,6 +361,19 @@ void AnnotationTranscoder::jobFinished() {
         end(Outcome::Discarded);
         return;
     }
+    // A compressed file that does not last as long as the recording would move every later
+    // moment of the comment: it is not kept.
+    const qint64 recorded = durationMs(m_recording), compressed = durationMs(m_output);
+    if (recorded > 0 && std::abs(compressed - recorded) > qMax<qint64>(250, recorded / 20)) {
+        qCWarning(lcTranscoder) << "compressed" << compressed << "ms for" << recorded << "ms";
+        QFile::remove(m_output);
+        m_error = QStringLiteral("ffmpeg a produit une vidéo de %1 s pour un enregistrement de "
+                                 "%2 s.")
+                      .arg(compressed / 1000.0, 0, 'f', 1)
+                      .arg(recorded / 1000.0, 0, 'f', 1);
+        end(Outcome::Failed);
+        return;
+    }
     if (!replaceFile(m_output, m_recording)) {
         qCWarning(lcTranscoder) << "cannot move" << m_output << "onto" << m_recording;
         m_error = QStringLiteral("Le fichier compressé n'a pas pu remplacer l'enregistrement.");
@@ -119,11 +386,7 @@ void AnnotationTranscoder::jobFinished() {
 
 void AnnotationTranscoder::end(Outcome outcome) {
     m_outcome = outcome;
-    emit finished(outcome);
-}
-
-QString AnnotationTranscoder::errorText() const {
-    return m_error;
+    emit finished(outcome, m_recording, m_number);
 }
 
 } // namespace kel

@@ -1,8 +1,10 @@
 #include "camera_source.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <cmath>
 
@@ -72,9 +74,47 @@ bool FileCameraSource::read(cv::Mat& frame) {
     return true;
 }
 
+SlowCameraSource::SlowCameraSource(std::unique_ptr<CameraSource> inner, int periodMs)
+    : m_inner(std::move(inner)), m_periodMs(qMax(1, periodMs)) {
+    m_clock.start();
+}
+
+bool SlowCameraSource::isOpened() const {
+    return m_inner && m_inner->isOpened();
+}
+
+bool SlowCameraSource::read(cv::Mat& frame) {
+    // A device delivers on its own beat: a read waits for the next one, however late it came.
+    const qint64 wait = m_periodMs - m_clock.elapsed() % m_periodMs;
+    QThread::msleep(quint64(wait));
+    return m_inner && m_inner->read(frame);
+}
+
+void SlowCameraSource::setFrameSize(int width, int height) {
+    if (m_inner)
+        m_inner->setFrameSize(width, height);
+}
+
+namespace {
+const QRegularExpression& slowForm() {
+    static const QRegularExpression form(QStringLiteral("^slow:(\\d{1,5}):(.*)$"));
+    return form;
+}
+const QRegularExpression& indexForm() {
+    static const QRegularExpression form(QStringLiteral("^\\d+$"));
+    return form;
+}
+} // namespace
+
 std::unique_ptr<CameraSource> openCameraSource(const QString& name) {
     std::unique_ptr<CameraSource> source;
-    static const QRegularExpression number(QStringLiteral("^\\d+$"));
+    if (const auto slow = slowForm().match(name); slow.hasMatch()) {
+        auto inner = openCameraSource(slow.captured(2));
+        if (!inner)
+            return nullptr;
+        return std::make_unique<SlowCameraSource>(std::move(inner), slow.captured(1).toInt());
+    }
+    const QRegularExpression& number = indexForm();
     if (name.isEmpty())
         source = std::make_unique<OpenCvCameraSource>(0);
     else if (number.match(name).hasMatch())
@@ -86,6 +126,24 @@ std::unique_ptr<CameraSource> openCameraSource(const QString& name) {
     if (!source->isOpened())
         return nullptr;
     return source;
+}
+
+QString cameraOpenFailureText(const QString& name) {
+    const QString none = QStringLiteral("Aucune webcam n'a été détectée !");
+    if (const auto slow = slowForm().match(name); slow.hasMatch())
+        return cameraOpenFailureText(slow.captured(2));
+    if (name.isEmpty())
+        return none;
+    if (indexForm().match(name).hasMatch())
+        return none + QStringLiteral("\r\nLa webcam n°%1 n'a pas pu être ouverte.").arg(name);
+    if (name.startsWith(QLatin1String("/dev/")))
+        return none + QStringLiteral("\r\nLe périphérique %1 n'a pas pu être ouvert : vérifiez "
+                                     "qu'il est branché et qu'aucun autre programme ne "
+                                     "l'utilise.")
+                          .arg(name);
+    return none + QStringLiteral("\r\nLa vidéo %1 ne peut pas servir de webcam : elle n'a pas "
+                                 "pu être ouverte.")
+                      .arg(QDir::toNativeSeparators(name));
 }
 
 } // namespace kel

@@ -53,8 +53,28 @@ private:
     cv::Mat m_last;
 };
 
+// Another source slowed down like a webcam in a dim room: every read blocks until the next tick
+// of a fixed period, then hands over the inner source's frame. Tests use it to show that nothing
+// waits on the camera.
+class SlowCameraSource : public CameraSource {
+public:
+    SlowCameraSource(std::unique_ptr<CameraSource> inner, int periodMs);
+    bool isOpened() const override;
+    bool read(cv::Mat& frame) override;
+    void setFrameSize(int width, int height) override;
+
+private:
+    std::unique_ptr<CameraSource> m_inner;
+    int m_periodMs;
+    QElapsedTimer m_clock;
+};
+
 // Opens the camera named on the command line: empty for the default camera, a device index,
-// a /dev/videoN path, or a video file. Returns null when nothing could be opened.
+// a /dev/videoN path, a video file, or "slow:<ms>:<any of these>" for a source whose reads block
+// <ms> milliseconds like a slow device. Returns null when nothing could be opened.
 std::unique_ptr<CameraSource> openCameraSource(const QString& name);
+
+// The French warning for a camera that openCameraSource() could not open, naming it.
+QString cameraOpenFailureText(const QString& name);
 
 } // namespace kel

@@ -1,0 +1,287 @@
+#include "common/encoder_job.h"
+#include "recording/annotation_recorder.h"
+#include "recording/annotation_transcoder.h"
+#include "support/media.h"
+
+#include <QtTest>
+
+using namespace kel;
+using Outcome = AnnotationTranscoder::Outcome;
+
+// Run with this and a path, the test program records there in real time until it is killed.
+static const QString kRecordUntilKilled = QStringLiteral("--record-until-killed");
+
+static QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A recording as the recorder writes it: uncompressed, 15 frames per second.
+static bool record(const QString& path, int frames) {
+    AviFrameSink sink;
+    if (!sink.open(path, AnnotationRecorder::kFps, cv::Size(320, 240)))
+        return false;
+    for (int i = 0; i < frames; ++i) {
+        cv::Mat frame(240, 320, CV_8UC3, cv::Scalar(40, 80, 120));
+        frame.colRange(i % 300, i % 300 + 20).setTo(cv::Scalar::all(255));
+        if (!sink.write(frame))
+            return false;
+    }
+    sink.close();
+    return true;
+}
+
+// Everything in the folder, hidden files included.
+static QStringList listing(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+class TestAnnotationTranscoder : public QObject {
+    Q_OBJECT
+    QTemporaryDir tmp;
+    QString compressed; // a playable MPEG-4 AVI, as ffmpeg would leave it
+
+    // A project folder with annotation1.avi (2 s) and annotation2.avi (3 s), raw, and the
+    // student's own 1.avi and 2.avi.
+    QString project(const QString& name) {
+        const QString dir = tmp.filePath(name);
+        if (!QDir().mkpath(dir) || !record(dir + "/annotation1.avi", 30) ||
+            !record(dir + "/annotation2.avi", 45) || !QFile::copy(compressed, dir + "/1.avi"))
+            return QString();
+        QFile user(dir + "/2.avi");
+        user.open(QIODevice::WriteOnly);
+        user.write("a file of the teacher's");
+        return dir;
+    }
+
+private slots:
+    void initTestCase() {
+        compressed = tmp.filePath(QStringLiteral("compressed.avi"));
+        QVERIFY(testmedia::makeVideo(compressed, QStringLiteral("testsrc"), 2));
+    }
+
+    // Two recordings back to back, queued while the first runs: each replaces only its own file,
+    // lasts as long as its recording, and the student's files stay byte for byte.
+    void backToBack() {
+        const QString dir = project(QStringLiteral("back to back"));
+        QVERIFY(!dir.isEmpty());
+        const QByteArray user1 = contents(dir + "/1.avi"), user2 = contents(dir + "/2.avi");
+        const QString first = dir + "/annotation1.avi", second = dir + "/annotation2.avi";
+        QVERIFY(AnnotationTranscoder::isRawRecording(first));
+
+        AnnotationTranscoder transcoder;
+        QSignalSpy finished(&transcoder, &AnnotationTranscoder::finished);
+        QSignalSpy busy(&transcoder, &AnnotationTranscoder::busyChanged);
+        QVERIFY(transcoder.enqueue(first) && transcoder.enqueue(second));
+        QVERIFY(transcoder.isPending(first) && transcoder.isPending(second));
+        QCOMPARE(transcoder.pending(), (QStringList{first, second}));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 60000);
+        QVERIFY(!transcoder.isBusy() && !transcoder.isPending(first));
+        QCOMPARE(busy.count(), 2); // busy once, then idle
+
+        const qint64 lengths[] = {2000, 3000};
+        for (int i = 0; i < 2; ++i) {
+            const QString path = dir + QStringLiteral("/annotation%1.avi").arg(i + 1);
+            QCOMPARE(finished[i][0].value<Outcome>(), Outcome::Replaced);
+            QCOMPARE(finished[i][1].toString(), path);
+            QCOMPARE(finished[i][2].toInt(), i + 1);
+            QVERIFY(!AnnotationTranscoder::isRawRecording(path) &&
+                    EncoderJob::isReadableVideo(path));
+            cv::VideoCapture capture(QFile::encodeName(path).toStdString(), cv::CAP_FFMPEG);
+            QCOMPARE(capture.get(cv::CAP_PROP_FRAME_WIDTH), 640.0);
+            QCOMPARE(capture.get(cv::CAP_PROP_FPS), 25.0);
+            const qint64 ms = AnnotationTranscoder::durationMs(path);
+            QVERIFY2(std::abs(ms - lengths[i]) <= 80, qPrintable(QString::number(ms)));
+        }
+        QCOMPARE(contents(dir + "/1.avi"), user1);
+        QCOMPARE(contents(dir + "/2.avi"), user2);
+        QCOMPARE(listing(dir),
+                 (QStringList{"1.avi", "2.avi", "annotation1.avi", "annotation2.avi"}));
+    }
+
+    // ffmpeg going wrong on annotation1 leaves it as it was, nothing of ours behind, and the
+    // queue goes on with annotation2.
+    void troubleLeavesTheRecording_data() {
+        QTest::addColumn<QString>("fault"); // shell run for annotation1; $in, $out set
+        QTest::addColumn<QString>("told");
+        // clang-format off
+        QTest::newRow("exit 1 after a playable file") << QString("cp '%1' \"$out\"; exit 1").arg(compressed) << "a échoué (code 1)";
+        QTest::newRow("garbage, exit 0") << "echo garbage > \"$out\"" << "pas produit de vidéo lisible";
+        QTest::newRow("stalled") << "echo partial > \"$out\"; exec sleep 60" << "ne progressait plus";
+        QTest::newRow("a second is missing") << "exec ffmpeg -v error -y -i \"$in\" -t 1 -c:v mpeg4 -f avi \"$out\"" << "vidéo de 1.0 s pour un enregistrement de 2.0 s";
+        // clang-format on
+    }
+    void troubleLeavesTheRecording() {
+        QFETCH(QString, fault);
+        QFETCH(QString, told);
+        const QString dir = project(QTest::currentDataTag());
+        QVERIFY(!dir.isEmpty());
+        const QString first = dir + "/annotation1.avi", second = dir + "/annotation2.avi";
+        const QByteArray recorded = contents(first), user1 = contents(dir + "/1.avi");
+        const QString script = tmp.filePath(QTest::currentDataTag() + QStringLiteral(".sh"));
+        QFile f(script);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\nprev=; for a; do [ \"$prev\" = -i ] && in=\"$a\"; prev=\"$a\"; "
+                "out=\"$a\"; done\ncase \"$in\" in *annotation2*) exec ffmpeg \"$@\";; esac\n" +
+                fault.toUtf8() + "\n");
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+
+        AnnotationTranscoder transcoder;
+        transcoder.setProgram(script);
+        transcoder.setStallTimeoutMs(1500);
+        QSignalSpy finished(&transcoder, &AnnotationTranscoder::finished);
+        QString error;
+        connect(&transcoder, &AnnotationTranscoder::finished, this,
+                [&](Outcome, const QString& path) {
+                    if (path == first)
+                        error = transcoder.errorText();
+                });
+        QVERIFY(transcoder.enqueue(first) && transcoder.enqueue(second));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 60000);
+        QCOMPARE(finished[0][0].value<Outcome>(), Outcome::Failed);
+        QVERIFY2(error.contains(told), qPrintable(error));
+        QCOMPARE(contents(first), recorded);
+        QCOMPARE(contents(dir + "/1.avi"), user1);
+        QCOMPARE(finished[1][0].value<Outcome>(), Outcome::Replaced);
+        QCOMPARE(listing(dir),
+                 (QStringList{"1.avi", "2.avi", "annotation1.avi", "annotation2.avi"}));
+    }
+
+    // Taken off the queue (deleted), or all stopped (quit): untouched, nothing left running.
+    void removeAndStop() {
+        const QString dir = project(QStringLiteral("removed"));
+        QVERIFY(!dir.isEmpty());
+        const QString first = dir + "/annotation1.avi", second = dir + "/annotation2.avi";
+        const QByteArray raw2 = contents(second);
+        AnnotationTranscoder transcoder;
+        QSignalSpy finished(&transcoder, &AnnotationTranscoder::finished);
+        QVERIFY(transcoder.enqueue(first) && transcoder.enqueue(second));
+        transcoder.remove(second);
+        QCOMPARE(transcoder.pending(), QStringList{first});
+        QTRY_VERIFY_WITH_TIMEOUT(!transcoder.isBusy(), 60000);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(contents(second), raw2);
+
+        QVERIFY(record(first, 30));
+        const QByteArray raw1 = contents(first);
+        QVERIFY(transcoder.enqueue(first) && transcoder.enqueue(second));
+        transcoder.stop(200);
+        QVERIFY(!transcoder.isBusy());
+        QCOMPARE(finished.last()[0].value<Outcome>(), Outcome::Stopped);
+        QCOMPARE(contents(first), raw1);
+        QCOMPARE(contents(second), raw2);
+        QCOMPARE(listing(dir),
+                 (QStringList{"1.avi", "2.avi", "annotation1.avi", "annotation2.avi"}));
+    }
+
+    // After a crash: our work file goes, an earlier version's "1.avi" goes when it is plainly
+    // the compression of the raw annotation1.avi (2 s), and anything else stays.
+    void leftoversOfOursOnly_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("size");   // of an MPEG-4 video, 25 fps; empty: a text file
+        QTest::addColumn<double>("seconds"); // its length
+        QTest::addColumn<bool>("before");    // written before the recording
+        QTest::addColumn<bool>("removed");
+        // clang-format off
+        QTest::newRow("our work file") << ".annotation1.compressing.avi" << "" << 0.0 << false << true;
+        QTest::newRow("cut-short compression") << "1.avi" << "640x480" << 1.0 << false << true;
+        QTest::newRow("whole compression") << "1.avi" << "640x480" << 2.0 << false << true;
+        QTest::newRow("student's video") << "1.avi" << "320x240" << 1.0 << false << false;
+        QTest::newRow("student's long video") << "1.avi" << "640x480" << 6.0 << false << false;
+        QTest::newRow("older than the recording") << "1.avi" << "640x480" << 1.0 << true << false;
+        QTest::newRow("recording already compressed") << "2.avi" << "640x480" << 1.0 << false << false;
+        QTest::newRow("not a video") << "1.avi" << "" << 0.0 << false << false;
+        // clang-format on
+    }
+    void leftoversOfOursOnly() {
+        QFETCH(QString, name);
+        QFETCH(QString, size);
+        QFETCH(double, seconds);
+        QFETCH(bool, before);
+        QFETCH(bool, removed);
+        const QString dir = tmp.filePath(QStringLiteral("leftover ") + QTest::currentDataTag());
+        QVERIFY(QDir().mkpath(dir) && record(dir + "/annotation1.avi", 30));
+        QVERIFY(QFile::copy(compressed, dir + "/annotation2.avi"));
+        const QString path = dir + "/" + name;
+        if (size.isEmpty()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("not a video") > 0);
+        } else {
+            QVERIFY(testmedia::makeVideo(path, QStringLiteral("testsrc"), seconds, 25, size));
+        }
+        QFile file(path);
+        const QDateTime recorded = QFileInfo(dir + "/annotation1.avi").lastModified();
+        QVERIFY(file.open(QIODevice::ReadWrite) &&
+                file.setFileTime(recorded.addSecs(before ? -60 : 60),
+                                 QFileDevice::FileModificationTime));
+        file.close();
+        const QByteArray kept = contents(path);
+
+        const QStringList gone = AnnotationTranscoder::removeLeftovers(dir);
+        QCOMPARE(gone, removed ? QStringList{path} : QStringList());
+        QCOMPARE(QFileInfo::exists(path), !removed);
+        QVERIFY(removed || contents(path) == kept);
+        QVERIFY(QFileInfo::exists(dir + "/annotation1.avi") &&
+                QFileInfo::exists(dir + "/annotation2.avi"));
+    }
+
+    // KEL killed two seconds into a recording: the file, never finished, is still recognised as
+    // raw and compressed with the frames that reached the disk.
+    void recordingCutShortByAKill() {
+        const QString path = tmp.filePath(QStringLiteral("annotation9.avi"));
+        QProcess recorder;
+        recorder.start(QCoreApplication::applicationFilePath(), {kRecordUntilKilled, path});
+        QVERIFY(recorder.waitForStarted());
+        // About 2 s of 320 x 240 frames on the disk.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > 30 * 320 * 240 * 3, 20000);
+        recorder.kill();
+        QVERIFY(recorder.waitForFinished() && recorder.exitStatus() == QProcess::CrashExit);
+        QVERIFY(AnnotationTranscoder::isRawRecording(path));
+
+        AnnotationTranscoder transcoder;
+        QSignalSpy finished(&transcoder, &AnnotationTranscoder::finished);
+        QVERIFY(transcoder.enqueue(path));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 60000);
+        QCOMPARE(finished[0][0].value<Outcome>(), Outcome::Replaced);
+        const qint64 ms = AnnotationTranscoder::durationMs(path);
+        QVERIFY2(ms >= 1800 && ms <= 4000, qPrintable(QString::number(ms)));
+    }
+
+    void rawRecordingsAreRecognised_data() {
+        QTest::addColumn<QString>("make"); // ffmpeg output options; empty: our recorder
+        QTest::addColumn<bool>("raw");
+        QTest::newRow("our recording") << "" << true;
+        QTest::newRow("ffmpeg rawvideo") << "-c:v rawvideo -pix_fmt bgr24" << true;
+        QTest::newRow("MPEG-4") << "-c:v mpeg4" << false;
+        QTest::newRow("Motion JPEG") << "-c:v mjpeg" << false;
+    }
+    void rawRecordingsAreRecognised() {
+        QFETCH(QString, make);
+        QFETCH(bool, raw);
+        const QString path = tmp.filePath(QTest::currentDataTag() + QStringLiteral(".avi"));
+        QVERIFY(make.isEmpty()
+                    ? record(path, 5)
+                    : testmedia::ffmpeg(
+                          QStringList{"-f", "lavfi", "-i", "testsrc=size=160x120:duration=0.5"} +
+                          make.split(' ') + QStringList{path}));
+        QCOMPARE(AnnotationTranscoder::isRawRecording(path), raw);
+    }
+};
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && QString::fromLocal8Bit(argv[1]) == kRecordUntilKilled) {
+        AviFrameSink sink;
+        if (!sink.open(QString::fromLocal8Bit(argv[2]), AnnotationRecorder::kFps, {320, 240}))
+            return 1;
+        for (int i = 0;; ++i) {
+            sink.write(cv::Mat(240, 320, CV_8UC3, cv::Scalar(40, 80, i % 255)));
+            QThread::msleep(66);
+        }
+    }
+    TestAnnotationTranscoder test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_annotation_transcoder.moc"
