@@ -80,6 +80,7 @@ private slots:
         QTest::newRow("compression fails")      << true << "cat >/dev/null; echo 'Unknown encoder x264' >&2; exit 1" << earlier << "Unknown encoder x264";
         QTest::newRow("cancelled rendering")    << true << "touch \"$0.cancel\"\nwhile [ \"$(head -c 100000 | wc -c)\" -gt 0 ]; do sleep 0.05; done" << earlier << "";
         QTest::newRow("cancelled compression")  << true << "cat >> \"$out\"\ntouch \"$0.cancel\"\nexec sleep 30" << earlier << "";
+        QTest::newRow("ffmpeg stops reading")   << true << "touch \"$0.cancel\"\ntrap '' TERM\nexec sleep 60" << earlier << "";
         // clang-format on
     }
 
@@ -97,7 +98,8 @@ private slots:
         const auto restorePath = qScopeGuard([&searchPath] { qputenv("PATH", searchPath); });
         if (!ffmpeg.isEmpty()) // "none": a file that is no program, and nothing else
             qputenv("PATH", QFile::encodeName(dir) + (ffmpeg == "none" ? "" : ':' + searchPath));
-        const QByteArray partial = "#!/bin/sh\nfor out; do :; done\necho partial > \"$out\"\n";
+        const QByteArray partial =
+            "#!/bin/sh\necho $$ > \"$0.pid\"\nfor out; do :; done\necho partial > \"$out\"\n";
         QVERIFY(writeFile(fake, partial + ffmpeg.toUtf8(), ffmpeg != "none"));
 
         ScriptedDialogs dialogs;
@@ -123,7 +125,16 @@ private slots:
             w.bAnnulerExport->click();
             QVERIFY(kel::exportWindow->montage()->isRendering()); // it stops in the background
         }
+        QElapsedTimer clock;
+        clock.start();
         QTRY_VERIFY_WITH_TIMEOUT(!w.progressTimer->isActive(), 60000);
+        // Cancelled within seconds, ffmpeg included, even when it neither reads nor terminates.
+        if (ffmpeg.contains("cancel")) {
+            QFile pid(fake + ".pid");
+            QVERIFY(pid.open(QIODevice::ReadOnly));
+            QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY(!QFile::exists("/proc/" + QString::fromLatin1(pid.readAll().trimmed())));
+        }
         QCOMPARE(w.progressBar->value(), files.contains("montage.srt") ? 100 : 0);
         QVERIFY(w.webcamTimerId != 0 && !w.bAnnulerExport->isVisibleTo(&w)); // preview resumed
         QCOMPARE(montageFiles(dir), files);
