@@ -38,8 +38,8 @@ public:
             // An uncompressed DIB (the muxer writes the tag BI_RGB), stored bottom up as
             // players expect it, so that the header keeps a positive height.
             static const char kBottomUp[] = "BottomUp";
-            p->extradata = static_cast<uint8_t*>(
-                av_mallocz(sizeof(kBottomUp) + AV_INPUT_BUFFER_PADDING_SIZE));
+            p->extradata =
+                static_cast<uint8_t*>(av_mallocz(sizeof(kBottomUp) + AV_INPUT_BUFFER_PADDING_SIZE));
             if (p->extradata) {
                 std::memcpy(p->extradata, kBottomUp, sizeof(kBottomUp));
                 p->extradata_size = int(sizeof(kBottomUp));

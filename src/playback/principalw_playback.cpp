@@ -43,9 +43,8 @@ void warn(const QString& text) {
 } // namespace
 
 bool PrincipalW::openVideoFile(bool asAnnotation, bool asStudentVideo) {
-    chosenVideoPath =
-        dialogs().getOpenFileName(this, QStringLiteral("Ouvrir une vidéo"), projectDir,
-                                  QStringLiteral("Fichiers vidéo (*.avi *.wmv *)"));
+    chosenVideoPath = dialogs().getOpenFileName(this, QStringLiteral("Ouvrir une vidéo"),
+                                                projectDir, videoFileFilter());
     if (chosenVideoPath.isEmpty())
         return false;
 
