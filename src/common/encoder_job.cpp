@@ -89,8 +89,6 @@ bool EncoderJob::start() {
         return false;
     m_result = Result::None;
     m_exitCode = -1;
-    m_progress = -1;
-    m_processedMs = -1;
     m_pending.clear();
     m_log.clear();
     m_stopping = false;
@@ -214,32 +212,8 @@ void EncoderJob::readOutput() {
 }
 
 void EncoderJob::takeLine(const QString& line) {
-    static const QRegularExpression progressKey(QStringLiteral("^[a-z_0-9]+=\\S*$"));
-    static const QRegularExpression outTimeUs(QStringLiteral("^out_time_(?:us|ms)=(\\d+)$"));
-    static const QRegularExpression clock(
-        QStringLiteral("(?:^|\\s)time=\\s*(\\d+):(\\d{2}):(\\d{2}(?:\\.\\d+)?)"));
-
-    qint64 ms = -1;
-    const bool isProgressKey = progressKey.match(line).hasMatch();
-    if (const auto m = outTimeUs.match(line); m.hasMatch()) {
-        // Both keys are in microseconds, whatever the name says.
-        ms = m.captured(1).toLongLong() / 1000;
-    } else if (const auto c = clock.match(line); c.hasMatch()) {
-        ms = qint64((c.captured(1).toLongLong() * 3600 + c.captured(2).toLongLong() * 60 +
-                     c.captured(3).toDouble()) *
-                    1000);
-    }
-    if (ms >= 0) {
-        m_processedMs = ms;
-        if (m_totalMs > 0) {
-            const int percent = int(qBound(qint64(0), ms * 100 / m_totalMs, qint64(99)));
-            if (percent != m_progress) {
-                m_progress = percent;
-                emit progressChanged(percent);
-            }
-        }
-    }
-    if (isProgressKey)
+    static const QRegularExpression statisticsKey(QStringLiteral("^[a-z_0-9]+=\\S*$"));
+    if (statisticsKey.match(line).hasMatch())
         return;
     m_log.push_back(line);
     while (m_log.size() > size_t(kLogLines))
@@ -283,12 +257,7 @@ void EncoderJob::onError(QProcess::ProcessError error) {
 void EncoderJob::finish(Result result) {
     m_running = false;
     m_result = result;
-    if (result == Result::Succeeded) {
-        if (m_progress != 100) {
-            m_progress = 100;
-            emit progressChanged(100);
-        }
-    } else {
+    if (result != Result::Succeeded) {
         removeOutputIfOurs();
         if (result != Result::Stopped && !m_log.empty())
             qCWarning(lcEncoder) << "ffmpeg:" << m_log.back();
