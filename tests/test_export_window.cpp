@@ -21,6 +21,21 @@ class TestExportWindow : public QObject {
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
+    // A project folder with annotation1, an earlier montage and, unless `xml` is false,
+    // project.xml; a window whose export is launched at large size.
+    void launch(kel::PrincipalW& w, const QString& dir, bool xml, bool compress) {
+        QVERIFY(QDir().mkpath(dir) && writeEarlierMontage(dir));
+        QVERIFY(!xml || writeProject(dir, {{1, 25}}));
+        QVERIFY(QFile::copy(path("red.avi"), dir + "/annotation1.avi"));
+        w.studentVideoPath = path("student.avi");
+        w.projectDir = dir;
+        w.annotationCount = 1;
+        w.exporter();
+        kel::exportWindow->rbGrandeResolution->setChecked(true);
+        kel::exportWindow->cbCompresserMontage->setChecked(compress);
+        kel::exportWindow->lancerExportation();
+    }
+
 private slots:
     void initTestCase() {
         QVERIFY(testmedia::makeVideo(path("camera.avi"), "testsrc", 2, 25, "160x120"));
@@ -144,6 +159,51 @@ private slots:
                  qPrintable(dialogs.lastText()));
         w.exporter(); // a new export may start
         QVERIFY(kel::exportWindow->isVisible());
+    }
+
+    // Quitting while ffmpeg neither reads nor terminates ends the export within seconds, ffmpeg
+    // with it.
+    void quitWhileFfmpegHangs() {
+        const QString dir = path("quit");
+        const QByteArray searchPath = qgetenv("PATH");
+        const auto restorePath = qScopeGuard([&searchPath] { qputenv("PATH", searchPath); });
+        qputenv("PATH", QFile::encodeName(dir) + ':' + searchPath);
+        QVERIFY(QDir().mkpath(dir) &&
+                writeFile(dir + "/ffmpeg",
+                          "#!/bin/sh\necho $$ > \"$0.pid\"\ntrap '' TERM\nexec sleep 60\n", true));
+        ScriptedDialogs dialogs;
+        kel::PrincipalW w(path("camera.avi"));
+        launch(w, dir, true, true);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + "/ffmpeg.pid"), 30000);
+        QTest::qWait(500); // the render now waits for ffmpeg to take its frames
+        QFile pid(dir + "/ffmpeg.pid");
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
+        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!kel::exportWindow->montage()->isRendering());
+        QVERIFY(!QFile::exists("/proc/" + QString::fromLatin1(pid.readAll().trimmed())));
+        QCOMPARE(montageFiles(dir),
+                 (QStringList{"VideoFinale.avi (earlier)", "montage.avi (earlier)",
+                              "montage.srt (earlier)"}));
+    }
+
+    // Without project.xml no annotation can be placed: the montage would be the student's video
+    // alone, so the earlier one stays.
+    void projectFileMissing() {
+        const QString dir = path("no project file");
+        ScriptedDialogs dialogs;
+        kel::PrincipalW w(path("camera.avi"));
+        launch(w, dir, false, false);
+        QVERIFY2(dialogs.lastText().contains("project.xml » est absent"),
+                 qPrintable(dialogs.lastText()));
+        QVERIFY(kel::exportWindow->montage()->hasFailed());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.progressTimer->isActive(), 5000);
+        QCOMPARE(w.progressBar->value(), 0);
+        QCOMPARE(montageFiles(dir),
+                 (QStringList{"VideoFinale.avi (earlier)", "montage.avi (earlier)",
+                              "montage.srt (earlier)"}));
     }
 };
 
