@@ -124,10 +124,14 @@ bool VideoDecoder::open(const QString& path) {
 bool VideoDecoder::decodeAhead() {
     if (!d->codec || d->ended)
         return false;
-    for (;;) {
+    for (int errors = 0;;) {
         const int received = avcodec_receive_frame(d->codec, d->ahead);
         if (received == 0)
             break;
+        // A frame that does not decode is skipped, not taken for the end of the video.
+        const bool damaged = received != AVERROR(EAGAIN) && received != AVERROR_EOF;
+        if (damaged && ++errors < 100 && !d->flushed)
+            continue;
         if (received != AVERROR(EAGAIN) || d->flushed) {
             d->ended = true;
             return false;
