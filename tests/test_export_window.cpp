@@ -24,6 +24,20 @@ class TestExportWindow : public QObject {
 
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
+    // A project folder with annotation1, an earlier montage and, unless `xml` is false,
+    // project.xml; a window whose export is launched at large size.
+    void launch(kel::PrincipalW& w, const QString& dir, bool xml, bool compress) {
+        QVERIFY(QDir().mkpath(dir) && writeEarlierMontage(dir));
+        QVERIFY(!xml || writeProject(dir, {{1, 25}}));
+        QVERIFY(QFile::copy(path("red.avi"), dir + "/annotation1.avi"));
+        w.studentVideoPath = path("student.avi");
+        w.session->open(dir);
+        w.exporter();
+        kel::exportWindow->rbGrandeResolution->setChecked(true);
+        kel::exportWindow->cbCompresserMontage->setChecked(compress);
+        kel::exportWindow->lancerExportation();
+    }
+
 private slots:
     // Each export window reads the choices of the last launch: from a settings file of the test's.
     void resetSettings() { QFile::remove(path("config/KEL/KEL.conf")); }
@@ -174,6 +188,7 @@ private slots:
         QTest::newRow("compression fails")      << true << "cat >/dev/null; echo 'Unknown encoder x264' >&2; exit 1" << earlier << "Unknown encoder x264";
         QTest::newRow("cancelled rendering")    << true << "touch \"$0.cancel\"\nwhile [ \"$(head -c 100000 | wc -c)\" -gt 0 ]; do sleep 0.05; done" << earlier << "";
         QTest::newRow("cancelled compression")  << true << "cat >> \"$out\"\ntouch \"$0.cancel\"\nexec sleep 30" << earlier << "";
+        QTest::newRow("ffmpeg stops reading")   << true << "touch \"$0.cancel\"\ntrap '' TERM\nexec sleep 60" << earlier << "";
         // clang-format on
     }
 
@@ -192,7 +207,8 @@ private slots:
         const auto restorePath = qScopeGuard([&searchPath] { qputenv("PATH", searchPath); });
         if (!ffmpeg.isEmpty()) // "none": a file that is no program, and nothing else
             qputenv("PATH", QFile::encodeName(dir) + (ffmpeg == "none" ? "" : ':' + searchPath));
-        const QByteArray partial = "#!/bin/sh\nfor out; do :; done\necho partial > \"$out\"\n";
+        const QByteArray partial =
+            "#!/bin/sh\necho $$ > \"$0.pid\"\nfor out; do :; done\necho partial > \"$out\"\n";
         QVERIFY(writeFile(fake, partial + ffmpeg.toUtf8(), ffmpeg != "none"));
 
         ScriptedDialogs dialogs;
@@ -227,7 +243,16 @@ private slots:
             w.bAnnulerExport->click();
             QVERIFY(kel::exportWindow->montage()->isRendering()); // it stops in the background
         }
+        QElapsedTimer clock;
+        clock.start();
         QTRY_VERIFY_WITH_TIMEOUT(!w.progressTimer->isActive(), 60000);
+        // Cancelled within seconds, ffmpeg included, even when it neither reads nor terminates.
+        if (ffmpeg.contains("cancel")) {
+            QFile pid(fake + ".pid");
+            QVERIFY(pid.open(QIODevice::ReadOnly));
+            QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY(!QFile::exists("/proc/" + QString::fromLatin1(pid.readAll().trimmed())));
+        }
         QCOMPARE(w.progressBar->value(), files.contains("montage.srt") ? 100 : 0);
         QCOMPARE(barAtEnd, w.progressBar->value());
         // A montage made says where it is.
@@ -242,6 +267,51 @@ private slots:
                  qPrintable(dialogs.lastText()));
         w.exporter(); // a new export may start
         QVERIFY(kel::exportWindow->isVisible());
+    }
+
+    // Quitting while ffmpeg neither reads nor terminates ends the export within seconds, ffmpeg
+    // with it.
+    void quitWhileFfmpegHangs() {
+        const QString dir = path("quit");
+        const QByteArray searchPath = qgetenv("PATH");
+        const auto restorePath = qScopeGuard([&searchPath] { qputenv("PATH", searchPath); });
+        qputenv("PATH", QFile::encodeName(dir) + ':' + searchPath);
+        QVERIFY(QDir().mkpath(dir) &&
+                writeFile(dir + "/ffmpeg",
+                          "#!/bin/sh\necho $$ > \"$0.pid\"\ntrap '' TERM\nexec sleep 60\n", true));
+        ScriptedDialogs dialogs;
+        kel::PrincipalW w(path("camera.avi"));
+        launch(w, dir, true, true);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + "/ffmpeg.pid"), 30000);
+        QTest::qWait(500); // the render now waits for ffmpeg to take its frames
+        QFile pid(dir + "/ffmpeg.pid");
+        QVERIFY(pid.open(QIODevice::ReadOnly));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
+        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!kel::exportWindow->montage()->isRendering());
+        QVERIFY(!QFile::exists("/proc/" + QString::fromLatin1(pid.readAll().trimmed())));
+        QCOMPARE(montageFiles(dir),
+                 (QStringList{"VideoFinale.avi (earlier)", "montage.avi (earlier)",
+                              "montage.srt (earlier)"}));
+    }
+
+    // Without project.xml no annotation can be placed: the montage would be the student's video
+    // alone, so the earlier one stays.
+    void projectFileMissing() {
+        const QString dir = path("no project file");
+        ScriptedDialogs dialogs;
+        kel::PrincipalW w(path("camera.avi"));
+        launch(w, dir, false, false);
+        QVERIFY2(dialogs.lastText().contains("project.xml » est absent"),
+                 qPrintable(dialogs.lastText()));
+        QVERIFY(kel::exportWindow->montage()->hasFailed());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.progressTimer->isActive(), 5000);
+        QCOMPARE(w.progressBar->value(), 0);
+        QCOMPARE(montageFiles(dir),
+                 (QStringList{"VideoFinale.avi (earlier)", "montage.avi (earlier)",
+                              "montage.srt (earlier)"}));
     }
 };
 

@@ -4,56 +4,149 @@
 
 #include <opencv2/imgproc.hpp>
 
-// The export from the command line, run as the user would, without any display.
+#include <csignal>
+
+using namespace montagemedia;
+
+// The export from the command line, run as the user would, without any display, from the folder
+// that holds the projects (paths are given relative to it).
 class TestHeadlessExport : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
 
+    // A project folder with annotation1 (red), the montage of an earlier export and project.xml
+    // as `xml` says: "ok", "missing", "empty" or "damaged".
+    QString project(const QString& name, const QString& xml = "ok") {
+        const QString dir = m_dir.filePath(name);
+        QDir().mkpath(dir);
+        QFile::copy(m_dir.filePath("red.avi"), dir + "/annotation1.avi");
+        writeEarlierMontage(dir);
+        if (xml == "ok")
+            writeProject(dir, {{1, 0}});
+        else if (xml != "missing")
+            writeFile(dir + "/project.xml", xml == "empty" ? "" : "<ANNOTATION><Numero Val");
+        return dir;
+    }
+
+    void start(QProcess& kel, const QStringList& arguments, const QString& program = KEL_EXECUTABLE,
+               const QByteArray& path = qgetenv("PATH")) {
+        QStringList env = QProcess::systemEnvironment().filter(
+            QRegularExpression("^(?!DISPLAY=|WAYLAND_DISPLAY=|QT_QPA_PLATFORM=|PATH=)"));
+        kel.setEnvironment(env << "PATH=" + QString::fromLocal8Bit(path));
+        kel.setWorkingDirectory(m_dir.path());
+        kel.start(program, arguments);
+    }
+
+    static QStringList earlier() {
+        return {"VideoFinale.avi (earlier)", "montage.avi (earlier)", "montage.srt (earlier)"};
+    }
+
 private slots:
     void initTestCase() {
-        QVERIFY(montagemedia::makeStudent(m_dir.filePath("student.avi"), 2));
-        QVERIFY(testmedia::makeVideo(m_dir.filePath("annotation1.avi"), "color=c=red", 1));
-        QVERIFY(montagemedia::writeProject(m_dir.path(), {{1, 0}}));
+        QVERIFY(makeStudent(m_dir.filePath("student.avi"), 2));
+        QVERIFY(QFile::copy(m_dir.filePath("student.avi"), m_dir.filePath("pipe:x.avi")));
+        QVERIFY(testmedia::makeVideo(m_dir.filePath("red.avi"), "color=c=red", 1));
     }
 
     void commandLine_data() {
-        QTest::addColumn<QStringList>("options"); // after --export and the project
+        QTest::addColumn<QString>("folder"); // the project, "ok" unless named after its project.xml
+        QTest::addColumn<QStringList>("options"); // after --export and the folder
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("printed"); // the result on stdout, or the reason on stderr
         // The first frame's width and height, then the red inset's left, top, width and height.
         QTest::addColumn<QList<int>>("frame");
-        const QString student = m_dir.filePath("student.avi");
         // clang-format off
-        QTest::newRow("faible, largest inset") << QStringList{"--video", student, "--resolution", "faible", "--inset", "99"} << 0 << "VideoFinale.avi" << QList<int>{320, 240, 0, 115, 134, 124};
-        QTest::newRow("compressed")            << QStringList{"--video", student, "--compress"} << 0 << "montage.avi" << QList<int>{400, 300, 0, 206, 106, 94};
-        QTest::newRow("inset out of range")    << QStringList{"--video", student, "--inset", "100"} << 2 << "0 à 99" << QList<int>{};
-        QTest::newRow("undecodable video")     << QStringList{"--video", m_dir.filePath("project.xml")} << 1 << m_dir.filePath("project.xml") << QList<int>{};
+        QTest::newRow("faible, largest inset")  << "ok" << QStringList{"--video", "student.avi", "--resolution", "faible", "--inset", "99"} << 0 << "VideoFinale.avi" << QList<int>{320, 240, 0, 115, 134, 124};
+        QTest::newRow("compressed, folder -y")  << "-y" << QStringList{"--video", "student.avi", "--compress"} << 0 << "montage.avi" << QList<int>{400, 300, 0, 206, 106, 94};
+        QTest::newRow("video named pipe:x.avi") << "ok" << QStringList{"--video", "pipe:x.avi"} << 0 << "VideoFinale.avi" << QList<int>{400, 300, 0, 206, 106, 94};
+        QTest::newRow("inset out of range")     << "ok" << QStringList{"--video", "student.avi", "--inset", "100"} << 2 << "0 à 99" << QList<int>{};
+        QTest::newRow("unknown resolution")     << "ok" << QStringList{"--video", "student.avi", "--resolution", "haute"} << 2 << "Résolution inconnue" << QList<int>{};
+        QTest::newRow("unknown option")         << "ok" << QStringList{"--video", "student.avi", "--vitesse"} << 2 << "Option inconnue : vitesse" << QList<int>{};
+        QTest::newRow("no video given")         << "ok" << QStringList{"--compress"} << 2 << "--video" << QList<int>{};
+        QTest::newRow("undecodable video")      << "ok" << QStringList{"--video", "red.avi.txt"} << 1 << "red.avi.txt" << QList<int>{};
+        QTest::newRow("project.xml missing")    << "missing" << QStringList{"--video", "student.avi"} << 1 << "est absent" << QList<int>{};
+        QTest::newRow("project.xml empty")      << "empty" << QStringList{"--video", "student.avi"} << 1 << "ne contient aucune annotation" << QList<int>{};
+        QTest::newRow("project.xml damaged")    << "damaged" << QStringList{"--video", "student.avi"} << 1 << "est endommagé" << QList<int>{};
         // clang-format on
     }
 
     void commandLine() {
+        QFETCH(QString, folder);
         QFETCH(QStringList, options);
         QFETCH(int, exitCode);
         QFETCH(QString, printed);
         QFETCH(QList<int>, frame);
+        const QString name =
+            folder == "ok" ? QString(QTest::currentDataTag()).replace(' ', '_') : folder;
+        const QString dir = project(name, folder == "-y" ? "ok" : folder);
+        QVERIFY(writeFile(m_dir.filePath("red.avi.txt"), "not a video"));
         QProcess kel;
-        kel.setEnvironment(QProcess::systemEnvironment().filter(
-            QRegularExpression("^(?!DISPLAY=|WAYLAND_DISPLAY=|QT_QPA_PLATFORM=)")));
-        kel.start(KEL_EXECUTABLE, QStringList{"--export", m_dir.path()} + options);
+        start(kel, QStringList{"--export", name} + options);
         QVERIFY(kel.waitForFinished(120000));
         const QString out = QString::fromLocal8Bit(kel.readAllStandardOutput()).trimmed();
         const QString err = QString::fromLocal8Bit(kel.readAllStandardError());
         QVERIFY2(kel.exitStatus() == QProcess::NormalExit && kel.exitCode() == exitCode,
                  qPrintable(err));
-        QCOMPARE(out, exitCode ? QString() : m_dir.filePath(printed));
+        QCOMPARE(out, exitCode ? QString() : QDir(dir).filePath(printed));
         QVERIFY2(err.contains(exitCode ? printed : "Progression : 100 %"), qPrintable(err));
-        if (exitCode)
+        if (exitCode) {
+            QCOMPARE(montageFiles(dir), earlier()); // never replaced by a worse one
             return;
-        cv::Mat red = montagemedia::firstFrame(out); // the first frame, then its red pixels
+        }
+        cv::Mat red = firstFrame(out); // the first frame, then its red pixels
         cv::inRange(red, cv::Scalar(0, 0, 200), cv::Scalar(60, 60, 255), red);
         const cv::Rect r = cv::boundingRect(red);
         QCOMPARE((QList<int>{red.cols, red.rows, r.x, r.y, r.width, r.height}), frame);
         QVERIFY(cv::countNonZero(red) > r.area() * 0.95);
+    }
+
+    // The first write that fails ends the export, long before its end.
+    void diskFull() {
+        const QString dir = project("full");
+        QProcess kel;
+        // 1 MB at most per file, and a write past it fails instead of killing the process.
+        start(kel,
+              {"-c", "trap '' XFSZ; ulimit -f 2000; exec \"$0\" \"$@\"", KEL_EXECUTABLE, "--export",
+               "full", "--video", "student.avi", "--resolution", "grande"},
+              "/bin/sh");
+        QVERIFY(kel.waitForFinished(120000));
+        const QString err = QString::fromLocal8Bit(kel.readAllStandardError());
+        QVERIFY2(kel.exitCode() == 1 && err.contains("(disque plein ?)") &&
+                     err.contains(QDir::toNativeSeparators(dir + "/VideoFinale.avi")) &&
+                     !err.contains("Progression : 50 %"),
+                 qPrintable(err));
+        QCOMPARE(montageFiles(dir), earlier());
+    }
+
+    // An ffmpeg that stops reading and ignores SIGTERM: kel's SIGTERM ends the export within
+    // seconds, ffmpeg with it, and leaves nothing behind.
+    void terminatedWhileFfmpegHangs() {
+        const QString dir = project("hang");
+        const QString fake = m_dir.filePath("fake/ffmpeg");
+        QVERIFY(QDir().mkpath(m_dir.filePath("fake")));
+        QVERIFY(writeFile(fake, "#!/bin/sh\necho $$ > \"$0.pid\"\ntrap '' TERM\nexec sleep 60\n",
+                          true));
+        QProcess kel;
+        start(
+            kel,
+            {"--export", "hang", "--video", "student.avi", "--compress", "--resolution", "grande"},
+            KEL_EXECUTABLE, QFile::encodeName(m_dir.filePath("fake")) + ':' + qgetenv("PATH"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fake + ".pid"), 20000);
+        QTest::qWait(1000); // kel now waits for ffmpeg to take its frames
+        QFile pidFile(fake + ".pid");
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        const QString ffmpegProc = "/proc/" + QString::fromLatin1(pidFile.readAll().trimmed());
+        QVERIFY(QFile::exists(ffmpegProc) && kel.state() == QProcess::Running);
+
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(kel.processId()), SIGTERM);
+        QVERIFY(kel.waitForFinished(20000));
+        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(kel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(kel.exitCode(), 128 + SIGTERM);
+        QVERIFY(!QFile::exists(ffmpegProc)); // killed, and waited for
+        QCOMPARE(montageFiles(dir), earlier());
     }
 };
 

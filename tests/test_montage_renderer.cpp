@@ -1,3 +1,5 @@
+#include "export/export_files.h"
+#include "export/montage_composer.h"
 #include "export/montage_renderer.h"
 #include "project/project_file.h"
 #include "support/montage_media.h"
@@ -5,7 +7,13 @@
 #include <QGuiApplication>
 #include <QtTest>
 
+#include <opencv2/imgproc.hpp>
+
 #include <array>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using kel::MontageRenderer;
 using namespace montagemedia;
@@ -15,8 +23,8 @@ namespace {
 const kel::MontageGeometry kSmall{160, 120, 60, 80, 60, 42, 13, 10}; // inset (0, 60, 80, 60)
 using Shown = std::array<double, 3>; // an inset: annotation number, first and end ms
 
-// Runs of equal frames, "S0x16 R1x16 ...": R or G for a red or lime inset, S for none, then the
-// second of the student's video.
+// Runs of equal frames, "S0x16 R1x16 ...": R, G or B for a red, lime or blue inset (annotation 1,
+// 2 or 3), S for none, then the second of the student's video.
 QString runs(const QString& montage, QList<Shown>* shown) {
     cv::VideoCapture cap(QFile::encodeName(montage).toStdString(), cv::CAP_FFMPEG);
     QStringList out;
@@ -26,10 +34,11 @@ QString runs(const QString& montage, QList<Shown>* shown) {
         const cv::Scalar inset = cv::mean(f(cv::Rect(0, 60, 80, 60)));
         const char c = cv::norm(inset - cv::Scalar(0, 0, 255)) < 80   ? 'R'
                        : cv::norm(inset - cv::Scalar(0, 255, 0)) < 80 ? 'G'
+                       : cv::norm(inset - cv::Scalar(255, 0, 0)) < 80 ? 'B'
                                                                       : 'S';
         const QString l = c + QString::number(qBound(0, qRound((grey - 60) / 40), 3)) + 'x';
         if (c != 'S' && (out.isEmpty() || out.last()[0] != c))
-            *shown << Shown{c == 'R' ? 1.0 : 2.0, ms, 0};
+            *shown << Shown{double(QByteArray("RGB").indexOf(c) + 1), ms, 0};
         if (c != 'S')
             shown->last()[2] = ms + 1000 / MontageRenderer::kFps;
         if (!out.isEmpty() && out.last().startsWith(l))
@@ -65,16 +74,42 @@ class TestMontageRenderer : public QObject {
 
     QString media(const QString& name) const { return m_dir.filePath(name); }
 
+    // A project in its own folder with annotation1 red, annotation2 lime and annotation3 blue, dark
+    // at first, and its montage.
+    MontageRenderer render(const QString& student, const QList<Entry>& entries,
+                           const QString& ffmpeg = QString()) {
+        const QString dir = media(QTest::currentDataTag());
+        QDir().mkpath(dir);
+        writeProject(dir, entries);
+        QFile::copy(media("red.avi"), dir + "/annotation1.avi");
+        QFile::copy(media("lime.avi"), dir + "/annotation2.avi");
+        QFile::copy(media("darkstart.avi"), dir + "/annotation3.avi");
+        return MontageRenderer({student, dir, kSmall,
+                                kel::planInsertions(dir, kel::ProjectFile::listAnnotationFiles(dir),
+                                                    kel::ProjectFile(dir).loadAnnotationSchedule()),
+                                !ffmpeg.isEmpty(),
+                                ffmpeg == "missing" ? media("nowhere/ffmpeg") : ""});
+    }
+
 private slots:
     void initTestCase() {
         QVERIFY(makeStudent(media("student.avi"), 4));
         QVERIFY(testmedia::makeVideo(media("red.avi"), "color=c=red", 1));
         QVERIFY(testmedia::makeVideo(media("lime.avi"), "color=c=lime", 1));
         QVERIFY(testmedia::makeVideo(media("black.avi"), "color=c=black", 2));
+        // A webcam's first half second is dark.
+        QVERIFY(testmedia::ffmpeg({"-f", "lavfi", "-i",
+                                   "color=c=blue:size=320x240:rate=25:duration=1,drawbox=c=black:"
+                                   "t=fill:enable='lt(t,0.5)'",
+                                   "-c:v", "mpeg4", "-q:v", "3", media("darkstart.avi")}));
+        // A phone's variable rate: no frame from 0.4 s to 1 s.
+        QVERIFY(testmedia::ffmpeg({"-i", media("student.avi"), "-t", "2", "-vf",
+                                   "select='not(between(t,0.4,0.99))'", "-vsync", "vfr", "-c:v",
+                                   "libx264", "-pix_fmt", "yuv420p", media("vfr.mp4")}));
     }
 
     void content_data() {
-        QTest::addColumn<QList<Entry>>("entries"); // annotation1 is red, annotation2 lime
+        QTest::addColumn<QList<Entry>>("entries");
         QTest::addColumn<QString>("student");
         QTest::addColumn<QString>("ffmpeg"); // "found" or "missing" to compress
         QTest::addColumn<QString>("expected");
@@ -88,10 +123,11 @@ private slots:
         QTest::newRow("two in one second")       << QList<Entry>{{1, 25}, {2, 25}} << "student.avi" << "" << "S0x16 R1x16 G1x16 S1x15 S2x16 S3x16";
         QTest::newRow("cut with only ValueFin")  << QList<Entry>{{1, 25, 0, 500}} << "student.avi" << "" << "S0x16 R1x8 S1x15 S2x16 S3x16";
         QTest::newRow("both cuts")               << QList<Entry>{{1, 25, 200, 500}} << "student.avi" << "" << "S0x16 R1x4 S1x15 S2x16 S3x16";
-        QTest::newRow("missing annotation file") << QList<Entry>{{1, 25}, {3, 50}} << "student.avi" << "" << "S0x16 R1x16 S1x15 S2x16 S3x16";
+        QTest::newRow("missing annotation file") << QList<Entry>{{1, 25}, {5, 50}} << "student.avi" << "" << "S0x16 R1x16 S1x15 S2x16 S3x16";
         QTest::newRow("number given twice")      << QList<Entry>{{1, 25}, {1, 75}} << "student.avi" << "" << "S0x16 S1x16 S2x16 R3x16 S3x15";
         QTest::newRow("past the student's end")  << QList<Entry>{{1, 150}} << "student.avi" << "" << "S0x16 S1x16 S2x16 S3x16 R3x16";
-        QTest::newRow("dark frames dropped")     << QList<Entry>{{2, 0, 300, 0}, {1, 25}} << "black.avi" << "found" << "G0x11 R0x16";
+        QTest::newRow("dark annotation frames")  << QList<Entry>{{3, 25}, {2, 0, 300, 0}} << "black.avi" << "found" << "G0x11 S0x15 B0x7 S0x15";
+        QTest::newRow("variable frame rate")     << QList<Entry>{{1, 50}} << "vfr.mp4" << "" << "S0x16 S1x16 R1x16";
         // clang-format on
     }
 
@@ -101,13 +137,7 @@ private slots:
         QFETCH(QString, ffmpeg);
         QFETCH(QString, expected);
         const QString dir = media(QTest::currentDataTag());
-        QVERIFY(QDir().mkpath(dir) && writeProject(dir, entries));
-        QVERIFY(QFile::copy(media("red.avi"), dir + "/annotation1.avi"));
-        QVERIFY(QFile::copy(media("lime.avi"), dir + "/annotation2.avi"));
-        MontageRenderer r({media(student), dir, kSmall,
-                           kel::planInsertions(dir, kel::ProjectFile::listAnnotationFiles(dir),
-                                               kel::ProjectFile(dir).loadAnnotationSchedule()),
-                           !ffmpeg.isEmpty(), ffmpeg == "missing" ? media("nowhere/ffmpeg") : ""});
+        MontageRenderer r = render(media(student), entries, ffmpeg);
         QCOMPARE(r.run(), MontageRenderer::Outcome::Succeeded);
         const bool h264 = ffmpeg == "found";
         QCOMPARE(probe(r.resultPath()), h264 ? "h264,160,120,25/1" : "rawvideo,160,120,16/1");
@@ -116,6 +146,107 @@ private slots:
         compareSubtitles(dir, shown, h264 ? 25 : 1); // montage.avi: on a 40 ms grid
         QCOMPARE(montageFiles(dir),
                  (QStringList{h264 ? "montage.avi" : "VideoFinale.avi", "montage.srt"}));
+    }
+
+    // Videos as students send them: the picture lands upright, at its display aspect, whole.
+    void studentPicture_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("size"); // of the upright picture in square pixels
+        QTest::addColumn<QStringList>("encode");
+        QTest::addColumn<QStringList>("turn"); // stored turned, with the rotation that undoes it
+        QTest::addColumn<QRect>("expected");   // where it lands in the 160 x 120 frame
+        const QStringList h264{"-c:v", "libx264", "-pix_fmt", "yuv420p"};
+        const QStringList dv{"-s", "720x576", "-c:v", "dvvideo", "-pix_fmt", "yuv420p", "-aspect"};
+        const QRect whole(0, 0, 160, 120), wide(0, 15, 160, 90), portrait(46, 0, 68, 120);
+        // clang-format off
+        QTest::newRow("portrait phone")  << "portrait.mp4" << "360x640" << h264 << QStringList{} << portrait;
+        QTest::newRow("rotate=90")       << "rotate90.mp4" << "90x160" << h264 << QStringList{"clock", "90"} << portrait;
+        QTest::newRow("rotate=270")      << "rotate270.mp4" << "90x160" << h264 << QStringList{"cclock", "270"} << portrait;
+        QTest::newRow("DV PAL 16:9")     << "dv169.avi" << "720x576" << dv + QStringList{"16:9"} << QStringList{} << wide;
+        QTest::newRow("DV PAL 4:3")      << "dv43.avi" << "720x576" << dv + QStringList{"4:3"} << QStringList{} << whole;
+        QTest::newRow("HEVC MP4")        << "hevc.mp4" << "320x180" << QStringList{"-c:v", "libx265", "-preset", "ultrafast", "-x265-params", "log-level=error"} << QStringList{} << wide;
+        QTest::newRow("MOV")             << "clip.mov" << "320x240" << h264 << QStringList{} << whole;
+        QTest::newRow("WebM VP8")        << "vp8.webm" << "320x180" << QStringList{"-c:v", "libvpx", "-b:v", "300k"} << QStringList{} << wide;
+        QTest::newRow("WebM VP9")        << "vp9.webm" << "320x240" << QStringList{"-c:v", "libvpx-vp9", "-b:v", "300k", "-deadline", "realtime", "-cpu-used", "8"} << QStringList{} << whole;
+        QTest::newRow("MPEG-2 VOB")      << "dvd.vob" << "320x240" << QStringList{"-c:v", "mpeg2video", "-f", "vob"} << QStringList{} << whole;
+        QTest::newRow("WMV")             << "clip.wmv" << "320x240" << QStringList{"-c:v", "wmv2"} << QStringList{} << whole;
+        QTest::newRow("MPEG-4 AVI")      << "clip.avi" << "320x180" << QStringList{"-c:v", "mpeg4"} << QStringList{} << wide;
+        // clang-format on
+    }
+
+    void studentPicture() {
+        QFETCH(QString, file);
+        QFETCH(QString, size);
+        QFETCH(QStringList, encode);
+        QFETCH(QStringList, turn);
+        QFETCH(QRect, expected);
+        QVERIFY(makeUpright(media(file), size, encode, turn.value(0), turn.value(1)));
+        MontageRenderer r = render(media(file), {{1, 25}}); // after its one second
+        QCOMPARE(r.run(), MontageRenderer::Outcome::Succeeded);
+
+        cv::VideoCapture cap(QFile::encodeName(r.resultPath()).toStdString(), cv::CAP_FFMPEG);
+        QCOMPARE(cap.get(cv::CAP_PROP_FRAME_COUNT), 32.0); // 16 of the student, 16 of annotation1
+        cv::Mat frame, picture, white;
+        QVERIFY(cap.read(frame));
+        cv::inRange(frame, cv::Scalar(60, 0, 0), cv::Scalar(255, 255, 255), picture);
+        cv::inRange(frame, cv::Scalar(200, 200, 200), cv::Scalar(255, 255, 255), white);
+        const cv::Rect p = cv::boundingRect(picture), w = cv::boundingRect(white);
+        const QRect landed(p.x, p.y, p.width, p.height);
+        QVERIFY2(
+            qAbs(landed.x() - expected.x()) <= 1 && qAbs(landed.y() - expected.y()) <= 1 &&
+                qAbs(landed.width() - expected.width()) <= 2 &&
+                qAbs(landed.height() - expected.height()) <= 2,
+            qPrintable(QStringLiteral("%1,%2 %3x%4").arg(p.x).arg(p.y).arg(p.width).arg(p.height)));
+        // The white bar across the top of the picture, and nowhere else.
+        QVERIFY2(
+            w.y - p.y <= 1 && qAbs(w.height - p.height / 8) <= 2 && w.width >= p.width - 2,
+            qPrintable(
+                QStringLiteral("bar %1,%2 %3x%4").arg(w.x).arg(w.y).arg(w.width).arg(w.height)));
+    }
+
+    // White, bold, right-aligned, and whole inside its box whatever font is installed.
+    void caption_data() {
+        QTest::addColumn<int>("resolution");
+        QTest::newRow("grande") << int(kel::Resolution::Grande);
+        QTest::newRow("moyenne") << int(kel::Resolution::Moyenne);
+        QTest::newRow("faible") << int(kel::Resolution::Faible);
+    }
+
+    void caption() {
+        QFETCH(int, resolution);
+        const kel::MontageGeometry g =
+            kel::montageGeometry(kel::Resolution(resolution), false, 0, 0, 0);
+        kel::MontageComposer composer(g);
+        const cv::Mat& frame =
+            composer.withAnnotation(cv::Mat::zeros(g.insetHeight, g.insetWidth, CV_8UC3));
+        cv::Mat white;
+        cv::inRange(frame, cv::Scalar(200, 200, 200), cv::Scalar(255, 255, 255), white);
+        const cv::Rect ink = cv::boundingRect(white);
+        QVERIFY(cv::countNonZero(white) > 20);
+        QVERIFY2(ink.x >= 1 && ink.y >= 0 && ink.br().x <= g.captionWidth &&
+                     ink.br().y <= g.captionHeight && ink.br().x >= g.captionWidth - 4,
+                 qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
+                                .arg(ink.x)
+                                .arg(ink.y)
+                                .arg(ink.width)
+                                .arg(ink.height)
+                                .arg(g.captionWidth)
+                                .arg(g.captionHeight)));
+        QVERIFY(kel::MontageComposer::captionFont(g).bold());
+    }
+
+    // Hidden files of exports killed on their way go; the one a running export holds stays.
+    void staleTemporaryFiles() {
+        const QString dir = media("stale");
+        QVERIFY(QDir().mkpath(dir));
+        for (const char* name : {".VideoFinale.tmp.avi", ".montage.4242-0.tmp.avi",
+                                 ".VideoFinale.4243-1.tmp.avi", "annotation1.avi"})
+            QVERIFY(writeFile(dir + '/' + name, "x"));
+        kel::ExportTempFile running(dir + "/VideoFinale.avi");
+        QVERIFY(running.create());
+        kel::removeStaleExportFiles(dir);
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{QFileInfo(running.path()).fileName(), "annotation1.avi"}));
     }
 };
 

@@ -4,9 +4,11 @@
 #include "support/media.h"
 
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolTip>
+#include <QVideoWidget>
 #include <QtTest>
 
 using kel::MyVideoPlayer;
@@ -215,6 +217,34 @@ private slots:
         QCoreApplication::sendEvent(slider, &hover);
         QTRY_COMPARE(QToolTip::text(), QStringLiteral("Annotation n°1 · 00:02"));
         host.hide();
+    }
+
+    // PAL DV stores 720 x 576 for a 16:9 or 4:3 picture: it is shown at that shape, not squeezed.
+    void nonSquarePixels_data() {
+        QTest::addColumn<QString>("aspect"); // of a DV file; empty: the square-pixel test video
+        QTest::addColumn<QRect>("surface");  // in a 640 x 480 player
+        QTest::newRow("DV 16:9") << "16:9" << QRect(0, 60, 640, 360);
+        QTest::newRow("DV 4:3") << "4:3" << QRect(0, 0, 640, 480);
+        QTest::newRow("square pixels") << "" << QRect(0, 0, 640, 480);
+    }
+
+    void nonSquarePixels() {
+        QFETCH(QString, aspect);
+        QFETCH(QRect, surface);
+        QString path = video;
+        if (!aspect.isEmpty()) {
+            path = dir.filePath("dv" + QString(aspect).remove(':') + ".avi");
+            QVERIFY(
+                testmedia::ffmpeg({"-f", "lavfi", "-i", "testsrc=size=720x576:rate=25:d=1", "-c:v",
+                                   "dvvideo", "-pix_fmt", "yuv420p", "-aspect", aspect, path}));
+        }
+        kel::VideoPlayer p;
+        p.setMuted(true);
+        p.resize(640, 480);
+        p.load(path);
+        p.show();
+        p.layout()->activate();
+        QCOMPARE(p.findChild<QVideoWidget*>()->geometry(), surface);
     }
 
     void endWithNothingLoadedDoesNothing() {

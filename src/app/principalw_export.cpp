@@ -74,15 +74,18 @@ void PrincipalW::exporter() {
         bAnnulerExport->show();
         // The end, a cancel above all, shows at once rather than at the next tick.
         Mixing* montage = started->montage();
-        connect(montage, &Mixing::exportEnded, this, [this, montage](bool succeeded) {
+        const auto ended = [this, montage](bool succeeded) {
             progressTimer->stop();
             progressBar->setValue(succeeded ? 100 : 0);
-            if (bAnnulerExport)
-                bAnnulerExport->hide();
+            bAnnulerExport->hide();
             startPreview();
             if (succeeded)
                 showExportResult(montage->outputPath);
-        });
+        };
+        if (montage->isRendering())
+            connect(montage, &Mixing::exportEnded, this, ended);
+        else // refused before it started
+            ended(false);
     });
 }
 

@@ -41,9 +41,8 @@ void warn(const QString& text) {
 } // namespace
 
 bool PrincipalW::openVideoFile(bool asAnnotation, bool asStudentVideo) {
-    const QString chosen =
-        dialogs().getOpenFileName(this, QStringLiteral("Ouvrir une vidéo"), session->dir(),
-                                  QStringLiteral("Fichiers vidéo (*.avi *.wmv *)"));
+    const QString chosen = dialogs().getOpenFileName(this, QStringLiteral("Ouvrir une vidéo"),
+                                                     session->dir(), videoFileFilter());
     return !chosen.isEmpty() && loadVideoFile(chosen, asAnnotation, asStudentVideo);
 }
 

@@ -2,6 +2,7 @@
 #include "app/globals.h"
 #include "app/principalw.h"
 #include "common/dialogs.h"
+#include "export/export_files.h"
 #include "playback/player_widget.h"
 #include "playback/seek_slider.h"
 #include "playback/video_player.h"
@@ -80,6 +81,9 @@ void PrincipalW::switchProject(const QString& dir) {
         if (session->isAwaitingCompression(a.number))
             transcodeAnnotation(a.number);
     annotationPlayer->load(QString());
+    // What an export cut short by a crash left behind goes first.
+    if (!dir.isEmpty())
+        removeStaleExportFiles(dir);
     session->open(dir);
 
     const QString name = QDir(dir).dirName();

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -18,6 +19,8 @@ namespace kel {
 namespace {
 // Raw frames waiting in the process's buffer before writeFrame() waits for ffmpeg.
 constexpr qint64 kMaxPendingBytes = 8 * 1024 * 1024;
+// How long one blocking wait lasts before the cancel flag is looked at again.
+constexpr int kSliceMs = 100;
 
 qint64 fileStamp(const QFileInfo& info) {
     return info.lastModified().toMSecsSinceEpoch() ^ (info.size() << 20);
@@ -91,6 +94,7 @@ bool EncoderJob::start() {
     m_pending.clear();
     m_log.clear();
     m_stopping = false;
+    m_stalled = false;
 
     const QString exe = program();
     if (exe.isEmpty()) {
@@ -118,32 +122,59 @@ bool EncoderJob::start() {
     return true;
 }
 
+bool EncoderJob::drainInput(qint64 limit) {
+    QElapsedTimer idle;
+    idle.start();
+    qint64 pending = m_process->bytesToWrite();
+    while (pending > limit) {
+        if (cancelled() || m_process->state() != QProcess::Running)
+            return false;
+        m_process->waitForBytesWritten(kSliceMs);
+        const qint64 now = m_process->bytesToWrite();
+        if (now < pending) {
+            idle.restart();
+        } else if (idle.hasExpired(kStallMs)) {
+            m_stalled = true;
+            qCWarning(lcEncoder) << "ffmpeg has taken no input for" << kStallMs << "ms";
+            return false;
+        }
+        pending = now;
+    }
+    return true;
+}
+
 bool EncoderJob::writeFrame(const cv::Mat& frame) {
-    if (!m_running || m_process->state() != QProcess::Running)
+    if (!m_running || m_stalled || m_process->state() != QProcess::Running || cancelled())
         return false;
     const cv::Mat data = frame.isContinuous() ? frame : frame.clone();
     const qint64 bytes = qint64(data.total() * data.elemSize());
     if (m_process->write(reinterpret_cast<const char*>(data.data), bytes) != bytes)
         return false;
-    while (m_process->bytesToWrite() > kMaxPendingBytes) {
-        if (!m_process->waitForBytesWritten(1000) && m_process->state() != QProcess::Running)
-            return false;
-    }
-    return m_process->state() == QProcess::Running;
+    return drainInput(kMaxPendingBytes) && m_process->state() == QProcess::Running;
 }
 
-void EncoderJob::closeInput() {
-    while (m_process->state() == QProcess::Running && m_process->bytesToWrite() > 0) {
-        if (!m_process->waitForBytesWritten(1000) && m_process->state() != QProcess::Running)
-            break;
-    }
+bool EncoderJob::closeInput() {
+    if (m_process->state() == QProcess::Running && !drainInput(0))
+        return false;
     m_process->closeWriteChannel();
+    return true;
 }
 
 bool EncoderJob::waitForFinished(int msecs) {
-    if (!m_running)
-        return true;
-    m_process->waitForFinished(msecs);
+    QElapsedTimer clock;
+    clock.start();
+    while (m_running) {
+        if (cancelled())
+            return false;
+        const int left = msecs < 0 ? kSliceMs : int(msecs - clock.elapsed());
+        if (left <= 0)
+            return false;
+        if (!m_process->waitForFinished(qMin(left, kSliceMs)) &&
+            m_process->state() == QProcess::NotRunning && m_running)
+            break; // no finished() will come
+    }
+    if (m_running && m_process->state() == QProcess::NotRunning)
+        onFinished(m_process->exitCode(), m_process->exitStatus());
     return !m_running;
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <deque>
 
 namespace cv {
@@ -18,7 +19,9 @@ namespace kel {
 // Two ways to drive it:
 // - asynchronously on a thread with an event loop: start(), then wait for finished();
 // - blocking, on any thread (an export worker): start(), writeFrame() for raw frames on stdin,
-//   closeInput(), waitForFinished(). The process object must live on the calling thread.
+//   closeInput(), waitForFinished(). The process object must live on the calling thread. Every
+//   blocking wait looks at the cancel flag every 100 ms, and writing gives up when ffmpeg has
+//   taken nothing for kStallMs.
 //
 // The verdict needs a normal exit, exit code 0 and an output file that opens as a video with
 // frames. A failed or stopped run removes the output it wrote, so no half-written file remains.
@@ -63,15 +66,22 @@ public:
     void setTotalDuration(qint64 ms) { m_totalMs = ms; }
     // Stdin carries raw frames (writeFrame); a gentle stop then closes it instead of sending "q".
     void setFeedsInput(bool feeds) { m_feedsInput = feeds; }
+    // Set from any thread: the blocking calls return false soon after (ffmpeg is left running;
+    // stop() ends it).
+    void setCancelFlag(const std::atomic<bool>* cancel) { m_cancel = cancel; }
 
     // False when nothing runs afterwards; result() then tells NotFound or StartFailed.
     bool start();
     // Writes one frame of raw video to stdin, waiting while ffmpeg lags behind so that memory
-    // stays bounded. False when ffmpeg is gone.
+    // stays bounded. False when ffmpeg is gone, has stalled, or on cancel.
     bool writeFrame(const cv::Mat& frame);
-    // Flushes what is pending and closes stdin: ffmpeg then ends its output.
-    void closeInput();
+    // Flushes what is pending and closes stdin: ffmpeg then ends its output. False when ffmpeg
+    // stalled or on cancel (stdin is left open).
+    bool closeInput();
+    // False when the run has not finished within `msecs` (-1: no limit) or on cancel.
     bool waitForFinished(int msecs = -1);
+    // ffmpeg stopped taking frames for kStallMs.
+    bool hasStalled() const { return m_stalled; }
     // Gentle stop ("q", or end of input), then terminate, then kill. Blocks up to about
     // graceMs + 2 s. The partial output is removed and the result is Stopped.
     void stop(int graceMs = 3000);
@@ -91,6 +101,7 @@ public:
     QProcess* process() const { return m_process; }
 
     static constexpr int kLogLines = 100;
+    static constexpr int kStallMs = 30000;
 
 signals:
     void progressChanged(int percent);
@@ -104,6 +115,9 @@ private:
     void onError(QProcess::ProcessError error);
     void finish(Result result);
     void removeOutputIfOurs();
+    bool cancelled() const { return m_cancel && m_cancel->load(); }
+    // Waits until at most `limit` bytes are pending; false on cancel, stall or ffmpeg's end.
+    bool drainInput(qint64 limit);
 
     QProcess* m_process = nullptr;
     bool m_ownsProcess = false;
@@ -112,6 +126,8 @@ private:
     QString m_outputPath;
     qint64 m_totalMs = 0;
     bool m_feedsInput = false;
+    const std::atomic<bool>* m_cancel = nullptr;
+    bool m_stalled = false;
 
     Result m_result = Result::None;
     bool m_running = false;

@@ -1,5 +1,6 @@
 #include "headless_export.h"
 
+#include "export/export_files.h"
 #include "export/export_settings.h"
 #include "export/montage_renderer.h"
 #include "project/project_file.h"
@@ -8,51 +9,138 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QRegularExpression>
 #include <QTextStream>
 
-#include <cstdio>
+#include <atomic>
+#include <csignal>
 #include <cstring>
 
 namespace kel {
 
-int runHeadlessExport(const HeadlessExportOptions& options, QTextStream& out, QTextStream& err) {
-    auto refuse = [&err](const QString& reason) {
+namespace {
+
+std::atomic<MontageRenderer*> g_renderer{nullptr};
+volatile std::sig_atomic_t g_signal = 0;
+
+extern "C" void onStopSignal(int signal) {
+    g_signal = signal;
+    if (MontageRenderer* r = g_renderer.load())
+        r->cancel(); // an atomic store: safe in a handler
+}
+
+// For the export's length: a second signal ends the process at once.
+class StopSignals {
+public:
+    explicit StopSignals(MontageRenderer& renderer) {
+        g_signal = 0;
+        g_renderer = &renderer;
+#ifdef Q_OS_UNIX
+        struct sigaction action {};
+        action.sa_handler = onStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        for (int i = 0; i < 3; ++i)
+            sigaction(kSignals[i], &action, &m_previous[i]);
+#else
+        std::signal(SIGINT, onStopSignal);
+        std::signal(SIGTERM, onStopSignal);
+#endif
+    }
+    ~StopSignals() {
+#ifdef Q_OS_UNIX
+        for (int i = 0; i < 3; ++i)
+            sigaction(kSignals[i], &m_previous[i], nullptr);
+#else
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+#endif
+        g_renderer = nullptr;
+    }
+
+private:
+#ifdef Q_OS_UNIX
+    static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction m_previous[3];
+#endif
+};
+
+QString parseError(const QCommandLineParser& parser) {
+    if (!parser.unknownOptionNames().isEmpty())
+        return QStringLiteral("Option inconnue : %1.")
+            .arg(parser.unknownOptionNames().join(QStringLiteral(", ")));
+    static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'"));
+    static const QRegularExpression unexpected(QStringLiteral("^Unexpected value after '(.*)'"));
+    const QString text = parser.errorText();
+    if (const auto m = missing.match(text); m.hasMatch())
+        return QStringLiteral("Valeur manquante après « %1 ».").arg(m.captured(1));
+    if (const auto m = unexpected.match(text); m.hasMatch())
+        return QStringLiteral("L'option « %1 » ne prend pas de valeur.").arg(m.captured(1));
+    return QStringLiteral("Ligne de commande incorrecte : %1").arg(text);
+}
+
+QString helpText() {
+    return QStringLiteral(
+        "Usage : kel --export PROJET --video VIDEO [options]\n"
+        "Exporte le montage d'un projet sans ouvrir de fenêtre.\n\n"
+        "  --export PROJET          répertoire du projet\n"
+        "  --video VIDEO            vidéo de l'élève\n"
+        "  --resolution RESOLUTION  grande, moyenne ou faible (moyenne par défaut)\n"
+        "  --inset TAILLE           taille des annotations, de 0 à 99\n"
+        "  --compress               compresse le montage (H.264, montage.avi)\n"
+        "  -h, --help               affiche cette aide\n\n"
+        "Codes de sortie : 0 montage écrit, 1 export impossible, 2 ligne de commande "
+        "incorrecte, 128 + n arrêt par le signal n.\n");
+}
+
+} // namespace
+
+int runHeadlessExport(const HeadlessExportOptions& given, QTextStream& out, QTextStream& err) {
+    auto refuse = [&err](const QString& reason, int code) {
         err << reason << Qt::endl;
-        return 1;
+        return code;
     };
+    HeadlessExportOptions options = given;
+    // Absolute before anything else: "-y" or "pipe:x.avi" are never read as options or protocols.
+    if (!options.projectDir.isEmpty())
+        options.projectDir = QFileInfo(options.projectDir).absoluteFilePath();
+    if (!options.studentVideoPath.isEmpty())
+        options.studentVideoPath = QFileInfo(options.studentVideoPath).absoluteFilePath();
     if (options.projectDir.isEmpty() || !QFileInfo(options.projectDir).isDir())
-        return refuse(
-            QStringLiteral("Le répertoire de projet « %1 » n'existe pas.").arg(options.projectDir));
+        return refuse(QStringLiteral("Le répertoire de projet « %1 » n'existe pas.")
+                          .arg(QDir::toNativeSeparators(options.projectDir)),
+                      kUsageErrorExit);
     if (options.studentVideoPath.isEmpty() || !QFileInfo(options.studentVideoPath).isFile())
-        return refuse(
-            QStringLiteral("La vidéo « %1 » est introuvable.").arg(options.studentVideoPath));
+        return refuse(QStringLiteral("La vidéo « %1 » est introuvable.")
+                          .arg(QDir::toNativeSeparators(options.studentVideoPath)),
+                      kUsageErrorExit);
     const Resolution resolution = resolutionFromName(options.resolution);
     if (!options.resolution.isEmpty() && resolution == Resolution::None)
         return refuse(QStringLiteral("Résolution inconnue « %1 » : grande, moyenne ou faible.")
-                          .arg(options.resolution));
+                          .arg(options.resolution),
+                      kUsageErrorExit);
     if (options.inset > 99)
-        return refuse(QStringLiteral("La taille des annotations va de 0 à 99."));
+        return refuse(QStringLiteral("La taille des annotations va de 0 à 99."), kUsageErrorExit);
 
+    removeStaleExportFiles(options.projectDir);
     const QStringList files = ProjectFile::listAnnotationFiles(options.projectDir);
     if (files.isEmpty())
         return refuse(
-            QStringLiteral("Aucune annotation n'est présente dans le répertoire de votre projet"));
-    const ProjectFile project(options.projectDir);
-    if (project.isDamaged())
-        err << QStringLiteral("Le fichier « %1 » est illisible : le montage ne contiendra aucune "
-                              "annotation.")
-                   .arg(QDir::toNativeSeparators(project.path()))
-            << Qt::endl;
-
+            QStringLiteral("Aucune annotation n'est présente dans le répertoire de votre projet"),
+            kExportFailedExit);
     const int v = qMax(0, options.inset);
     MontageJob job;
     job.studentVideoPath = options.studentVideoPath;
     job.projectDir = options.projectDir;
     job.geometry = montageGeometry(resolution, options.inset >= 0, largeInsetTop(v),
                                    largeInsetWidth(v), largeInsetHeight(v));
-    job.insertions = planInsertions(options.projectDir, files, project.loadAnnotationSchedule());
+    job.insertions = planInsertions(options.projectDir, files,
+                                    ProjectFile(options.projectDir).loadAnnotationSchedule());
     job.compress = options.compress;
     job.ffmpegProgram = options.ffmpegProgram;
+    if (const QString refusal = montageRefusal(options.projectDir, files, job.insertions);
+        !refusal.isEmpty())
+        return refuse(refusal, kExportFailedExit);
 
     MontageRenderer renderer(job);
     if (renderer.encoderMissing())
@@ -66,9 +154,20 @@ int runHeadlessExport(const HeadlessExportOptions& options, QTextStream& out, QT
         shown = percent;
         err << QStringLiteral("Progression : %1 %").arg(percent) << Qt::endl;
     });
-    if (renderer.run() != MontageRenderer::Outcome::Succeeded)
+    MontageRenderer::Outcome outcome;
+    int signal = 0;
+    {
+        StopSignals stop(renderer);
+        outcome = renderer.run();
+        signal = g_signal;
+    }
+    if (signal != 0)
+        return refuse(QStringLiteral("Export interrompu : le montage commencé est supprimé."),
+                      128 + signal);
+    if (outcome != MontageRenderer::Outcome::Succeeded)
         return refuse(renderer.errorMessage().isEmpty() ? QStringLiteral("Export interrompu.")
-                                                        : renderer.errorMessage());
+                                                        : renderer.errorMessage(),
+                      kExportFailedExit);
     out << QDir::toNativeSeparators(renderer.resultPath()) << Qt::endl;
     return 0;
 }
@@ -104,20 +203,27 @@ int headlessExportMain(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("KEL"));
     QCommandLineParser parser;
-    parser.addHelpOption();
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Affiche cette aide."));
+    parser.addOption(help);
     addHeadlessExportOptions(parser);
     // Accepted here so that a command line valid for the window stays valid.
     parser.addOption({QStringLiteral("camera"), QString(), QStringLiteral("SOURCE")});
     QTextStream out(stdout);
     QTextStream err(stderr);
-    if (!parser.parse(app.arguments())) {
-        err << parser.errorText() << Qt::endl;
-        return 2;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        out << parser.helpText();
+    auto usageError = [&err](const QString& text) {
+        err << text << Qt::endl << QStringLiteral("Voir kel --export --help.") << Qt::endl;
+        return kUsageErrorExit;
+    };
+    if (!parser.parse(app.arguments()))
+        return usageError(parseError(parser));
+    if (parser.isSet(help)) {
+        out << helpText();
         return 0;
     }
+    if (!parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("Argument inattendu : « %1 ».")
+                              .arg(parser.positionalArguments().constFirst()));
     HeadlessExportOptions options;
     options.projectDir = parser.value(QStringLiteral("export"));
     options.studentVideoPath = parser.value(QStringLiteral("video"));
@@ -126,16 +232,12 @@ int headlessExportMain(int argc, char* argv[]) {
     if (parser.isSet(QStringLiteral("inset"))) {
         bool ok = false;
         options.inset = parser.value(QStringLiteral("inset")).toInt(&ok);
-        if (!ok || options.inset < 0 || options.inset > 99) {
-            err << QStringLiteral("La taille des annotations doit être un entier de 0 à 99.")
-                << Qt::endl;
-            return 2;
-        }
+        if (!ok || options.inset < 0 || options.inset > 99)
+            return usageError(
+                QStringLiteral("La taille des annotations doit être un entier de 0 à 99."));
     }
-    if (options.studentVideoPath.isEmpty()) {
-        err << QStringLiteral("Indiquez la vidéo de l'élève avec --video.") << Qt::endl;
-        return 2;
-    }
+    if (options.studentVideoPath.isEmpty())
+        return usageError(QStringLiteral("Indiquez la vidéo de l'élève avec --video."));
     return runHeadlessExport(options, out, err);
 }
 

@@ -16,9 +16,14 @@ struct HeadlessExportOptions {
     QString ffmpegProgram; // empty: ffmpeg is searched for
 };
 
+// Exit codes of the export without window. A signal that ends it gives 128 + its number.
+constexpr int kExportFailedExit = 1; // the export could not be made: the reason is printed
+constexpr int kUsageErrorExit = 2;   // the command line is wrong
+
 // Renders the montage of a project without any window. Progress goes to `err`, the path of the
-// result to `out`. Returns 0 on success; otherwise prints the reason (in French) and returns
-// non-zero. A QGuiApplication must exist (the caption is drawn with QPainter).
+// result to `out`. Returns 0 on success; otherwise prints the reason (in French) and returns one
+// of the exit codes above. SIGINT, SIGTERM and SIGHUP stop it (ffmpeg too), remove what it wrote
+// and give 128 + the signal. A QGuiApplication must exist (the caption is drawn with QPainter).
 int runHeadlessExport(const HeadlessExportOptions& options, QTextStream& out, QTextStream& err);
 
 // The command line asks for an export without window ("--export").

@@ -31,6 +31,12 @@ Mixing::Mixing(const QString& studentVideoPath, const QString& projectDir, int f
     setFixedSize(frameWidth, frameHeight);
     setWindowModality(Qt::WindowModal);
 
+    const QString refusal = montageRefusal(projectDir, annotationFiles, job.insertions);
+    if (!refusal.isEmpty()) {
+        dialogs().platformBox(QStringLiteral("KEL"), refusal, Dialogs::Icon::Warning);
+        return; // failed at once: the previous montage stays
+    }
+
     MontageRenderer* renderer = m_renderer.get();
     m_thread = QThread::create([renderer] { renderer->run(); });
     m_thread->setParent(this);

@@ -15,7 +15,8 @@ class MontageRenderer;
 
 // The montage of one export. The window is never shown: the montage is composed off screen by a
 // MontageRenderer on a worker thread, so that no window freezes while it renders. It starts at
-// construction.
+// construction, unless the project has no annotation it can insert (then it has failed at once,
+// with a message). Cancelling, here or at quit, stops ffmpeg too: gently, then by force.
 class Mixing : public QMainWindow {
     Q_OBJECT
 public:

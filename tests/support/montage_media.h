@@ -24,6 +24,28 @@ inline bool makeStudent(const QString& path, int seconds) {
                               "-c:v", "mpeg4", "-q:v", "2", path});
 }
 
+// A clip of `seconds` at 25 fps whose upright picture, `size` in square pixels, is blue with a
+// white bar across its top eighth. `encode` are ffmpeg's output options; `turn` stores the picture
+// turned a quarter ("clock" or "cclock") with the rotation that shows it upright again ("90" or
+// "270"), as phones do.
+inline bool makeUpright(const QString& path, const QString& size, const QStringList& encode,
+                        const QString& turn = QString(), const QString& rotate = QString(),
+                        double seconds = 1) {
+    const QString source =
+        QStringLiteral("color=c=blue:size=%1:rate=25:duration=%2,drawbox=x=0:y=0:w=iw:h=ih/8:"
+                       "c=white:t=fill")
+            .arg(size)
+            .arg(seconds);
+    if (turn.isEmpty())
+        return testmedia::ffmpeg(QStringList{"-f", "lavfi", "-i", source} + encode +
+                                 QStringList{path});
+    const QString stored = path + ".stored.mp4";
+    return testmedia::ffmpeg({"-f", "lavfi", "-i", source, "-vf", "transpose=" + turn, "-c:v",
+                              "libx264", "-pix_fmt", "yuv420p", stored}) &&
+           testmedia::ffmpeg(
+               {"-i", stored, "-c", "copy", "-metadata:s:v", "rotate=" + rotate, path});
+}
+
 inline bool writeFile(const QString& path, const QByteArray& bytes, bool executable = false) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() &&

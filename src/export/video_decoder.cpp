@@ -1,0 +1,271 @@
+#include "video_decoder.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <opencv2/core.hpp>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cmath>
+
+namespace kel {
+
+struct VideoDecoder::Impl {
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVStream* stream = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* current = nullptr;
+    AVFrame* ahead = nullptr;
+    SwsContext* sws = nullptr;
+    bool hasAhead = false;
+    bool flushed = false;
+    bool ended = false;
+    double aheadMs = 0;
+    double lastMs = -1;
+    int64_t origin = AV_NOPTS_VALUE; // in the stream's time base
+
+    ~Impl() {
+        sws_freeContext(sws);
+        av_frame_free(&ahead);
+        av_frame_free(&current);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+        avformat_close_input(&format);
+    }
+};
+
+namespace {
+
+const uint8_t* displayMatrix(const AVStream* stream) {
+#if LIBAVFORMAT_VERSION_INT >= AV_VERSION_INT(60, 15, 100)
+    const AVPacketSideData* sd =
+        av_packet_side_data_get(stream->codecpar->coded_side_data,
+                                stream->codecpar->nb_coded_side_data, AV_PKT_DATA_DISPLAYMATRIX);
+    return sd && sd->size >= 9 * sizeof(int32_t) ? sd->data : nullptr;
+#else
+    size_t size = 0;
+    const uint8_t* data = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    return size >= 9 * sizeof(int32_t) ? data : nullptr;
+#endif
+}
+
+// As ffmpeg turns a picture upright: the matrix's counter-clockwise angle, undone clockwise.
+int quarterTurnsOf(const AVStream* stream) {
+    const uint8_t* matrix = displayMatrix(stream);
+    if (!matrix)
+        return 0;
+    const double angle = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    if (std::isnan(angle))
+        return 0;
+    const int turns = int(std::lround(-angle / 90.0));
+    return ((turns % 4) + 4) % 4;
+}
+
+} // namespace
+
+VideoDecoder::VideoDecoder() : d(std::make_unique<Impl>()) {}
+
+VideoDecoder::~VideoDecoder() = default;
+
+bool VideoDecoder::open(const QString& path) {
+    d = std::make_unique<Impl>();
+    m_timeMs = 0;
+    if (!QFileInfo(path).isFile())
+        return false;
+    // "file:" so that a name such as "pipe:x.avi" is never read as another protocol.
+    const QByteArray url = "file:" + QFile::encodeName(QFileInfo(path).absoluteFilePath());
+    if (avformat_open_input(&d->format, url.constData(), nullptr, nullptr) < 0)
+        return false;
+    if (avformat_find_stream_info(d->format, nullptr) < 0)
+        return false;
+    const AVCodec* decoder = nullptr;
+    const int index = av_find_best_stream(d->format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
+    if (index < 0 || !decoder)
+        return false;
+    d->stream = d->format->streams[index];
+    for (unsigned i = 0; i < d->format->nb_streams; ++i)
+        if (int(i) != index)
+            d->format->streams[i]->discard = AVDISCARD_ALL;
+    d->codec = avcodec_alloc_context3(decoder);
+    if (!d->codec || avcodec_parameters_to_context(d->codec, d->stream->codecpar) < 0)
+        return false;
+    d->codec->thread_count = 0;
+    if (avcodec_open2(d->codec, decoder, nullptr) < 0)
+        return false;
+    d->packet = av_packet_alloc();
+    d->current = av_frame_alloc();
+    d->ahead = av_frame_alloc();
+    if (!d->packet || !d->current || !d->ahead)
+        return false;
+
+    const AVRational rate = av_guess_frame_rate(d->format, d->stream, nullptr);
+    const double fps = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0;
+    m_frameMs = fps > 1 && fps < 1000 ? 1000.0 / fps : 40.0;
+    if (d->stream->duration > 0)
+        m_durationMs = d->stream->duration * av_q2d(d->stream->time_base) * 1000;
+    else if (d->format->duration > 0)
+        m_durationMs = d->format->duration / 1000.0;
+    // Times count from the start of the file, as a player's position does.
+    if (d->format->start_time != AV_NOPTS_VALUE)
+        d->origin = av_rescale_q(d->format->start_time, AV_TIME_BASE_Q, d->stream->time_base);
+    m_quarterTurns = quarterTurnsOf(d->stream);
+    return true;
+}
+
+bool VideoDecoder::decodeAhead() {
+    if (!d->codec || d->ended)
+        return false;
+    for (int errors = 0;;) {
+        const int received = avcodec_receive_frame(d->codec, d->ahead);
+        if (received == 0)
+            break;
+        // A frame that does not decode is skipped, not taken for the end of the video.
+        const bool damaged = received != AVERROR(EAGAIN) && received != AVERROR_EOF;
+        if (damaged && ++errors < 100 && !d->flushed)
+            continue;
+        if (received != AVERROR(EAGAIN) || d->flushed) {
+            d->ended = true;
+            return false;
+        }
+        if (av_read_frame(d->format, d->packet) < 0) {
+            avcodec_send_packet(d->codec, nullptr);
+            d->flushed = true;
+            continue;
+        }
+        // A damaged packet is skipped: the previous picture stays on screen.
+        if (d->packet->stream_index == d->stream->index)
+            avcodec_send_packet(d->codec, d->packet);
+        av_packet_unref(d->packet);
+    }
+    const int64_t ts = d->ahead->best_effort_timestamp;
+    double ms;
+    if (ts == AV_NOPTS_VALUE) {
+        ms = d->lastMs < 0 ? 0 : d->lastMs + m_frameMs;
+    } else {
+        if (d->origin == AV_NOPTS_VALUE)
+            d->origin = ts;
+        ms = (ts - d->origin) * av_q2d(d->stream->time_base) * 1000;
+    }
+    d->aheadMs = std::max({ms, d->lastMs, 0.0});
+    d->lastMs = d->aheadMs;
+    d->hasAhead = true;
+    return true;
+}
+
+bool VideoDecoder::peek(double* timeMs) {
+    if (!d->hasAhead && !decodeAhead())
+        return false;
+    *timeMs = d->aheadMs;
+    return true;
+}
+
+bool VideoDecoder::next() {
+    if (!d->hasAhead && !decodeAhead())
+        return false;
+    av_frame_unref(d->current);
+    av_frame_move_ref(d->current, d->ahead);
+    d->hasAhead = false;
+    m_timeMs = d->aheadMs;
+    return true;
+}
+
+cv::Size VideoDecoder::displaySize() const {
+    if (!d->current || d->current->width <= 0)
+        return {};
+    AVRational sar = av_guess_sample_aspect_ratio(d->format, d->stream, d->current);
+    double ratio = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;
+    if (ratio < 0.1 || ratio > 10)
+        ratio = 1.0;
+    // Players keep the stored height and stretch the width.
+    const cv::Size size(std::max(1, int(std::lround(d->current->width * ratio))),
+                        d->current->height);
+    return m_quarterTurns % 2 ? cv::Size(size.height, size.width) : size;
+}
+
+cv::Mat VideoDecoder::picture(cv::Size size) {
+    const AVFrame* f = d->current;
+    if (!f || f->width <= 0 || size.width <= 0 || size.height <= 0)
+        return {};
+    const cv::Size stored = m_quarterTurns % 2 ? cv::Size(size.height, size.width) : size;
+    // Bilinear down to half size, as a video widget scales; area averaging below, where bilinear
+    // would alias.
+    const bool shrinksMuch = stored.width * 2 < f->width || stored.height * 2 < f->height;
+    d->sws = sws_getCachedContext(d->sws, f->width, f->height, AVPixelFormat(f->format),
+                                  stored.width, stored.height, AV_PIX_FMT_BGR24,
+                                  shrinksMuch ? SWS_AREA : SWS_BILINEAR, nullptr, nullptr, nullptr);
+    if (!d->sws)
+        return {};
+    const int matrix = f->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    if (desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
+        const int fullRange = f->color_range == AVCOL_RANGE_JPEG;
+        sws_setColorspaceDetails(d->sws, sws_getCoefficients(matrix), fullRange,
+                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    }
+    cv::Mat out(stored, CV_8UC3);
+    uint8_t* dst[4] = {out.data, nullptr, nullptr, nullptr};
+    int dstStride[4] = {int(out.step), 0, 0, 0};
+    sws_scale(d->sws, f->data, f->linesize, 0, f->height, dst, dstStride);
+    switch (m_quarterTurns) {
+    case 1:
+        cv::rotate(out, out, cv::ROTATE_90_CLOCKWISE);
+        break;
+    case 2:
+        cv::rotate(out, out, cv::ROTATE_180);
+        break;
+    case 3:
+        cv::rotate(out, out, cv::ROTATE_90_COUNTERCLOCKWISE);
+        break;
+    default:
+        break;
+    }
+    return out;
+}
+
+bool FrameStepper::open(const QString& path) {
+    m_atEnd = false;
+    ++m_generation;
+    return m_decoder.open(path) && m_decoder.next() && !m_decoder.displaySize().empty();
+}
+
+bool FrameStepper::advanceTo(double t) {
+    double nextMs = 0;
+    while (m_decoder.peek(&nextMs) && nextMs <= t + 1e-6) {
+        if (!m_decoder.next())
+            break;
+        ++m_generation;
+    }
+    if (m_decoder.peek(&nextMs))
+        return true;
+    m_atEnd = true;
+    return t < m_decoder.timeMs() + m_decoder.frameMs() - 1e-6;
+}
+
+double FrameStepper::durationMs() const {
+    if (m_atEnd)
+        return std::max(m_decoder.durationMs(), m_decoder.timeMs() + m_decoder.frameMs());
+    return m_decoder.durationMs();
+}
+
+const cv::Mat& FrameStepper::picture(cv::Size size) {
+    if (m_pictureGeneration != m_generation || m_picture.size() != size) {
+        cv::Mat decoded = m_decoder.picture(size);
+        if (!decoded.empty()) // a frame that does not convert shows the previous one again
+            m_picture = decoded;
+        else if (m_picture.size() != size)
+            m_picture = cv::Mat::zeros(size, CV_8UC3);
+        m_pictureGeneration = m_generation;
+    }
+    return m_picture;
+}
+
+} // namespace kel
