@@ -16,8 +16,8 @@
 
 namespace kel {
 
-Export::Export(const QString& projectDir, const QString& studentVideoPath)
-    : projectDir(projectDir), studentVideoPath(studentVideoPath) {
+Export::Export(const QString& dir, const QString& video)
+    : projectDir(dir), studentVideoPath(video) {
     readProjectFile();
 
     rbSansPerte = new QRadioButton(this);
