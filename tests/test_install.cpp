@@ -1,6 +1,9 @@
+#include "common/resources.h"
 #include "support/montage_media.h"
 
 #include <QtTest>
+
+#include <cstdio>
 
 // `make install` into a scratch prefix, then the installed program at work: every runtime file the
 // build deploys beside the executable must be installed, and the desktop files must validate.
@@ -53,6 +56,12 @@ private slots:
         for (const QString& name : deployed)
             QVERIFY2(data.exists(name), qPrintable(name + " is not installed"));
         QVERIFY(root.exists("share/icons/hicolor/scalable/apps/kel.svg"));
+        // This program, copied into the installed bin/, finds files as the installed kel does.
+        const QString finder = root.filePath("bin/kel-find-resource");
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), finder));
+        QCOMPARE(run(finder, {"--resource", "KELMan.pdf"}).out, data.filePath("KELMan.pdf"));
+        QVERIFY(montagemedia::writeFile(root.filePath("bin/kel.png"), "beside"));
+        QCOMPARE(run(finder, {"--resource", "kel.png"}).out, root.filePath("bin/kel.png"));
         const QList<QStringList> validators{
             {"desktop-file-validate", root.filePath("share/applications/fr.kel.kel.desktop")},
             {"appstreamcli", "validate", "--no-net",
@@ -80,5 +89,14 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestInstall)
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--resource") == 0) {
+        std::printf("%s\n", qPrintable(kel::resourcePath(QString::fromLocal8Bit(argv[2]))));
+        return 0;
+    }
+    TestInstall test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_install.moc"
