@@ -30,7 +30,7 @@ test-sanitize: deps
 	@cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEL_SANITIZE=ON \
 	       $(LAUNCHER) $(WERROR) >/dev/null
 	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
-	cd $(SANITIZE_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2 -L unit
+	cd $(SANITIZE_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2
 
 # `make install DESTDIR=/tmp/stage CMAKE_INSTALL_PREFIX=/opt/kel`; the prefix is /usr/local unless
 # the build was configured with another one.
