@@ -5,7 +5,8 @@
 namespace kel {
 
 // Path of a runtime file (icon, help video, manual): beside the executable first, then in the
-// working directory. Returns the working-directory path when neither exists.
+// installed data folder (share/kel beside bin/), then in the working directory. Returns the
+// working-directory path when none exists.
 QString resourcePath(const QString& name);
 
 } // namespace kel

@@ -78,8 +78,8 @@ QSettings userSettings() {
 
 } // namespace
 
-Export::Export(const QString& projectDir, const QString& studentVideoPath)
-    : projectDir(projectDir), studentVideoPath(studentVideoPath) {
+Export::Export(const QString& dir, const QString& video)
+    : projectDir(dir), studentVideoPath(video) {
     readProjectFile();
 
     rbSansPerte = new QRadioButton(this);

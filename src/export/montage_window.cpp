@@ -9,15 +9,13 @@
 
 namespace kel {
 
-Mixing::Mixing(const QString& studentVideoPath, const QString& projectDir, int frameWidth,
-               int frameHeight, int insetTop, int insetWidth, int insetHeight,
-               const QStringList& annotationFiles, const QList<int>& annotationSchedule,
-               int captionWidth, int captionHeight, int captionFontPx, bool compressMontage)
-    : frameWidth(frameWidth), frameHeight(frameHeight), insetTop(insetTop), insetWidth(insetWidth),
-      insetHeight(insetHeight), captionWidth(captionWidth), captionHeight(captionHeight),
-      captionFontPx(captionFontPx), compressMontage(compressMontage),
-      studentVideoPath(studentVideoPath), projectDir(projectDir), annotationFiles(annotationFiles),
-      annotationSchedule(annotationSchedule) {
+Mixing::Mixing(const QString& video, const QString& dir, int width, int height, int top, int insetW,
+               int insetH, const QStringList& files, const QList<int>& schedule, int captionW,
+               int captionH, int fontPx, bool compress)
+    : frameWidth(width), frameHeight(height), insetTop(top), insetWidth(insetW),
+      insetHeight(insetH), captionWidth(captionW), captionHeight(captionH), captionFontPx(fontPx),
+      compressMontage(compress), studentVideoPath(video), projectDir(dir), annotationFiles(files),
+      annotationSchedule(schedule) {
     MontageJob job;
     job.studentVideoPath = studentVideoPath;
     job.projectDir = projectDir;

@@ -1,0 +1,102 @@
+#include "common/resources.h"
+#include "support/montage_media.h"
+
+#include <QtTest>
+
+#include <cstdio>
+
+// `make install` into a scratch prefix, then the installed program at work: every runtime file the
+// build deploys beside the executable must be installed, and the desktop files must validate.
+class TestInstall : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    struct Run {
+        int code = -1;
+        QString out, err;
+    };
+    static Run run(const QString& program, const QStringList& args,
+                   const QString& destdir = QString()) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DESTDIR"})
+            env.remove(name);
+        if (!destdir.isEmpty())
+            env.insert("DESTDIR", destdir);
+        p.setProcessEnvironment(env);
+        p.start(program, args);
+        Run r;
+        if (p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit)
+            r.code = p.exitCode();
+        r.out = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+        r.err = QString::fromLocal8Bit(p.readAllStandardError());
+        return r;
+    }
+
+private slots:
+    void install_data() {
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<QString>("destdir");
+        QTest::newRow("prefix") << m_dir.filePath("opt/kel") << QString();
+        QTest::newRow("DESTDIR") << QStringLiteral("/usr") << m_dir.filePath("stage");
+    }
+
+    void install() {
+        QFETCH(QString, prefix);
+        QFETCH(QString, destdir);
+        const Run install =
+            run(CMAKE_COMMAND, {"--install", KEL_BUILD_DIR, "--prefix", prefix}, destdir);
+        QVERIFY2(install.code == 0, qPrintable(install.err));
+        const QDir root(destdir + prefix);
+
+        const QDir data(root.filePath("share/kel"));
+        const QStringList deployed =
+            QDir(KEL_RUNTIME_DIR).entryList({"*.png", "*.pdf"}, QDir::Files);
+        QVERIFY(deployed.contains("kel.png") && deployed.contains("KELMan.pdf"));
+        for (const QString& name : deployed)
+            QVERIFY2(data.exists(name), qPrintable(name + " is not installed"));
+        QVERIFY(root.exists("share/icons/hicolor/scalable/apps/kel.svg"));
+        // This program, copied into the installed bin/, finds files as the installed kel does.
+        const QString finder = root.filePath("bin/kel-find-resource");
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), finder));
+        QCOMPARE(run(finder, {"--resource", "KELMan.pdf"}).out, data.filePath("KELMan.pdf"));
+        QVERIFY(montagemedia::writeFile(root.filePath("bin/kel.png"), "beside"));
+        QCOMPARE(run(finder, {"--resource", "kel.png"}).out, root.filePath("bin/kel.png"));
+        const QList<QStringList> validators{
+            {"desktop-file-validate", root.filePath("share/applications/fr.kel.kel.desktop")},
+            {"appstreamcli", "validate", "--no-net",
+             root.filePath("share/metainfo/fr.kel.kel.metainfo.xml")}};
+        for (const QStringList& v : validators) {
+            if (QStandardPaths::findExecutable(v.first()).isEmpty()) {
+                qWarning("%s is not installed: not checked", qPrintable(v.first()));
+                continue;
+            }
+            const Run check = run(v.first(), v.mid(1));
+            QVERIFY2(check.code == 0, qPrintable(check.out + check.err));
+        }
+
+        const QString project = m_dir.filePath(QTest::currentDataTag());
+        QVERIFY(QDir().mkpath(project));
+        QVERIFY(montagemedia::makeStudent(project + "/student.avi", 2));
+        QVERIFY(testmedia::makeVideo(project + "/annotation1.avi", "color=c=red", 1));
+        QVERIFY(montagemedia::writeProject(project, {{1, 0}}));
+        const Run kel =
+            run(root.filePath("bin/kel"), {"--export", project, "--video", project + "/student.avi",
+                                           "--resolution", "faible"});
+        QVERIFY2(kel.code == 0, qPrintable(kel.err));
+        QCOMPARE(kel.out, project + "/VideoFinale.avi");
+        QCOMPARE(montagemedia::firstFrame(kel.out).cols, 320);
+    }
+};
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--resource") == 0) {
+        std::printf("%s\n", qPrintable(kel::resourcePath(QString::fromLocal8Bit(argv[2]))));
+        return 0;
+    }
+    TestInstall test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "test_install.moc"
