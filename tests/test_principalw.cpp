@@ -55,7 +55,11 @@ private slots:
         QTest::qWait(200); // several preview ticks
         QCOMPARE(dialogs.count(QStringLiteral("platform")), 1);
         QCOMPARE(dialogs.shown[0].caption, QStringLiteral("KEL"));
-        QCOMPARE(dialogs.shown[0].text, QStringLiteral("Aucune webcam n'a été détectée !"));
+        QCOMPARE(dialogs.shown[0].text,
+                 QStringLiteral("Aucune webcam n'a été détectée !\r\nLa vidéo "
+                                "%1 ne peut pas servir de webcam : elle n'a "
+                                "pas pu être ouverte.")
+                     .arg(noCamera));
         QCOMPARE(dialogs.shown[0].icon, kel::Dialogs::Icon::Warning);
         QVERIFY(!w.webcamView->isVisible());
         QVERIFY(!w.webcamAvailable);
@@ -111,13 +115,13 @@ private slots:
         QFETCH(bool, closed);
 
         QTemporaryDir project;
-        const QDir dir(project.path());
+        const QDir folder(project.path());
         // Written by an earlier session, in a layout this program would not write.
         const QByteArray opened = "<ANNOTATION><Numero Value='1'><FramePosition Value='250'/>"
                                   "<Type Value='1'/><CouperAnnotation ValueFin='900'/></Numero>"
                                   "</ANNOTATION>";
-        auto write = [&dir](const QString& name, const QByteArray& bytes) {
-            QFile file(dir.filePath(name));
+        auto write = [&folder](const QString& name, const QByteArray& bytes) {
+            QFile file(folder.filePath(name));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         };
         write("annotation1.avi", "earlier");
@@ -139,17 +143,17 @@ private slots:
             w->session->addAnnotation(n, 0, 50 * n);
         }
         QByteArray changed;
-        if (QFile f(dir.filePath("project.xml")); f.open(QIODevice::ReadOnly))
+        if (QFile f(folder.filePath("project.xml")); f.open(QIODevice::ReadOnly))
             changed = f.readAll();
         w->quitter();
 
         QCOMPARE(dialogs.count(QStringLiteral("choice")), asked ? 1 : 0);
-        QFile xml(dir.filePath("project.xml"));
+        QFile xml(folder.filePath("project.xml"));
         const QByteArray now = xml.open(QIODevice::ReadOnly) ? xml.readAll() : QByteArray();
         QCOMPARE(xml.exists(), xmlAfter != "none");
         QCOMPARE(now, xmlAfter == "opened" ? opened : xmlAfter == "changed" ? changed : "");
-        QVERIFY(dir.exists("annotation1.avi"));
-        QCOMPARE(dir.exists("annotation2.avi"), recordingKept);
+        QVERIFY(folder.exists("annotation1.avi"));
+        QCOMPARE(folder.exists("annotation2.avi"), recordingKept);
         if (closed) {
             QTRY_VERIFY(w.isNull());
         } else {

@@ -9,6 +9,7 @@
 #include "support/recording.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QPushButton>
 
 // Codec, size, pixel format, rate and frame count of the first video stream.
@@ -185,17 +186,82 @@ private slots:
         QCOMPARE(s.w.session->isPauseType(number), pauseType);
     }
 
-    void refusedWhileTranscoding() {
+    // The moment chosen is when R is pressed: at 2.4 s of the playing student video, a recording
+    // that ends near 6 s is placed at second 2.
+    void placedWhereRecordWasPressed() {
         testrec::Studio s(video, tmp);
-        s.w.encoderProcess->start(QStringLiteral("sleep"), {QStringLiteral("30")});
-        QVERIFY(s.w.encoderProcess->waitForStarted());
-        testrec::record(s.w, 0);
-        s.w.encoderProcess->kill();
-        s.w.encoderProcess->waitForFinished();
-        QCOMPARE(s.dialogs.lastText(),
-                 QStringLiteral("Merci de patienter quelques secondes pendant "
-                                "le traitement de l'annotation précédente."));
-        QVERIFY(s.w.session->count() == 0 && QDir(s.w.session->dir()).isEmpty());
+        kel::VideoPlayer* student = s.w.studentPlayer->lecteur;
+        student->setMuted(true);
+        student->load(video);
+        student->play();
+        QTRY_VERIFY_WITH_TIMEOUT(student->currentTime() >= 2400, 10000);
+        s.w.setCountdownStepMs(300);
+        testrec::record(s.w, 2500);
+        QVERIFY2(student->currentTime() >= 5500,
+                 qPrintable(QString::number(student->currentTime())));
+        QCOMPARE(s.w.session->annotation(1)->entry.framePosition, 50);
+        QCOMPARE(s.w.session->annotation(1)->entry.type, 0);
+    }
+
+    // A recording made while the previous one is compressed is compressed after it; recordings
+    // left raw by an earlier run are compressed when their project is opened.
+    void compressedOneAfterTheOther() {
+        testrec::Studio s(video, tmp);
+        testrec::record(s.w, 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.w.annotationPlayer->isHidden(), 10000);
+        QVERIFY(s.w.isTranscoding());
+        const auto boxes = s.dialogs.shown.size();
+        testrec::record(s.w, 1000);
+        QCOMPARE(s.dialogs.shown.size(), boxes + 1); // the box before the countdown alone
+        QTRY_VERIFY_WITH_TIMEOUT(s.w.annotationPlayer->isHidden(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.w.isTranscoding(), 60000);
+        for (int n : {1, 2})
+            QCOMPARE(probe(s.file(n)).value(0), QStringLiteral("mpeg4"));
+
+        // Left raw, as a recording is when KEL was closed before its compression.
+        const QString dir = s.w.session->dir();
+        QVERIFY(QFile::remove(s.file(2)) &&
+                testmedia::ffmpeg(
+                    {"-i", video, "-t", "1", "-c:v", "rawvideo", "-pix_fmt", "bgr24", s.file(2)}));
+        s.dialogs.directories << tmp.path() << dir;
+        s.w.on_bOuvrirProjet_clicked();
+        s.w.on_bOuvrirProjet_clicked();
+        QTRY_VERIFY_WITH_TIMEOUT(!s.w.isTranscoding(), 60000);
+        QCOMPARE(probe(s.file(2)).value(0), QStringLiteral("mpeg4"));
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"annotation1.avi", "annotation2.avi", "project.xml"}));
+    }
+
+    // A camera that blocks 130 ms in each read never holds the window's event loop: in preview
+    // and while recording, a 10 ms timer is hardly ever late.
+    void slowCameraNeverHoldsTheWindow() {
+        testrec::Studio s("slow:130:" + video, tmp);
+        QList<qint64> late;
+        QElapsedTimer clock;
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        qint64 due = 0;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            late << qMax<qint64>(0, clock.elapsed() - due);
+            due = clock.elapsed() + 10;
+        });
+        s.w.show();
+        clock.start();
+        tick.start(10);
+        QTest::qWait(1500);
+        const int inPreview = int(late.size());
+        testrec::record(s.w, 1500);
+        tick.stop();
+        QVERIFY(kel::AnnotationRecorder::isPlayable(s.file(1)));
+        for (auto [from, to] : {std::pair{0, inPreview}, {inPreview, int(late.size())}}) {
+            QList<qint64> part = late.mid(from, to - from);
+            std::sort(part.begin(), part.end());
+            const qint64 p90 = part.value(part.size() * 9 / 10),
+                         worst = part.value(part.size() - 1);
+            qInfo("%s: %lld ticks, 90%% within %lld ms, worst %lld ms",
+                  from ? "recording" : "preview", qint64(part.size()), p90, worst);
+            QVERIFY(part.size() > 50 && p90 <= 20 && worst < 100);
+        }
     }
 
     // No Space: a recording that fails ends by itself, keeping only what was written.

@@ -7,6 +7,8 @@
 #include "playback/seek_slider.h"
 #include "playback/video_player.h"
 #include "project/project_session.h"
+#include "recording/annotation_transcoder.h"
+#include "recording/camera_grabber.h"
 #include "recording/camera_source.h"
 #include "recording/opencv_widget.h"
 
@@ -169,25 +171,44 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
     setStudentControlsDisabled(true);
     studentPlayer->lectureDemarree = false;
 
-    m_camera = openCameraSource(cameraSpec);
-    if (m_camera) {
-        cv::Mat discarded;
-        m_camera->read(discarded);
-        m_camera->setFrameSize(640, 480);
-    }
+    m_transcoder = new AnnotationTranscoder(encoderProcess, this);
+    disconnect(encoderProcess, &QProcess::finished, this,
+               &PrincipalW::isCompressionAnnotationTerminee);
+    connect(m_transcoder, &AnnotationTranscoder::finished, this,
+            &PrincipalW::isCompressionAnnotationTerminee);
+    // Escape and the frame's close button end the application without destroying this window:
+    // ffmpeg would go on writing after the end.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &PrincipalW::stopTranscodingAtQuit);
+
+    m_cameraName = cameraSpec;
+    setCamera(openCameraSource(cameraSpec));
     webcamTimerId = startTimer(40);
 }
 
 PrincipalW::~PrincipalW() {
     // Closed by the frame or Escape: ffmpeg must not outlive the window, nor leave its output.
+    // The encoder runs in encoderProcess, which goes with the other children.
     stopTranscodingAtQuit();
+    delete m_transcoder;
+    m_transcoder = nullptr;
     if (mainWindow == this)
         mainWindow = nullptr;
     delete studentPlayer;
 }
 
 void PrincipalW::setCamera(std::unique_ptr<CameraSource> camera) {
-    m_camera = std::move(camera);
+    delete m_grabber;
+    m_grabber = nullptr;
+    m_shownFrame = 0;
+    if (!camera)
+        return;
+    camera->setFrameSize(640, 480);
+    m_grabber = new CameraGrabber(std::move(camera), this);
+    m_grabber->start();
+}
+
+CameraSource* PrincipalW::camera() const {
+    return m_grabber ? m_grabber->source() : nullptr;
 }
 
 void PrincipalW::setStudentControlsDisabled(bool disabled) {
@@ -208,7 +229,7 @@ void PrincipalW::keyPressEvent(QKeyEvent* event) {
 
 void PrincipalW::showAnnotationArea(bool shown) {
     // Without a camera the preview stays hidden: it would show nothing.
-    webcamView->setVisible(!shown && m_camera);
+    webcamView->setVisible(!shown && m_grabber);
     for (QWidget* w :
          std::initializer_list<QWidget*>{annotationPlayer, annotationSlider, bPlayAnnotation,
                                          bPauseAnnotation, annotationTimeLabel})
@@ -218,7 +239,7 @@ void PrincipalW::showAnnotationArea(bool shown) {
 void PrincipalW::closeAnnotation() {
     annotationPlayer->stop();
     showAnnotationArea(false);
-    if (m_camera)
+    if (m_grabber)
         startPreview();
 }
 

@@ -18,6 +18,7 @@ class QTimer;
 namespace kel {
 
 class AnnotationTranscoder;
+class CameraGrabber;
 class CameraSource;
 class MyVideoPlayer;
 class ProjectSession;
@@ -97,7 +98,8 @@ public:
     bool isTranscoding() const;
     // Recording: the length of each of the three steps of the countdown before it.
     void setCountdownStepMs(int ms) { m_countdownStepMs = ms; }
-    CameraSource* camera() const { return m_camera.get(); }
+    CameraSource* camera() const;
+    // Reads `camera` from now on, on a thread of its own.
     void setCamera(std::unique_ptr<CameraSource> camera);
 
 public slots:
@@ -155,12 +157,18 @@ private:
     // Tells where the montage is, its size and length, and offers to show or play it.
     void showExportResult(const QString& montagePath);
     void stopTranscodingAtQuit();
+    // Recordings of the open project still uncompressed (KEL closed before it was done) are
+    // compressed now, and the leftovers of compressions cut short removed.
+    void compressRawAnnotations();
 
-    std::unique_ptr<CameraSource> m_camera;
+    // Reads the camera off the window's thread; null without a camera.
+    CameraGrabber* m_grabber = nullptr;
+    QString m_cameraName;
+    quint64 m_shownFrame = 0;
     // The student's video was playing when an annotation paused it: it plays again at its end.
     bool m_resumeStudent = false;
-    // The compression of recorded annotations; made at its first use.
-    AnnotationTranscoder* m_transcoder = nullptr;
+    // Compresses recordings one after the other, in the background.
+    AnnotationTranscoder* m_transcoder;
     int m_countdownStepMs = 1000;
 };
 

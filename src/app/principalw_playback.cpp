@@ -119,7 +119,7 @@ void PrincipalW::ouvrirVideoEleve() {
 void PrincipalW::ouvrirVideoProf() {
     comboAnnotations->setEnabled(true);
     stopPreview();
-    if (!openVideoFile(true, false) && annotationPlayer->isHidden() && m_camera)
+    if (!openVideoFile(true, false) && annotationPlayer->isHidden() && m_grabber)
         startPreview();
 }
 

@@ -68,7 +68,7 @@ void PrincipalW::quitter() {
     stopTranscodingAtQuit();
     if (discard)
         session->discardChanges();
-    m_camera.reset();
+    setCamera(nullptr);
     close();
     deleteLater();
 }
@@ -85,6 +85,7 @@ void PrincipalW::switchProject(const QString& dir) {
     if (!dir.isEmpty())
         removeStaleExportFiles(dir);
     session->open(dir);
+    compressRawAnnotations();
 
     const QString name = QDir(dir).dirName();
     labelProjet->setText(dir.isEmpty() ? QString()

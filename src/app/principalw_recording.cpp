@@ -8,6 +8,7 @@
 #include "project/project_session.h"
 #include "recording/annotation_recorder.h"
 #include "recording/annotation_transcoder.h"
+#include "recording/camera_grabber.h"
 #include "recording/camera_source.h"
 #include "recording/opencv_widget.h"
 #include "recording/recording_window.h"
@@ -101,31 +102,29 @@ void PrincipalW::timerEvent(QTimerEvent* event) {
         QMainWindow::timerEvent(event);
         return;
     }
-    if (m_camera) {
+    if (m_grabber) {
+        // The camera is read on its own thread: the tick only takes its latest picture.
         webcamAvailable = true;
-        cv::Mat frame;
-        if (m_camera->read(frame))
-            webcamView->showFrame(frame);
+        const CameraFrame frame = m_grabber->latestFrame();
+        if (frame.index != m_shownFrame) {
+            m_shownFrame = frame.index;
+            // showFrame mirrors in place, and the grabber's picture is shared.
+            cv::Mat picture = frame.image.clone();
+            webcamView->showFrame(picture);
+        }
     } else if (warnNoWebcam) {
         webcamAvailable = false;
         webcamView->hide();
         stopPreview();
-        dialogs().platformBox(QStringLiteral("KEL"),
-                              QStringLiteral("Aucune webcam n'a été détectée !"),
+        dialogs().platformBox(QStringLiteral("KEL"), cameraOpenFailureText(m_cameraName),
                               Dialogs::Icon::Warning);
         warnNoWebcam = false;
     }
 }
 
 void PrincipalW::enregistrerAnnotation() {
-    // One compression at a time: a new recording would be handed to the encoder while it runs.
-    if (isTranscoding()) {
-        dialogs().plainBox(QStringLiteral("Merci de patienter quelques secondes pendant le "
-                                          "traitement de l'annotation précédente."));
-        return;
-    }
-    if (!m_camera) {
-        warn(QStringLiteral("KEL"), QStringLiteral("Aucune webcam n'a été détectée !"));
+    if (!m_grabber) {
+        warn(QStringLiteral("KEL"), cameraOpenFailureText(m_cameraName));
         return;
     }
     if (!session->isOpen()) {
@@ -154,14 +153,12 @@ void PrincipalW::enregistrerAnnotation() {
         return;
     }
 
-    // The recorder alone reads the camera until the recording ends; an annotation still playing
-    // would end under it and restart the preview.
+    // An annotation still playing would end under the recording and restart the preview.
     if (annotationWasPlaying)
         annotationPlayer->pause();
     stopPreview();
-    auto sinkOwner = std::make_unique<AviFrameSink>();
-    AviFrameSink* sink = sinkOwner.get();
-    AnnotationRecorder recorder(m_camera.get(), std::move(sinkOwner));
+    m_grabber->setPaused(false);
+    AnnotationRecorder recorder(m_grabber, std::make_unique<AviFrameSink>());
     {
         HeldTimers held{syncTimer, annotationTimeTimer, progressTimer};
         if (!recorder.open(path)) {
@@ -170,6 +167,8 @@ void PrincipalW::enregistrerAnnotation() {
             warn(kCaptionAnnotation, recordingFailureText(recorder.status(), false, path));
             return;
         }
+        // Entered before it starts: a recording cut short by a crash is found at the next opening.
+        session->addAnnotation(number, type, framePosition);
         bEnregistrerAnnotation->setIcon(QIcon(resourcePath(QStringLiteral("stoprecord.png"))));
         dialogs().platformBox(kCaptionAnnotation,
                               QStringLiteral("Appuyez sur la touche ESPACE pour arrêter "
@@ -177,9 +176,11 @@ void PrincipalW::enregistrerAnnotation() {
                               Dialogs::Icon::Information);
 
         // The teacher gets ready during the countdown, over the live picture; the clock, and
-        // the file, start only at its end.
+        // the file, start only at its end. The window covers the preview, not the student.
         RecordingWindow window;
         window.setWindowModality(Qt::ApplicationModal);
+        window.placeOver(
+            QRect(mapToGlobal(webcamView->geometry().topLeft()), webcamView->geometry().size()));
         window.showFrame(recorder.latestFrame());
         connect(&recorder, &AnnotationRecorder::frameCaptured, &window,
                 &RecordingWindow::showFrame);
@@ -203,6 +204,7 @@ void PrincipalW::enregistrerAnnotation() {
 
         bEnregistrerAnnotation->setIcon(QIcon(resourcePath(QStringLiteral("record.png"))));
         if (recorder.status() == AnnotationRecorder::Status::Cancelled) {
+            session->cancelAnnotation(number);
             studentWasPaused = wasPaused;
             studentWasPlaying = wasPlaying;
             if (previewWasRunning)
@@ -218,14 +220,14 @@ void PrincipalW::enregistrerAnnotation() {
     const AnnotationRecorder::Status status = recorder.status();
     const bool kept = recorder.framesWritten() > 0 && AnnotationRecorder::isPlayable(path);
     if (!kept) {
-        QFile::remove(path);
+        session->cancelAnnotation(number);
         warn(kCaptionAnnotation, recordingFailureText(status, false, path));
         return;
     }
     if (status != AnnotationRecorder::Status::Stopped)
         warn(kCaptionAnnotation, recordingFailureText(status, true, path));
 
-    session->addAnnotation(number, type, framePosition);
+    session->refresh();
     // A recording counts as played; its first playback ends by handing it to the encoder.
     session->markPlayed(number);
     session->setAwaitingCompression(number, true);
@@ -233,8 +235,16 @@ void PrincipalW::enregistrerAnnotation() {
 }
 
 bool PrincipalW::isTranscoding() const {
-    return (m_transcoder && m_transcoder->isRunning()) ||
-           encoderProcess->state() != QProcess::NotRunning;
+    return m_transcoder->isBusy();
+}
+
+void PrincipalW::compressRawAnnotations() {
+    if (!session->isOpen())
+        return;
+    AnnotationTranscoder::removeLeftovers(session->dir());
+    for (const SessionAnnotation& a : session->annotations())
+        if (AnnotationTranscoder::isRawRecording(a.filePath))
+            m_transcoder->enqueue(a.filePath, a.number);
 }
 
 void PrincipalW::transcodeAnnotation(int number) {
@@ -242,19 +252,7 @@ void PrincipalW::transcodeAnnotation(int number) {
     const QString source = session->filePath(number);
     if (!QFileInfo::exists(source)) // deleted before its playback ended: nothing to compress
         return;
-    if (!m_transcoder) {
-        m_transcoder = new AnnotationTranscoder(encoderProcess, this);
-        disconnect(encoderProcess, &QProcess::finished, this,
-                   &PrincipalW::isCompressionAnnotationTerminee);
-        connect(m_transcoder, &AnnotationTranscoder::finished, this,
-                &PrincipalW::isCompressionAnnotationTerminee);
-        // Escape and the frame's close button end the application without destroying this
-        // window: ffmpeg would go on writing after the end.
-        connect(qApp, &QCoreApplication::aboutToQuit, this, &PrincipalW::stopTranscodingAtQuit);
-    }
-    if (m_transcoder->isRunning()) // one at a time: this annotation stays uncompressed
-        return;
-    if (m_transcoder->start(source, session->dir(), number))
+    if (m_transcoder->enqueue(source, number))
         return;
     if (m_transcoder->outcome() == AnnotationTranscoder::Outcome::EncoderMissing)
         warn(QStringLiteral("KEL"),
@@ -266,7 +264,7 @@ void PrincipalW::transcodeAnnotation(int number) {
 }
 
 void PrincipalW::isCompressionAnnotationTerminee() {
-    if (!m_transcoder || m_transcoder->outcome() != AnnotationTranscoder::Outcome::Failed)
+    if (m_transcoder->outcome() != AnnotationTranscoder::Outcome::Failed)
         return;
     warn(QStringLiteral("KEL"),
          QStringLiteral("La compression de l'annotation n°%1 a échoué : %2\r\n"
@@ -276,14 +274,9 @@ void PrincipalW::isCompressionAnnotationTerminee() {
 }
 
 void PrincipalW::stopTranscodingAtQuit() {
-    // The camera is released next: a preview tick after that would report it missing.
     stopPreview();
-    if (!m_transcoder)
-        return;
-    disconnect(m_transcoder, nullptr, this, nullptr);
-    m_transcoder->stop(1000);
-    delete m_transcoder;
-    m_transcoder = nullptr;
+    if (m_transcoder)
+        m_transcoder->stop(1000);
 }
 
 namespace {
@@ -330,9 +323,11 @@ void PrincipalW::supprimerAnnotation() {
             QStringLiteral("Etes-vous sûr de vouloir supprimer l'annotation n°%1 ?").arg(number),
             Dialogs::Icon::Question))
         return;
-    // The player lets go of the file first: some systems refuse to remove an open file.
+    // The player and the encoder let go of the file first: some systems refuse to remove an open
+    // file.
     annotationPlayer->stop();
     annotationPlayer->load(QString());
+    m_transcoder->remove(session->filePath(number));
     QString error;
     if (!session->removeAnnotation(number, &error)) {
         warn(caption, QStringLiteral("Le fichier de l'annotation n'a pas pu être supprimé :\r\n"

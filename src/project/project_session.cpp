@@ -125,8 +125,7 @@ int ProjectSession::numberForRecording() const {
 void ProjectSession::written(ProjectFile::WriteResult result) {
     switch (result) {
     case ProjectFile::WriteResult::Written:
-        reload();
-        emit annotationsChanged();
+        refresh();
         break;
     case ProjectFile::WriteResult::NoChange:
         break;
@@ -158,14 +157,34 @@ void ProjectSession::addAnnotation(int number, int type, int framePosition) {
     if (!isOpen())
         return;
     m_made.insert(filePath(number));
+    m_lastAdded = number;
+    m_xmlBeforeLastAdd = m_xml;
     const ProjectFile::WriteResult result =
         ProjectFile(m_dir).writeAnnotationEntry(number, type, framePosition);
-    if (result != ProjectFile::WriteResult::Written) {
-        // The file is listed all the same.
-        reload();
-        emit annotationsChanged();
-    }
+    if (result != ProjectFile::WriteResult::Written)
+        refresh(); // the file is listed all the same
     written(result);
+}
+
+void ProjectSession::cancelAnnotation(int number) {
+    if (!isOpen() || number != m_lastAdded)
+        return;
+    const QString path = filePath(number);
+    QFile::remove(path);
+    m_made.remove(path);
+    m_played.remove(number);
+    m_awaitingCompression.remove(number);
+    if (m_xml != m_xmlBeforeLastAdd && !ProjectFile(m_dir).restore(m_xmlBeforeLastAdd))
+        written(ProjectFile::WriteResult::Failed);
+    m_lastAdded = 0;
+    refresh();
+}
+
+void ProjectSession::refresh() {
+    reload();
+    if (!annotation(m_current))
+        m_current = 0;
+    emit annotationsChanged();
 }
 
 void ProjectSession::setDuration(int number, double ms) {
@@ -255,10 +274,7 @@ bool ProjectSession::discardChanges() {
     for (const QString& path : std::as_const(m_made))
         undone = (QFile::remove(path) || !QFileInfo::exists(path)) && undone;
     m_made.clear();
-    reload();
-    if (!annotation(m_current))
-        m_current = 0;
-    emit annotationsChanged();
+    refresh();
     if (!undone)
         emit warning(QStringLiteral("Les modifications du projet « %1 » n'ont pas pu être toutes "
                                     "annulées.")

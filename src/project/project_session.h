@@ -65,6 +65,11 @@ public:
     // `number`'s file was just recorded or copied into the folder: it is entered at
     // `framePosition` with `type`, and belongs to this session's changes.
     void addAnnotation(int number, int type, int framePosition);
+    // The annotation last entered by addAnnotation(), a recording cancelled or lost: project.xml
+    // goes back to what it was before, and whatever file it left is removed.
+    void cancelAnnotation(int number);
+    // Reads the folder again: a recording's file now exists.
+    void refresh();
     // Written only when it differs from what is stored.
     void setDuration(int number, double ms);
     void setCutStart(int number, double ms);
@@ -111,6 +116,8 @@ private:
     std::optional<QByteArray> m_xml;      // project.xml now; none when missing
     std::optional<QByteArray> m_savedXml; // at the opening or last save
     QSet<QString> m_made;                 // annotation files made since then
+    int m_lastAdded = 0;
+    std::optional<QByteArray> m_xmlBeforeLastAdd;
     int m_current = 0;
     QSet<int> m_played;
     QSet<int> m_awaitingCompression;
