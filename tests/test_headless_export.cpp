@@ -58,6 +58,8 @@ private slots:
         // clang-format off
         QTest::newRow("faible, largest inset")  << "ok" << QStringList{"--video", "student.avi", "--resolution", "faible", "--inset", "99"} << 0 << "VideoFinale.avi" << QList<int>{320, 240, 0, 115, 134, 124};
         QTest::newRow("compressed, folder -y")  << "-y" << QStringList{"--video", "student.avi", "--compress"} << 0 << "montage.avi" << QList<int>{400, 300, 0, 206, 106, 94};
+        QTest::newRow("mp4 for students")       << "ok" << QStringList{"--video", "student.avi", "--format", "mp4"} << 0 << "montage.mp4" << QList<int>{400, 300, 0, 206, 106, 94};
+        QTest::newRow("unknown format")         << "ok" << QStringList{"--video", "student.avi", "--format", "mkv"} << 2 << "Format inconnu « mkv »" << QList<int>{};
         QTest::newRow("video named pipe:x.avi") << "ok" << QStringList{"--video", "pipe:x.avi"} << 0 << "VideoFinale.avi" << QList<int>{400, 300, 0, 206, 106, 94};
         QTest::newRow("inset out of range")     << "ok" << QStringList{"--video", "student.avi", "--inset", "100"} << 2 << "0 à 99" << QList<int>{};
         QTest::newRow("unknown resolution")     << "ok" << QStringList{"--video", "student.avi", "--resolution", "haute"} << 2 << "Résolution inconnue" << QList<int>{};
@@ -98,6 +100,19 @@ private slots:
         const cv::Rect r = cv::boundingRect(red);
         QCOMPARE((QList<int>{red.cols, red.rows, r.x, r.y, r.width, r.height}), frame);
         QVERIFY(cv::countNonZero(red) > r.area() * 0.95);
+        if (out.endsWith(".mp4")) {
+            // H.264 in 4:2:0 that plays in a browser, its index before its data so that it streams.
+            QCOMPARE(probe(out).section(',', 0, 0), QStringLiteral("h264"));
+            QProcess ff;
+            ff.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                 "stream=pix_fmt", "-of", "csv=p=0", out});
+            QVERIFY(ff.waitForFinished(30000));
+            QCOMPARE(ff.readAllStandardOutput().trimmed(), QByteArray("yuv420p"));
+            QFile mp4(out);
+            QVERIFY(mp4.open(QIODevice::ReadOnly));
+            const QByteArray bytes = mp4.readAll();
+            QVERIFY(bytes.indexOf("moov") > 0 && bytes.indexOf("moov") < bytes.indexOf("mdat"));
+        }
     }
 
     // The first write that fails ends the export, long before its end.

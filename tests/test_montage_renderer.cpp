@@ -87,7 +87,7 @@ class TestMontageRenderer : public QObject {
         return MontageRenderer({student, dir, kSmall,
                                 kel::planInsertions(dir, kel::ProjectFile::listAnnotationFiles(dir),
                                                     kel::ProjectFile(dir).loadAnnotationSchedule()),
-                                !ffmpeg.isEmpty(),
+                                !ffmpeg.isEmpty(), "avi",
                                 ffmpeg == "missing" ? media("nowhere/ffmpeg") : ""});
     }
 

@@ -142,9 +142,11 @@ void PrincipalW::cleanUpExportAtQuit() {
     Mixing* montage = exportWindow->montage();
     if (montage)
         montage->cancel();
-    if (!exportLaunched || !exportWindow->cbCompresserMontage->isChecked())
+    const bool compressed = exportWindow->cbCompresserMontage->isChecked() ||
+                            exportWindow->chosenFormat() == QLatin1String("mp4");
+    if (!exportLaunched || !compressed)
         return;
-    // Only once montage.avi has replaced it: after a cancelled or failed compressed export, or
+    // Only once the compressed montage has replaced it: after a cancelled or failed compressed export, or
     // without ffmpeg, the uncompressed montage may be the only complete one.
     if (!montage || !montage->hasSucceeded() || montage->fellBackToUncompressed())
         return;

@@ -29,7 +29,8 @@ void removeStaleExportFiles(const QString& projectDir) {
     const QDir dir(projectDir);
     QStringList patterns;
     for (const char* base : kMontageBases)
-        patterns << QStringLiteral(".%1.*tmp.avi").arg(QLatin1String(base));
+        patterns << QStringLiteral(".%1.*tmp.avi").arg(QLatin1String(base))
+                 << QStringLiteral(".%1.*tmp.mp4").arg(QLatin1String(base));
     for (const QString& name : dir.entryList(patterns, QDir::Files | QDir::Hidden)) {
         const QString path = dir.filePath(name);
 #ifdef Q_OS_UNIX

@@ -298,7 +298,8 @@ void Export::lancerExportation() {
     delete m_montage;
     m_montage = new Mixing(studentVideoPath, projectDir, frameWidth, frameHeight, insetTop,
                            insetWidth, insetHeight, annotationFiles, annotationSchedule,
-                           captionWidth, captionHeight, captionFontPx, compressMontage);
+                           captionWidth, captionHeight, captionFontPx, compressMontage,
+                           chosenFormat());
     emit montageStarted();
 }
 

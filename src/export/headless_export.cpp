@@ -88,6 +88,8 @@ QString helpText() {
         "  --resolution RESOLUTION  grande, moyenne ou faible (moyenne par défaut)\n"
         "  --inset TAILLE           taille des annotations, de 0 à 99\n"
         "  --compress               compresse le montage (H.264, montage.avi)\n"
+        "  --format FORMAT          avi (par défaut) ou mp4 : montage.mp4, compressé, lisible\n"
+        "                           dans un navigateur ou sur un téléphone\n"
         "  -h, --help               affiche cette aide\n\n"
         "Codes de sortie : 0 montage écrit, 1 export impossible, 2 ligne de commande "
         "incorrecte, 128 + n arrêt par le signal n.\n");
@@ -137,6 +139,7 @@ int runHeadlessExport(const HeadlessExportOptions& given, QTextStream& out, QTex
     job.insertions = planInsertions(options.projectDir, files,
                                     ProjectFile(options.projectDir).loadAnnotationSchedule());
     job.compress = options.compress;
+    job.format = options.format;
     job.ffmpegProgram = options.ffmpegProgram;
     if (const QString refusal = montageRefusal(options.projectDir, files, job.insertions);
         !refusal.isEmpty())
@@ -195,6 +198,9 @@ void addHeadlessExportOptions(QCommandLineParser& parser) {
                       QStringLiteral("TAILLE")});
     parser.addOption(
         {QStringLiteral("compress"), QStringLiteral("Compresse le montage (H.264, montage.avi).")});
+    parser.addOption({QStringLiteral("format"),
+                      QStringLiteral("Format du montage : avi (par défaut) ou mp4 (compressé)."),
+                      QStringLiteral("FORMAT")});
 }
 
 int headlessExportMain(int argc, char* argv[]) {
@@ -229,6 +235,12 @@ int headlessExportMain(int argc, char* argv[]) {
     options.studentVideoPath = parser.value(QStringLiteral("video"));
     options.resolution = parser.value(QStringLiteral("resolution"));
     options.compress = parser.isSet(QStringLiteral("compress"));
+    if (parser.isSet(QStringLiteral("format"))) {
+        options.format = parser.value(QStringLiteral("format")).toLower();
+        if (options.format != QLatin1String("avi") && options.format != QLatin1String("mp4"))
+            return usageError(QStringLiteral("Format inconnu « %1 » : avi ou mp4.")
+                                  .arg(parser.value(QStringLiteral("format"))));
+    }
     if (parser.isSet(QStringLiteral("inset"))) {
         bool ok = false;
         options.inset = parser.value(QStringLiteral("inset")).toInt(&ok);

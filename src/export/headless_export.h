@@ -13,6 +13,7 @@ struct HeadlessExportOptions {
     QString resolution; // "grande", "moyenne", "faible"; empty: the medium settings
     int inset = -1;     // slider value 0 to 99; -1: left untouched
     bool compress = false;
+    QString format = QStringLiteral("avi"); // "avi" or "mp4" (always compressed)
     QString ffmpegProgram; // empty: ffmpeg is searched for
 };
 

@@ -156,7 +156,7 @@ MontageRenderer::MontageRenderer(MontageJob job) : m_job(std::move(job)) {
     m_job.projectDir = absolute(m_job.projectDir);
     for (AnnotationInsertion& a : m_job.insertions)
         a.filePath = absolute(a.filePath);
-    if (m_job.compress) {
+    if (wantsCompression()) {
         EncoderJob probe;
         probe.setProgram(m_job.ffmpegProgram);
         m_encoderMissing = !probe.isAvailable();
@@ -166,7 +166,8 @@ MontageRenderer::MontageRenderer(MontageJob job) : m_job(std::move(job)) {
 MontageRenderer::~MontageRenderer() = default;
 
 QString MontageRenderer::resultPath() const {
-    return QDir(m_job.projectDir).filePath(compresses() ? compressedName() : uncompressedName());
+    return QDir(m_job.projectDir)
+        .filePath(compresses() ? compressedName(m_job.format) : uncompressedName());
 }
 
 QString MontageRenderer::subtitlesPath() const {
@@ -208,7 +209,7 @@ MontageRenderer::Outcome MontageRenderer::run() {
     std::unique_ptr<MontageSink> sink;
     if (compresses())
         sink = makeEncoderSink(temp.path(), finalPath, g, m_job.ffmpegProgram, kFps, kOutputFps,
-                               m_cancel);
+                               m_job.format == QLatin1String("mp4"), m_cancel);
     else
         sink = makeRawAviSink(temp.path(), finalPath, cv::Size(g.frameWidth, g.frameHeight), kFps);
     Pass pass(*this, *sink);

@@ -17,6 +17,9 @@ struct MontageJob {
     MontageGeometry geometry;
     QList<AnnotationInsertion> insertions;
     bool compress = false;
+    // The compressed montage's container: "avi", or "mp4" (streamable, for phones and browsers),
+    // which is always compressed.
+    QString format = QStringLiteral("avi");
     QString ffmpegProgram; // empty: ffmpeg is searched for
 };
 
@@ -44,7 +47,8 @@ public:
 
     // Compression was asked but no ffmpeg exists: the run writes the uncompressed montage.
     bool encoderMissing() const { return m_encoderMissing; }
-    bool compresses() const { return m_job.compress && !m_encoderMissing; }
+    bool compresses() const { return wantsCompression() && !m_encoderMissing; }
+    bool wantsCompression() const { return m_job.compress || m_job.format == QLatin1String("mp4"); }
     // Full path of the montage this run produces.
     QString resultPath() const;
     QString subtitlesPath() const;
@@ -66,7 +70,9 @@ public:
     QString errorMessage() const { return m_error; }
 
     static QString uncompressedName() { return QStringLiteral("VideoFinale.avi"); }
-    static QString compressedName() { return QStringLiteral("montage.avi"); }
+    static QString compressedName(const QString& format = QStringLiteral("avi")) {
+        return QStringLiteral("montage.") + format;
+    }
     static QString subtitlesName() { return QStringLiteral("montage.srt"); }
 
 private:

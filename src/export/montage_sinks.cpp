@@ -124,9 +124,10 @@ private:
 class EncoderSink : public MontageSink {
 public:
     EncoderSink(QString path, QString shownPath, const MontageGeometry& g, QString program,
-                double fps, int outputFps, const std::atomic<bool>& cancel)
+                double fps, int outputFps, bool mp4, const std::atomic<bool>& cancel)
         : m_path(std::move(path)), m_shown(std::move(shownPath)), m_g(g),
-          m_program(std::move(program)), m_fps(fps), m_outputFps(outputFps), m_cancel(cancel) {}
+          m_program(std::move(program)), m_fps(fps), m_outputFps(outputFps), m_mp4(mp4),
+          m_cancel(cancel) {}
 
     bool open(QString* error) override {
         m_job = std::make_unique<EncoderJob>();
@@ -149,8 +150,14 @@ public:
              // frames late, behind the subtitles.
              QStringLiteral("-bf"), QStringLiteral("0"), QStringLiteral("-b:v"),
              QStringLiteral("%1k").arg(montageBitRate(m_g.frameWidth)), QStringLiteral("-pix_fmt"),
-             QStringLiteral("yuv420p"), QStringLiteral("-r"), QString::number(m_outputFps),
-             QStringLiteral("-f"), QStringLiteral("avi"), QFileInfo(m_path).absoluteFilePath()});
+             QStringLiteral("yuv420p"), QStringLiteral("-r"), QString::number(m_outputFps)});
+        // MP4's index goes first, so that a browser or a phone plays while it downloads.
+        const QStringList container =
+            m_mp4 ? QStringList{QStringLiteral("-movflags"), QStringLiteral("+faststart"),
+                                QStringLiteral("-f"), QStringLiteral("mp4")}
+                  : QStringList{QStringLiteral("-f"), QStringLiteral("avi")};
+        m_job->setArguments(m_job->arguments() + container +
+                            QStringList{QFileInfo(m_path).absoluteFilePath()});
         if (!m_job->start()) {
             *error = QStringLiteral("La compression du montage n'a pas pu démarrer : %1")
                          .arg(m_job->errorText());
@@ -209,6 +216,7 @@ private:
     QString m_program;
     double m_fps;
     int m_outputFps;
+    bool m_mp4;
     const std::atomic<bool>& m_cancel;
     std::unique_ptr<EncoderJob> m_job;
 };
@@ -228,9 +236,10 @@ std::unique_ptr<MontageSink> makeRawAviSink(const QString& path, const QString& 
 
 std::unique_ptr<MontageSink> makeEncoderSink(const QString& path, const QString& shownPath,
                                              const MontageGeometry& g, const QString& program,
-                                             double fps, int outputFps,
+                                             double fps, int outputFps, bool mp4,
                                              const std::atomic<bool>& cancel) {
-    return std::make_unique<EncoderSink>(path, shownPath, g, program, fps, outputFps, cancel);
+    return std::make_unique<EncoderSink>(path, shownPath, g, program, fps, outputFps, mp4,
+                                         cancel);
 }
 
 } // namespace kel

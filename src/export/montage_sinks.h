@@ -35,11 +35,12 @@ QString diskFullMessage(const QString& path);
 std::unique_ptr<MontageSink> makeRawAviSink(const QString& path, const QString& shownPath,
                                             cv::Size size, double fps);
 
-// H.264 in AVI: raw frames piped to ffmpeg at `fps`, which writes `outputFps`. Waits on ffmpeg
-// are bounded and give up as soon as `cancel` is set.
+// H.264 in AVI, or in MP4 with its index first so that it streams: raw frames piped to ffmpeg at
+// `fps`, which writes `outputFps`. Waits on ffmpeg are bounded and give up as soon as `cancel` is
+// set.
 std::unique_ptr<MontageSink> makeEncoderSink(const QString& path, const QString& shownPath,
                                              const MontageGeometry& g, const QString& program,
-                                             double fps, int outputFps,
+                                             double fps, int outputFps, bool mp4,
                                              const std::atomic<bool>& cancel);
 
 } // namespace kel

@@ -11,7 +11,7 @@ namespace kel {
 
 Mixing::Mixing(const QString& video, const QString& dir, int width, int height, int top, int insetW,
                int insetH, const QStringList& files, const QList<int>& schedule, int captionW,
-               int captionH, int fontPx, bool compress)
+               int captionH, int fontPx, bool compress, const QString& format)
     : frameWidth(width), frameHeight(height), insetTop(top), insetWidth(insetW),
       insetHeight(insetH), captionWidth(captionW), captionHeight(captionH), captionFontPx(fontPx),
       compressMontage(compress), studentVideoPath(video), projectDir(dir), annotationFiles(files),
@@ -23,6 +23,7 @@ Mixing::Mixing(const QString& video, const QString& dir, int width, int height, 
                     insetHeight, captionWidth, captionHeight, captionFontPx};
     job.insertions = planInsertions(projectDir, annotationFiles, annotationSchedule);
     job.compress = compressMontage;
+    job.format = format;
     m_renderer = std::make_unique<MontageRenderer>(job);
     outputPath = m_renderer->resultPath();
 

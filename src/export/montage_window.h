@@ -23,7 +23,8 @@ public:
     Mixing(const QString& studentVideoPath, const QString& projectDir, int frameWidth,
            int frameHeight, int insetTop, int insetWidth, int insetHeight,
            const QStringList& annotationFiles, const QList<int>& annotationSchedule,
-           int captionWidth, int captionHeight, int captionFontPx, bool compressMontage);
+           int captionWidth, int captionHeight, int captionFontPx, bool compressMontage,
+           const QString& format = QStringLiteral("avi"));
     // Stops a render still going; nothing half written remains.
     ~Mixing() override;
 
