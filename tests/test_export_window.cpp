@@ -313,6 +313,27 @@ private slots:
                  (QStringList{"VideoFinale.avi (earlier)", "montage.avi (earlier)",
                               "montage.srt (earlier)"}));
     }
+
+    // The format chosen in the window gives montage.mp4, compressed whatever the box says.
+    void mp4FromTheWindow() {
+        const QString dir = path("mp4");
+        QVERIFY(QDir().mkpath(dir) && writeProject(dir, {{1, 25}}));
+        QVERIFY(QFile::copy(path("red.avi"), dir + "/annotation1.avi"));
+        ScriptedDialogs dialogs;
+        kel::PrincipalW w(path("camera.avi"));
+        w.studentVideoPath = path("student.avi");
+        w.session->open(dir);
+        w.exporter();
+        QComboBox* format = kel::exportWindow->comboFormat;
+        format->setCurrentIndex(format->findData(QStringLiteral("mp4")));
+        kel::exportWindow->cbCompresserMontage->setChecked(false);
+        kel::exportWindow->lancerExportation();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.progressTimer->isActive(), 60000);
+        QCOMPARE(w.progressBar->value(), 100);
+        QCOMPARE(montageFiles(dir), (QStringList{"montage.mp4", "montage.srt"}));
+        QVERIFY(dialogs.shown.last().text.contains(dir + "/montage.mp4"));
+        resetSettings();
+    }
 };
 
 QTEST_MAIN(TestExportWindow)
