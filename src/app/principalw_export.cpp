@@ -146,8 +146,8 @@ void PrincipalW::cleanUpExportAtQuit() {
                             exportWindow->chosenFormat() == QLatin1String("mp4");
     if (!exportLaunched || !compressed)
         return;
-    // Only once the compressed montage has replaced it: after a cancelled or failed compressed export, or
-    // without ffmpeg, the uncompressed montage may be the only complete one.
+    // Only once the compressed montage has replaced it: after a cancelled or failed compressed
+    // export, or without ffmpeg, the uncompressed montage may be the only complete one.
     if (!montage || !montage->hasSucceeded() || montage->fellBackToUncompressed())
         return;
     QFile::remove(QDir(exportWindow->projectDir).filePath(MontageRenderer::uncompressedName()));

@@ -296,10 +296,10 @@ void Export::lancerExportation() {
     if (isRendering())
         return;
     delete m_montage;
-    m_montage = new Mixing(studentVideoPath, projectDir, frameWidth, frameHeight, insetTop,
-                           insetWidth, insetHeight, annotationFiles, annotationSchedule,
-                           captionWidth, captionHeight, captionFontPx, compressMontage,
-                           chosenFormat());
+    m_montage =
+        new Mixing(studentVideoPath, projectDir, frameWidth, frameHeight, insetTop, insetWidth,
+                   insetHeight, annotationFiles, annotationSchedule, captionWidth, captionHeight,
+                   captionFontPx, compressMontage, chosenFormat());
     emit montageStarted();
 }
 

@@ -14,7 +14,7 @@ struct HeadlessExportOptions {
     int inset = -1;     // slider value 0 to 99; -1: left untouched
     bool compress = false;
     QString format = QStringLiteral("avi"); // "avi" or "mp4" (always compressed)
-    QString ffmpegProgram; // empty: ffmpeg is searched for
+    QString ffmpegProgram;                  // empty: ffmpeg is searched for
 };
 
 // Exit codes of the export without window. A signal that ends it gives 128 + its number.

@@ -238,8 +238,7 @@ std::unique_ptr<MontageSink> makeEncoderSink(const QString& path, const QString&
                                              const MontageGeometry& g, const QString& program,
                                              double fps, int outputFps, bool mp4,
                                              const std::atomic<bool>& cancel) {
-    return std::make_unique<EncoderSink>(path, shownPath, g, program, fps, outputFps, mp4,
-                                         cancel);
+    return std::make_unique<EncoderSink>(path, shownPath, g, program, fps, outputFps, mp4, cancel);
 }
 
 } // namespace kel
