@@ -26,7 +26,8 @@ class TestExportWindow : public QObject {
 
     // A project folder with annotation1, an earlier montage and, unless `xml` is false,
     // project.xml; a window whose export is launched at large size.
-    void launch(kel::PrincipalW& w, const QString& dir, bool xml, bool compress) {
+    void launch(kel::PrincipalW& w, const QString& dir, bool xml, bool compress,
+                const QString& format = QStringLiteral("avi")) {
         QVERIFY(QDir().mkpath(dir) && writeEarlierMontage(dir));
         QVERIFY(!xml || writeProject(dir, {{1, 25}}));
         QVERIFY(QFile::copy(path("red.avi"), dir + "/annotation1.avi"));
@@ -35,6 +36,8 @@ class TestExportWindow : public QObject {
         w.exporter();
         kel::exportWindow->rbGrandeResolution->setChecked(true);
         kel::exportWindow->cbCompresserMontage->setChecked(compress);
+        QComboBox* formats = kel::exportWindow->comboFormat;
+        formats->setCurrentIndex(formats->findData(format));
         kel::exportWindow->lancerExportation();
     }
 
@@ -317,20 +320,14 @@ private slots:
     // The format chosen in the window gives montage.mp4, compressed whatever the box says.
     void mp4FromTheWindow() {
         const QString dir = path("mp4");
-        QVERIFY(QDir().mkpath(dir) && writeProject(dir, {{1, 25}}));
-        QVERIFY(QFile::copy(path("red.avi"), dir + "/annotation1.avi"));
         ScriptedDialogs dialogs;
         kel::PrincipalW w(path("camera.avi"));
-        w.studentVideoPath = path("student.avi");
-        w.session->open(dir);
-        w.exporter();
-        QComboBox* format = kel::exportWindow->comboFormat;
-        format->setCurrentIndex(format->findData(QStringLiteral("mp4")));
-        kel::exportWindow->cbCompresserMontage->setChecked(false);
-        kel::exportWindow->lancerExportation();
+        launch(w, dir, true, false, QStringLiteral("mp4"));
         QTRY_VERIFY_WITH_TIMEOUT(!w.progressTimer->isActive(), 60000);
         QCOMPARE(w.progressBar->value(), 100);
-        QCOMPARE(montageFiles(dir), (QStringList{"montage.mp4", "montage.srt"}));
+        QCOMPARE(montageFiles(dir),
+                 (QStringList{"VideoFinale.avi (earlier)", "montage.avi (earlier)", "montage.mp4",
+                              "montage.srt"}));
         QVERIFY(dialogs.shown.last().text.contains(dir + "/montage.mp4"));
         resetSettings();
     }
