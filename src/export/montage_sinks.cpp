@@ -8,6 +8,7 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
 }
 
 #include <cstring>
@@ -121,6 +122,16 @@ private:
     int64_t m_frames = 0;
 };
 
+bool sameFrame(const cv::Mat& a, const cv::Mat& b) {
+    if (a.size() != b.size() || a.type() != b.type())
+        return false;
+    const size_t rowBytes = a.cols * a.elemSize();
+    for (int y = 0; y < a.rows; ++y)
+        if (std::memcmp(a.ptr(y), b.ptr(y), rowBytes) != 0)
+            return false;
+    return true;
+}
+
 class EncoderSink : public MontageSink {
 public:
     EncoderSink(QString path, QString shownPath, const MontageGeometry& g, QString program,
@@ -128,8 +139,24 @@ public:
         : m_path(std::move(path)), m_shown(std::move(shownPath)), m_g(g),
           m_program(std::move(program)), m_fps(fps), m_outputFps(outputFps), m_mp4(mp4),
           m_cancel(cancel) {}
+    ~EncoderSink() override { sws_freeContext(m_toYuv); }
 
     bool open(QString* error) override {
+        // The frames go as 4:2:0, converted here as ffmpeg would: half the bytes through the
+        // pipe, and ffmpeg's one thread left to the encoder.
+        const int w = m_g.frameWidth;
+        const int h = m_g.frameHeight;
+        m_toYuv = sws_getContext(w, h, AV_PIX_FMT_BGR24, w, h, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
+                                 nullptr, nullptr, nullptr);
+        const int cw = (w + 1) / 2;
+        const int ch = (h + 1) / 2;
+        m_yuv.create(1, w * h + 2 * cw * ch, CV_8UC1);
+        m_planes[0] = m_yuv.data;
+        m_planes[1] = m_planes[0] + w * h;
+        m_planes[2] = m_planes[1] + cw * ch;
+        m_strides[0] = w;
+        m_strides[1] = m_strides[2] = cw;
+        m_last.release();
         m_job = std::make_unique<EncoderJob>();
         m_job->setProgram(m_program);
         m_job->setFeedsInput(true);
@@ -141,7 +168,7 @@ public:
              QStringLiteral("-loglevel"), QStringLiteral("error"),
              // input: the montage's raw frames
              QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
-             QStringLiteral("bgr24"), QStringLiteral("-s"), size, QStringLiteral("-r"),
+             QStringLiteral("yuv420p"), QStringLiteral("-s"), size, QStringLiteral("-r"),
              QString::number(m_fps), QStringLiteral("-i"), QStringLiteral("pipe:0"),
              // output
              QStringLiteral("-an"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
@@ -158,7 +185,7 @@ public:
                   : QStringList{QStringLiteral("-f"), QStringLiteral("avi")};
         m_job->setArguments(m_job->arguments() + container +
                             QStringList{QFileInfo(m_path).absoluteFilePath()});
-        if (!m_job->start()) {
+        if (!m_toYuv || !m_job->start()) {
             *error = QStringLiteral("La compression du montage n'a pas pu démarrer : %1")
                          .arg(m_job->errorText());
             return false;
@@ -167,7 +194,14 @@ public:
     }
 
     bool write(const cv::Mat& frame, QString* error) override {
-        if (m_job->writeFrame(frame))
+        // The student's picture stands still during an annotation: often the same frame again.
+        if (!sameFrame(frame, m_last)) {
+            const uint8_t* source[1] = {frame.data};
+            const int stride[1] = {int(frame.step)};
+            sws_scale(m_toYuv, source, stride, 0, frame.rows, m_planes, m_strides);
+            frame.copyTo(m_last);
+        }
+        if (m_job->writeFrame(m_yuv))
             return true;
         if (m_cancel)
             return false;
@@ -219,6 +253,11 @@ private:
     bool m_mp4;
     const std::atomic<bool>& m_cancel;
     std::unique_ptr<EncoderJob> m_job;
+    SwsContext* m_toYuv = nullptr;
+    cv::Mat m_yuv; // the planes, one after the other, as ffmpeg reads them
+    uint8_t* m_planes[3] = {};
+    int m_strides[3] = {};
+    cv::Mat m_last; // the frame m_yuv holds
 };
 
 } // namespace
@@ -238,8 +277,7 @@ std::unique_ptr<MontageSink> makeEncoderSink(const QString& path, const QString&
                                              const MontageGeometry& g, const QString& program,
                                              double fps, int outputFps, bool mp4,
                                              const std::atomic<bool>& cancel) {
-    return std::make_unique<EncoderSink>(path, shownPath, g, program, fps, outputFps, mp4,
-                                         cancel);
+    return std::make_unique<EncoderSink>(path, shownPath, g, program, fps, outputFps, mp4, cancel);
 }
 
 } // namespace kel
