@@ -12,6 +12,11 @@
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 Q_LOGGING_CATEGORY(lcEncoder, "kel.encoder", QtInfoMsg)
 
 namespace kel {
@@ -109,6 +114,14 @@ bool EncoderJob::start() {
 
     qCDebug(lcEncoder) << exe << m_arguments;
     m_starting = true;
+#ifdef Q_OS_LINUX
+    // A raw frame is hundreds of kilobytes: a 1 MB pipe takes it whole instead of in 64 KB
+    // pieces, each a switch between the two processes. A refusal only keeps the default.
+    if (m_feedsInput)
+        m_process->setChildProcessModifier([] { ::fcntl(STDIN_FILENO, F_SETPIPE_SZ, 1 << 20); });
+    else
+        m_process->setChildProcessModifier({});
+#endif
     m_process->start(exe, m_arguments, QIODevice::ReadWrite);
     const bool started = m_process->waitForStarted(10000);
     m_starting = false;
