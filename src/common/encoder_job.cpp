@@ -94,7 +94,6 @@ bool EncoderJob::start() {
         return false;
     m_result = Result::None;
     m_exitCode = -1;
-    m_progress = -1;
     m_processedMs = -1;
     m_pending.clear();
     m_log.clear();
@@ -242,16 +241,8 @@ void EncoderJob::takeLine(const QString& line) {
                      c.captured(3).toDouble()) *
                     1000);
     }
-    if (ms >= 0) {
+    if (ms >= 0)
         m_processedMs = ms;
-        if (m_totalMs > 0) {
-            const int percent = int(qBound(qint64(0), ms * 100 / m_totalMs, qint64(99)));
-            if (percent != m_progress) {
-                m_progress = percent;
-                emit progressChanged(percent);
-            }
-        }
-    }
     if (isProgressKey)
         return;
     m_log.push_back(line);
@@ -296,12 +287,7 @@ void EncoderJob::onError(QProcess::ProcessError error) {
 void EncoderJob::finish(Result result) {
     m_running = false;
     m_result = result;
-    if (result == Result::Succeeded) {
-        if (m_progress != 100) {
-            m_progress = 100;
-            emit progressChanged(100);
-        }
-    } else {
+    if (result != Result::Succeeded) {
         removeOutputIfOurs();
         if (result != Result::Stopped && !m_log.empty())
             qCWarning(lcEncoder) << "ffmpeg:" << m_log.back();

@@ -62,8 +62,6 @@ public:
     // The file ffmpeg writes: checked at the end, removed when the run fails or is stopped.
     void setOutputPath(const QString& path) { m_outputPath = path; }
     QString outputPath() const { return m_outputPath; }
-    // Length of the media being encoded, for progress; 0 when unknown.
-    void setTotalDuration(qint64 ms) { m_totalMs = ms; }
     // Stdin carries raw frames (writeFrame); a gentle stop then closes it instead of sending "q".
     void setFeedsInput(bool feeds) { m_feedsInput = feeds; }
     // Set from any thread: the blocking calls return false soon after (ffmpeg is left running;
@@ -89,8 +87,6 @@ public:
     bool isRunning() const;
     Result result() const { return m_result; }
     int exitCode() const { return m_exitCode; }
-    // 0 to 100; -1 while the total duration or ffmpeg's position is unknown.
-    int progress() const { return m_progress; }
     // Position reached in the output, in ms, as ffmpeg reports it; -1 when unknown.
     qint64 processedMs() const { return m_processedMs; }
     // Last lines that ffmpeg wrote (progress key=value lines left out).
@@ -104,7 +100,6 @@ public:
     static constexpr int kStallMs = 30000;
 
 signals:
-    void progressChanged(int percent);
     void finished(kel::EncoderJob::Result result);
 
 private:
@@ -124,7 +119,6 @@ private:
     QString m_programOverride;
     QStringList m_arguments;
     QString m_outputPath;
-    qint64 m_totalMs = 0;
     bool m_feedsInput = false;
     const std::atomic<bool>* m_cancel = nullptr;
     bool m_stalled = false;
@@ -134,7 +128,6 @@ private:
     bool m_starting = false;
     bool m_stopping = false;
     int m_exitCode = -1;
-    int m_progress = -1;
     qint64 m_processedMs = -1;
     QByteArray m_pending;
     std::deque<QString> m_log;

@@ -25,16 +25,11 @@ bool isInsideCut(double t, double cutStart, double cutEnd) {
 QList<AnnotationInsertion> planInsertions(const QString& projectDir,
                                           const QStringList& annotationFiles,
                                           const QList<int>& schedule) {
-    // The file of each number: the name between "annotation" and a 4-character extension must be
-    // the number written plainly (annotation05.avi is not number 5).
-    QHash<QString, QString> fileOfNumber;
-    for (const QString& name : annotationFiles) {
-        if (name.size() <= 14)
-            continue;
-        const QString s = name.mid(10, name.size() - 14);
-        if (!fileOfNumber.contains(s))
-            fileOfNumber.insert(s, name);
-    }
+    // The file of each number, by the one rule that names annotation files.
+    QHash<int, QString> fileOfNumber;
+    for (const QString& name : annotationFiles)
+        if (const int number = ProjectFile::annotationNumber(name); number > 0)
+            fileOfNumber.insert(number, name);
 
     // A number given again after a deletion counts as its last entry.
     QHash<int, int> lastPosition;
@@ -52,7 +47,7 @@ QList<AnnotationInsertion> planInsertions(const QString& projectDir,
     QList<AnnotationInsertion> plan;
     for (int number : order) {
         const int position = lastPosition.value(number);
-        const auto file = fileOfNumber.constFind(QString::number(number));
+        const auto file = fileOfNumber.constFind(number);
         if (position < 0 || file == fileOfNumber.constEnd())
             continue;
         AnnotationInsertion a;

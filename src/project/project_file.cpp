@@ -340,28 +340,12 @@ QStringList ProjectFile::listAnnotationFiles(const QString& dir) {
     return names;
 }
 
-QString ProjectFile::annotationNumberText(const QString& fileName) {
-    const QString name = QFileInfo(fileName).fileName();
-    const int prefix = 10; // "annotation"
-    const int extension = 4;
-    if (name.size() <= prefix + extension)
-        return {};
-    return name.mid(prefix, name.size() - prefix - extension);
-}
-
 int ProjectFile::annotationNumber(const QString& fileName) {
     // A number that leaves no room for a next one is not a usable annotation number.
     static const QRegularExpression rule(QStringLiteral("^annotation([1-9][0-9]{0,9})\\.avi$"));
     const QRegularExpressionMatch m = rule.match(QFileInfo(fileName).fileName());
     const qint64 number = m.hasMatch() ? m.captured(1).toLongLong() : 0;
     return number < INT_MAX ? int(number) : 0;
-}
-
-int ProjectFile::highestAnnotationNumber(const QString& dir) {
-    int highest = 0;
-    for (const QString& name : listAnnotationFiles(dir))
-        highest = qMax(highest, annotationNumber(name));
-    return highest;
 }
 
 QString ProjectFile::annotationFileName(int number) {

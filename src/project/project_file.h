@@ -64,9 +64,6 @@ public:
     // The number of an annotation file name (a path's directory is ignored), 0 when the name is not
     // one of an annotation file.
     static int annotationNumber(const QString& fileName);
-    // The name without "annotation" and its 4-character extension: "12" for annotation12.avi.
-    static QString annotationNumberText(const QString& fileName);
-    static int highestAnnotationNumber(const QString& dir);
     // "annotation" + number + ".avi"
     static QString annotationFileName(int number);
 

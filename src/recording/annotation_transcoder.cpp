@@ -261,7 +261,6 @@ bool AnnotationTranscoder::launch(const Item& item) {
         m_job->setProgram(m_program);
     m_job->setArguments(arguments(m_recording, m_output));
     m_job->setOutputPath(m_output);
-    m_job->setTotalDuration(qMax<qint64>(0, durationMs(m_recording)));
     connect(m_job.get(), &EncoderJob::finished, this, &AnnotationTranscoder::jobFinished);
 
     if (!m_job->start()) {
