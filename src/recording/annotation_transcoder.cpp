@@ -336,6 +336,7 @@ void AnnotationTranscoder::jobFinished() {
         return;
     m_active = false;
     m_watch.stop();
+    updateBusy(); // idle before finished() when nothing waits: the window may export at once
     // The next run starts once this one's finished() has been handled.
     QTimer::singleShot(0, this, &AnnotationTranscoder::startNext);
     const EncoderJob::Result result = m_job->result();
