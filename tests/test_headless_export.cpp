@@ -98,7 +98,15 @@ private slots:
         cv::Mat red = firstFrame(out); // the first frame, then its red pixels
         cv::inRange(red, cv::Scalar(0, 0, 200), cv::Scalar(60, 60, 255), red);
         const cv::Rect r = cv::boundingRect(red);
-        QCOMPARE((QList<int>{red.cols, red.rows, r.x, r.y, r.width, r.height}), frame);
+        // An odd edge shares its colour sample with the student's picture: a pixel of play each.
+        const QList<int> landed{red.cols, red.rows, r.x, r.y, r.width, r.height};
+        for (int i = 0; i < frame.size(); ++i)
+            QVERIFY2(
+                qAbs(landed[i] - frame[i]) <= (i < 2   ? 0
+                                               : i < 4 ? 1
+                                                       : 2),
+                qPrintable(
+                    QStringLiteral("%1,%2 %3x%4").arg(r.x).arg(r.y).arg(r.width).arg(r.height)));
         QVERIFY(cv::countNonZero(red) > r.area() * 0.95);
         if (out.endsWith(".mp4")) {
             // H.264 in 4:2:0 that plays in a browser, its index before its data so that it streams.

@@ -1,6 +1,7 @@
 #include "export/export_files.h"
 #include "export/montage_composer.h"
 #include "export/montage_renderer.h"
+#include "export/yuv_picture.h"
 #include "project/project_file.h"
 #include "support/montage_media.h"
 
@@ -217,8 +218,9 @@ private slots:
         const kel::MontageGeometry g =
             kel::montageGeometry(kel::Resolution(resolution), false, 0, 0, 0);
         kel::MontageComposer composer(g);
-        const cv::Mat& frame =
-            composer.withAnnotation(cv::Mat::zeros(g.insetHeight, g.insetWidth, CV_8UC3));
+        cv::Mat frame;
+        cv::cvtColor(composer.withAnnotation(kel::yuv::black(composer.insetFillSize({}))), frame,
+                     cv::COLOR_YUV2BGR_I420);
         cv::Mat white;
         cv::inRange(frame, cv::Scalar(200, 200, 200), cv::Scalar(255, 255, 255), white);
         const cv::Rect ink = cv::boundingRect(white);

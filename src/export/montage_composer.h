@@ -10,12 +10,13 @@
 namespace kel {
 
 // The montage frame: the student's picture fitted with its aspect ratio kept on black, and during
-// an annotation the inset (filled and cropped) with its caption.
+// an annotation the inset (filled and cropped) with its caption. Pictures and frames are 4:2:0
+// (yuv_picture.h).
 class MontageComposer {
 public:
     static const char* const kCaption;
-    // Sum of the three channels over the inset above which an annotation's frame is kept.
-    static constexpr double kMinInsetBrightness = 49000;
+    // Luma above black, summed over the inset, above which an annotation's frame is kept.
+    static constexpr double kMinInsetLuma = 14000;
 
     explicit MontageComposer(const MontageGeometry& g);
 
@@ -39,6 +40,7 @@ public:
     QRect captionBox() const { return {0, 0, m_g.captionWidth, m_g.captionHeight}; }
 
 private:
+    void renderCaption();
     void drawCaption(cv::Mat& frame);
 
     MontageGeometry m_g;
@@ -48,6 +50,8 @@ private:
     cv::Rect m_insetFull;
     cv::Rect m_insetVisible;
     QFont m_captionFont;
+    cv::Mat m_captionAlpha;       // coverage of the caption's box
+    cv::Mat m_captionChromaAlpha; // the same at half size
 };
 
 } // namespace kel

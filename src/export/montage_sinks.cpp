@@ -8,9 +8,9 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
-#include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
+
+#include <opencv2/imgproc.hpp>
 
 #include <cstring>
 
@@ -68,9 +68,10 @@ public:
     }
 
     bool write(const cv::Mat& frame, QString* error) override {
+        cv::cvtColor(frame, m_bgr, cv::COLOR_YUV2BGR_I420);
         for (int y = 0; y < m_size.height; ++y)
             std::memcpy(m_buffer.data() + qsizetype(m_size.height - 1 - y) * m_rowBytes,
-                        frame.ptr(y), size_t(m_size.width) * 3);
+                        m_bgr.ptr(y), size_t(m_size.width) * 3);
         AVPacket* packet = av_packet_alloc();
         packet->data = reinterpret_cast<uint8_t*>(m_buffer.data());
         packet->size = int(m_buffer.size());
@@ -119,19 +120,10 @@ private:
     AVFormatContext* m_out = nullptr;
     AVStream* m_stream = nullptr;
     int m_rowBytes = 0;
+    cv::Mat m_bgr;
     QByteArray m_buffer;
     int64_t m_frames = 0;
 };
-
-bool sameFrame(const cv::Mat& a, const cv::Mat& b) {
-    if (a.size() != b.size() || a.type() != b.type())
-        return false;
-    const size_t rowBytes = a.cols * a.elemSize();
-    for (int y = 0; y < a.rows; ++y)
-        if (std::memcmp(a.ptr(y), b.ptr(y), rowBytes) != 0)
-            return false;
-    return true;
-}
 
 class EncoderSink : public MontageSink {
 public:
@@ -140,50 +132,8 @@ public:
         : m_path(std::move(path)), m_shown(std::move(shownPath)), m_g(g),
           m_program(std::move(program)), m_fps(fps), m_outputFps(outputFps), m_mp4(mp4),
           m_cancel(cancel) {}
-    ~EncoderSink() override {
-        sws_freeContext(m_toYuv);
-        av_frame_free(&m_src);
-        av_frame_free(&m_dst);
-    }
 
     bool open(QString* error) override {
-        // The frames go as 4:2:0, converted here exactly as ffmpeg would (the same filter, the
-        // same slices on as many threads): half the bytes through the pipe, ffmpeg's time left to
-        // the encoder.
-        const int w = m_g.frameWidth;
-        const int h = m_g.frameHeight;
-        m_toYuv = sws_alloc_context();
-        bool converts = m_toYuv && av_opt_set_int(m_toYuv, "srcw", w, 0) >= 0 &&
-                        av_opt_set_int(m_toYuv, "srch", h, 0) >= 0 &&
-                        av_opt_set_int(m_toYuv, "src_format", AV_PIX_FMT_BGR24, 0) >= 0 &&
-                        av_opt_set_int(m_toYuv, "dstw", w, 0) >= 0 &&
-                        av_opt_set_int(m_toYuv, "dsth", h, 0) >= 0 &&
-                        av_opt_set_int(m_toYuv, "dst_format", AV_PIX_FMT_YUV420P, 0) >= 0 &&
-                        av_opt_set_int(m_toYuv, "sws_flags", SWS_BICUBIC, 0) >= 0 &&
-                        av_opt_set_int(m_toYuv, "threads", 0, 0) >= 0 &&
-                        sws_init_context(m_toYuv, nullptr, nullptr) >= 0;
-        const int cw = (w + 1) / 2;
-        const int ch = (h + 1) / 2;
-        m_yuv.create(1, w * h + 2 * cw * ch, CV_8UC1);
-        m_bgr.create(h, w, CV_8UC3);
-        m_src = av_frame_alloc();
-        m_dst = av_frame_alloc();
-        converts = converts && m_src && m_dst && wrap(m_src, m_bgr.data, m_bgr.total() * 3) &&
-                   wrap(m_dst, m_yuv.data, m_yuv.total());
-        if (converts) {
-            m_src->width = m_dst->width = w;
-            m_src->height = m_dst->height = h;
-            m_src->format = AV_PIX_FMT_BGR24;
-            m_src->data[0] = m_bgr.data;
-            m_src->linesize[0] = int(m_bgr.step);
-            m_dst->format = AV_PIX_FMT_YUV420P;
-            m_dst->data[0] = m_yuv.data;
-            m_dst->data[1] = m_dst->data[0] + w * h;
-            m_dst->data[2] = m_dst->data[1] + cw * ch;
-            m_dst->linesize[0] = w;
-            m_dst->linesize[1] = m_dst->linesize[2] = cw;
-        }
-        m_converted = false;
         m_job = std::make_unique<EncoderJob>();
         m_job->setProgram(m_program);
         m_job->setFeedsInput(true);
@@ -212,11 +162,6 @@ public:
                   : QStringList{QStringLiteral("-f"), QStringLiteral("avi")};
         m_job->setArguments(m_job->arguments() + container +
                             QStringList{QFileInfo(m_path).absoluteFilePath()});
-        if (!converts) {
-            *error = QStringLiteral("La compression du montage n'a pas pu démarrer (mémoire "
-                                    "insuffisante ?).");
-            return false;
-        }
         if (!m_job->start()) {
             *error = QStringLiteral("La compression du montage n'a pas pu démarrer : %1")
                          .arg(m_job->errorText());
@@ -226,20 +171,13 @@ public:
     }
 
     bool write(const cv::Mat& frame, QString* error) override {
-        // The student's picture stands still during an annotation: often the same frame again.
-        if (!m_converted || !sameFrame(frame, m_bgr)) {
-            if (frame.size() != m_bgr.size() || frame.type() != m_bgr.type()) {
-                *error = QStringLiteral("Image du montage de taille inattendue.");
-                return false;
-            }
-            frame.copyTo(m_bgr);
-            if (sws_scale_frame(m_toYuv, m_dst, m_src) < 0) {
-                *error = QStringLiteral("La conversion d'une image du montage a échoué.");
-                return false;
-            }
-            m_converted = true;
+        // The frames are already the 4:2:0 that ffmpeg reads: half the bytes of BGR through the
+        // pipe, and ffmpeg's time left to the encoder.
+        if (frame.cols != m_g.frameWidth || frame.rows != m_g.frameHeight * 3 / 2) {
+            *error = QStringLiteral("Image du montage de taille inattendue.");
+            return false;
         }
-        if (m_job->writeFrame(m_yuv))
+        if (m_job->writeFrame(frame))
             return true;
         if (m_cancel)
             return false;
@@ -291,19 +229,6 @@ private:
     bool m_mp4;
     const std::atomic<bool>& m_cancel;
     std::unique_ptr<EncoderJob> m_job;
-    // Frames whose buffers are ours: swscale neither copies nor allocates.
-    static bool wrap(AVFrame* frame, uint8_t* data, size_t size) {
-        frame->buf[0] = av_buffer_create(
-            data, size, [](void*, uint8_t*) {}, nullptr, 0);
-        return frame->buf[0] != nullptr;
-    }
-
-    SwsContext* m_toYuv = nullptr;
-    AVFrame* m_src = nullptr; // on m_bgr
-    AVFrame* m_dst = nullptr; // on m_yuv
-    cv::Mat m_bgr;            // the last frame converted
-    cv::Mat m_yuv;            // its planes, one after the other, as ffmpeg reads them
-    bool m_converted = false;
 };
 
 } // namespace

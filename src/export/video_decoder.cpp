@@ -3,7 +3,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "export/yuv_picture.h"
+
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -195,40 +198,43 @@ cv::Mat VideoDecoder::picture(cv::Size size) {
     const AVFrame* f = d->current;
     if (!f || f->width <= 0 || size.width <= 0 || size.height <= 0)
         return {};
+    size = yuv::evenDown(size);
     const cv::Size stored = m_quarterTurns % 2 ? cv::Size(size.height, size.width) : size;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    const bool rgb = desc && (desc->flags & AV_PIX_FMT_FLAG_RGB);
+    // The montage's 4:2:0 follows the SD matrix that players assume for it; a picture of the HD
+    // matrix goes through BGR to keep its colours (swscale does not change matrices between YUV).
+    const bool hd = !rgb && f->colorspace == AVCOL_SPC_BT709;
     // Bilinear down to half size, as a video widget scales; area averaging below, where bilinear
     // would alias.
     const bool shrinksMuch = stored.width * 2 < f->width || stored.height * 2 < f->height;
-    d->sws = sws_getCachedContext(d->sws, f->width, f->height, AVPixelFormat(f->format),
-                                  stored.width, stored.height, AV_PIX_FMT_BGR24,
-                                  shrinksMuch ? SWS_AREA : SWS_BILINEAR, nullptr, nullptr, nullptr);
+    d->sws =
+        sws_getCachedContext(d->sws, f->width, f->height, AVPixelFormat(f->format), stored.width,
+                             stored.height, hd ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUV420P,
+                             shrinksMuch ? SWS_AREA : SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!d->sws)
         return {};
-    const int matrix = f->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
-    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
-    if (desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
+    if (!rgb) {
         const int fullRange = f->color_range == AVCOL_RANGE_JPEG;
-        sws_setColorspaceDetails(d->sws, sws_getCoefficients(matrix), fullRange,
-                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+        sws_setColorspaceDetails(d->sws, sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_DEFAULT),
+                                 fullRange, sws_getCoefficients(SWS_CS_DEFAULT), hd ? 1 : 0, 0,
+                                 1 << 16, 1 << 16);
     }
-    cv::Mat out(stored, CV_8UC3);
-    uint8_t* dst[4] = {out.data, nullptr, nullptr, nullptr};
-    int dstStride[4] = {int(out.step), 0, 0, 0};
-    sws_scale(d->sws, f->data, f->linesize, 0, f->height, dst, dstStride);
-    switch (m_quarterTurns) {
-    case 1:
-        cv::rotate(out, out, cv::ROTATE_90_CLOCKWISE);
-        break;
-    case 2:
-        cv::rotate(out, out, cv::ROTATE_180);
-        break;
-    case 3:
-        cv::rotate(out, out, cv::ROTATE_90_COUNTERCLOCKWISE);
-        break;
-    default:
-        break;
+    cv::Mat out;
+    if (hd) {
+        cv::Mat bgr(stored, CV_8UC3);
+        uint8_t* dst[4] = {bgr.data, nullptr, nullptr, nullptr};
+        int dstStride[4] = {int(bgr.step), 0, 0, 0};
+        sws_scale(d->sws, f->data, f->linesize, 0, f->height, dst, dstStride);
+        cv::cvtColor(bgr, out, cv::COLOR_BGR2YUV_I420);
+    } else {
+        out.create(stored.height * 3 / 2, stored.width, CV_8UC1);
+        const yuv::Planes p = yuv::planes(out);
+        uint8_t* dst[4] = {p.y.data, p.u.data, p.v.data, nullptr};
+        int dstStride[4] = {int(p.y.step), int(p.u.step), int(p.v.step), 0};
+        sws_scale(d->sws, f->data, f->linesize, 0, f->height, dst, dstStride);
     }
-    return out;
+    return yuv::rotated(out, m_quarterTurns);
 }
 
 bool FrameStepper::open(const QString& path) {
@@ -257,12 +263,12 @@ double FrameStepper::durationMs() const {
 }
 
 const cv::Mat& FrameStepper::picture(cv::Size size) {
-    if (m_pictureGeneration != m_generation || m_picture.size() != size) {
+    if (m_pictureGeneration != m_generation || yuv::sizeOf(m_picture) != yuv::evenDown(size)) {
         cv::Mat decoded = m_decoder.picture(size);
         if (!decoded.empty()) // a frame that does not convert shows the previous one again
             m_picture = decoded;
-        else if (m_picture.size() != size)
-            m_picture = cv::Mat::zeros(size, CV_8UC3);
+        else if (yuv::sizeOf(m_picture) != yuv::evenDown(size))
+            m_picture = yuv::black(size);
         m_pictureGeneration = m_generation;
     }
     return m_picture;

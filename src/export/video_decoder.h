@@ -38,7 +38,8 @@ public:
     // The upright picture's shape in square pixels (for the current frame).
     cv::Size displaySize() const;
 
-    // The current frame, upright, scaled to `size` (8-bit BGR). `size` is the upright size.
+    // The current frame, upright, scaled to `size` (the upright size, rounded down to even), as
+    // a 4:2:0 picture of the montage (yuv_picture.h).
     cv::Mat picture(cv::Size size);
 
 private:
