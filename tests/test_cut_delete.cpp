@@ -62,12 +62,14 @@ private slots:
         QTest::addColumn<int>("played"); // 0: none
         QTest::addColumn<bool>("confirmed");
         QTest::addColumn<QList<int>>("remaining");
+        QTest::addColumn<int>("underBox"); // started while the question is open
         // clang-format off
-        QTest::newRow("2 of 1..3") << QList<int>{1, 2, 3} << 2 << 0 << true << QList<int>{1, 3};
-        QTest::newRow("the one that played last") << QList<int>{1, 2, 3} << 2 << 3 << true << QList<int>{1, 2};
-        QTest::newRow("the last one") << QList<int>{1} << 1 << 0 << true << QList<int>{};
-        QTest::newRow("Cancel") << QList<int>{1, 2} << 2 << 0 << false << QList<int>{1, 2};
-        QTest::newRow("none shown") << QList<int>{1, 2} << 0 << 0 << true << QList<int>{1, 2};
+        QTest::newRow("2 of 1..3") << QList<int>{1, 2, 3} << 2 << 0 << true << QList<int>{1, 3} << 0;
+        QTest::newRow("the one that played last") << QList<int>{1, 2, 3} << 2 << 3 << true << QList<int>{1, 2} << 0;
+        QTest::newRow("the last one") << QList<int>{1} << 1 << 0 << true << QList<int>{} << 0;
+        QTest::newRow("Cancel") << QList<int>{1, 2} << 2 << 0 << false << QList<int>{1, 2} << 0;
+        QTest::newRow("none shown") << QList<int>{1, 2} << 0 << 0 << true << QList<int>{1, 2} << 0;
+        QTest::newRow("another starts under it") << QList<int>{1, 2, 3} << 2 << 0 << true << QList<int>{1, 3} << 3;
         // clang-format on
     }
     void deletion() {
@@ -76,6 +78,7 @@ private slots:
         QFETCH(int, played);
         QFETCH(bool, confirmed);
         QFETCH(QList<int>, remaining);
+        QFETCH(int, underBox);
         testrec::Studio s(video, tmp);
         for (int n : files)
             QVERIFY(QFile::copy(video, s.file(n)));
@@ -92,6 +95,8 @@ private slots:
         QCOMPARE(list->currentData().toInt(), deleted);
         const auto boxes = s.dialogs.shown.size();
         s.dialogs.questionAnswers.enqueue(confirmed);
+        if (underBox)
+            s.dialogs.underQuestion = [&] { s.w.playAnnotationFile(underBox); };
         s.w.bSupprimerAnnotation->click();
 
         // The question names the annotation, and no warning follows it.
@@ -106,13 +111,16 @@ private slots:
         }
         QCOMPARE(list->itemText(0) == "Aucune annotation", remaining.isEmpty());
         QCOMPARE(s.w.session->count(), remaining.size());
-        // Once deleted, nothing is left to play, cut or delete, and the preview runs again.
-        const bool gone = deleted && confirmed;
-        QCOMPARE(s.w.annotationPlayer->source().isEmpty(), gone || !deleted);
-        QCOMPARE(s.w.bSupprimerAnnotation->isEnabled(), !gone && deleted);
-        QCOMPARE(s.w.bCouperDebut->isEnabled(), !gone && deleted);
-        QCOMPARE(s.w.webcamTimerId != 0, gone || !deleted);
-        QCOMPARE(s.w.webcamView->isVisibleTo(&s.w), gone || !deleted);
+        // Once deleted, nothing is left to play, cut or delete, and the preview runs again; an
+        // annotation started under the question stays.
+        const int left = underBox ? underBox : confirmed ? 0 : deleted;
+        QCOMPARE(s.w.annotationPlayer->source().isEmpty(), left == 0);
+        QCOMPARE(s.w.bSupprimerAnnotation->isEnabled(), left != 0);
+        QCOMPARE(s.w.bCouperDebut->isEnabled(), left != 0);
+        QCOMPARE(s.w.webcamTimerId != 0, left == 0);
+        QCOMPARE(s.w.webcamView->isVisibleTo(&s.w), left == 0);
+        if (left)
+            QCOMPARE(list->currentData().toInt(), left);
     }
 };
 

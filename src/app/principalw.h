@@ -142,6 +142,8 @@ private:
     void showAnnotationArea(bool shown);
     // Stops the annotation player and gives the right half back to the webcam preview.
     void closeAnnotation();
+    // Removes annotation `number` once confirmed, and its player if it still shows it.
+    void deleteAnnotation(int number, const QString& caption);
     // Leaves the current project for `dir`, empty for none.
     void switchProject(const QString& dir);
     // Notes whether the student's video is paused or playing: the Type of the next annotation.

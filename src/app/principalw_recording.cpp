@@ -297,20 +297,23 @@ bool cutPosition(VideoPlayer* player, QLabel* timeLabel, const QTime& timeBase,
 
 } // namespace
 
+// The number is taken before the confirmation: an annotation may start under the box.
 void PrincipalW::couperDebut() {
+    const int number = session->current();
     int t = 0;
     if (cutPosition(annotationPlayer, annotationTimeLabel, annotationTimeBase,
                     QStringLiteral("Couper début annotation"),
                     QStringLiteral("L'annotation sera coupée et commencera au temps: \r\n"), t))
-        session->setCutStart(session->current(), t);
+        session->setCutStart(number, t);
 }
 
 void PrincipalW::couperFin() {
+    const int number = session->current();
     int t = 0;
     if (cutPosition(annotationPlayer, annotationTimeLabel, annotationTimeBase,
                     QStringLiteral("Couper fin annotation"),
                     QStringLiteral("L'annotation sera coupée et se terminera au temps: \r\n"), t))
-        session->setCutEnd(session->current(), t);
+        session->setCutEnd(number, t);
 }
 
 void PrincipalW::supprimerAnnotation() {
@@ -318,25 +321,42 @@ void PrincipalW::supprimerAnnotation() {
     if (number == 0)
         return;
     const QString caption = QStringLiteral("Suppression annotation");
-    if (!dialogs().platformBox(
-            caption,
-            QStringLiteral("Etes-vous sûr de vouloir supprimer l'annotation n°%1 ?").arg(number),
-            Dialogs::Icon::Question))
-        return;
+    // The student's video waits for the answer, so that no annotation starts under the question.
+    VideoPlayer* student = studentPlayer->lecteur;
+    const bool heldPlaying = student->isPlaying();
+    if (heldPlaying)
+        student->pause();
+    const bool confirmed = dialogs().platformBox(
+        caption,
+        QStringLiteral("Etes-vous sûr de vouloir supprimer l'annotation n°%1 ?").arg(number),
+        Dialogs::Icon::Question);
+    if (confirmed)
+        deleteAnnotation(number, caption);
+    if (heldPlaying && !annotationPlayer->isPlaying())
+        student->play();
+}
+
+void PrincipalW::deleteAnnotation(int number, const QString& caption) {
+    // Another annotation may have started while the question was open: it stays loaded.
+    const bool shown = session->current() == number;
     // The player and the encoder let go of the file first: some systems refuse to remove an open
     // file.
-    annotationPlayer->stop();
-    annotationPlayer->load(QString());
+    if (shown) {
+        annotationPlayer->stop();
+        annotationPlayer->load(QString());
+    }
     m_transcoder->remove(session->filePath(number));
     QString error;
     if (!session->removeAnnotation(number, &error)) {
         warn(caption, QStringLiteral("Le fichier de l'annotation n'a pas pu être supprimé :\r\n"
                                      "%1\r\n%2\r\nL'annotation est conservée.")
                           .arg(QDir::toNativeSeparators(session->filePath(number)), error));
-        annotationPlayer->load(session->filePath(number));
+        if (shown)
+            annotationPlayer->load(session->filePath(number));
         return;
     }
-    closeAnnotation();
+    if (shown)
+        closeAnnotation();
 }
 
 } // namespace kel

@@ -5,6 +5,9 @@
 #include <QQueue>
 #include <QStringList>
 
+#include <functional>
+#include <utility>
+
 // Answers the windows' dialogs from queues and records every box shown.
 class ScriptedDialogs : public kel::Dialogs {
 public:
@@ -25,6 +28,8 @@ public:
     QQueue<QString> directories;  // getExistingDirectory(); default empty
     QQueue<QString> files;        // getOpenFileName(); default empty
     QStringList fileDialogDirs;   // start directory of each getOpenFileName
+    // Runs while a question is open, as the event loop of a real box would.
+    std::function<void()> underQuestion;
 
     int count(const QString& kind) const {
         int n = 0;
@@ -36,9 +41,11 @@ public:
 
     bool platformBox(const QString& caption, const QString& text, Icon icon) override {
         shown.append({QStringLiteral("platform"), caption, text, icon});
-        if (icon == Icon::Question)
-            return questionAnswers.isEmpty() ? true : questionAnswers.dequeue();
-        return true;
+        if (icon != Icon::Question)
+            return true;
+        if (underQuestion)
+            std::exchange(underQuestion, nullptr)();
+        return questionAnswers.isEmpty() ? true : questionAnswers.dequeue();
     }
     void plainBox(const QString& text) override {
         shown.append({QStringLiteral("plain"), QString(), text, Icon::None});
