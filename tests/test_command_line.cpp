@@ -1,26 +1,37 @@
 #include <QProcess>
 #include <QtTest>
 
-// Help and version from the real program, with no display at all: the window's toolkit must not
-// be reached.
+// Help, version and refusals from the real program, with no display at all: the window's toolkit
+// must not be reached.
 class TestCommandLine : public QObject {
     Q_OBJECT
 
 private slots:
     void answersWithoutDisplay_data() {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QStringList>("expected"); // all in the standard output
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("expected"); // in the standard output, or error when failing
         const QStringList help{"Utilisation :", "Options :", "--help",  "--version",
                                "--camera",      "--export",  "--video", "Affiche cette aide."};
-        QTest::newRow("--help") << QStringList{"--help"} << help;
-        QTest::newRow("-h") << QStringList{"-h"} << help;
-        QTest::newRow("--help-all") << QStringList{"--help-all"} << help;
-        QTest::newRow("with an export") << QStringList{"--export", "/nulle/part", "--help"} << help;
-        QTest::newRow("--version") << QStringList{"--version"} << QStringList{"KEL " KEL_VERSION};
-        QTest::newRow("-v") << QStringList{"-v"} << QStringList{"KEL " KEL_VERSION};
+        const QStringList version{"KEL " KEL_VERSION};
+        const QStringList noScreen{"Aucun écran", "kel --export"};
+        // clang-format off
+        QTest::newRow("--help")         << QStringList{"--help"} << 0 << help;
+        QTest::newRow("-h")             << QStringList{"-h"} << 0 << help;
+        QTest::newRow("--help-all")     << QStringList{"--help-all"} << 0 << help;
+        QTest::newRow("with an export") << QStringList{"--export", "/nulle/part", "--help"} << 0 << help;
+        QTest::newRow("--version")      << QStringList{"--version"} << 0 << version;
+        QTest::newRow("-v")             << QStringList{"-v"} << 0 << version;
+        QTest::newRow("unknown option") << QStringList{"--vitesse"} << 2 << QStringList{"Option inconnue : vitesse.", "kel --help"};
+        QTest::newRow("unknown option, export") << QStringList{"--export", "/nulle/part", "--vitesse"} << 2 << QStringList{"Option inconnue : vitesse.", "kel --help"};
+        QTest::newRow("missing value")  << QStringList{"--camera"} << 2 << QStringList{"Valeur manquante après « --camera »"};
+        QTest::newRow("no screen")      << QStringList{} << 1 << noScreen;
+        QTest::newRow("toolkit option") << QStringList{"-style", "fusion"} << 1 << noScreen;
+        // clang-format on
     }
     void answersWithoutDisplay() {
         QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
         QFETCH(QStringList, expected);
         QProcess kel;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -30,9 +41,10 @@ private slots:
         kel.setProcessEnvironment(env);
         kel.start(KEL_EXECUTABLE, arguments);
         QVERIFY(kel.waitForFinished(30000));
-        const QString out = QString::fromUtf8(kel.readAllStandardOutput());
-        QVERIFY2(kel.exitStatus() == QProcess::NormalExit && kel.exitCode() == 0,
-                 kel.readAllStandardError().constData());
+        const QString out =
+            QString::fromUtf8(exitCode ? kel.readAllStandardError() : kel.readAllStandardOutput());
+        QVERIFY2(kel.exitStatus() == QProcess::NormalExit && kel.exitCode() == exitCode,
+                 qPrintable(out));
         for (const QString& text : expected)
             QVERIFY2(out.contains(text), qPrintable(out));
         // Not a word of the toolkit's English.

@@ -10,8 +10,8 @@
 #include <QTranslator>
 
 int main(int argc, char* argv[]) {
-    // Help and version need no display, in either mode.
-    if (const int code = kel::answerHelpOrVersion(argc, argv, kel::addHeadlessExportOptions);
+    // Help, version and a wrong command line need no display, in either mode.
+    if (const int code = kel::answerBeforeDisplay(argc, argv, kel::addHeadlessExportOptions);
         code >= 0)
         return code;
     // An export from the command line opens no window and needs no display.

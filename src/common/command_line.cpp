@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHash>
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTranslator>
 
@@ -45,10 +46,43 @@ public:
     }
 };
 
-void print(const QString& text) {
+void print(const QString& text, FILE* stream = stdout) {
     const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// The toolkit's own options, which the window's application object takes for itself.
+bool isToolkitOption(const QString& name) {
+    static const QStringList names{QStringLiteral("platform"),
+                                   QStringLiteral("platformpluginpath"),
+                                   QStringLiteral("platformtheme"),
+                                   QStringLiteral("plugin"),
+                                   QStringLiteral("qmljsdebugger"),
+                                   QStringLiteral("qwindowgeometry"),
+                                   QStringLiteral("qwindowicon"),
+                                   QStringLiteral("qwindowtitle"),
+                                   QStringLiteral("reverse"),
+                                   QStringLiteral("session"),
+                                   QStringLiteral("display"),
+                                   QStringLiteral("geometry"),
+                                   QStringLiteral("style"),
+                                   QStringLiteral("stylesheet"),
+                                   QStringLiteral("widgetcount"),
+                                   QStringLiteral("title"),
+                                   QStringLiteral("name"),
+                                   QStringLiteral("visual"),
+                                   QStringLiteral("nograb"),
+                                   QStringLiteral("dograb"),
+                                   QStringLiteral("sync"),
+                                   QStringLiteral("fn"),
+                                   QStringLiteral("font"),
+                                   QStringLiteral("bg"),
+                                   QStringLiteral("fg"),
+                                   QStringLiteral("btn"),
+                                   QStringLiteral("im"),
+                                   QStringLiteral("inputstyle")};
+    return names.contains(name);
 }
 
 } // namespace
@@ -61,7 +95,9 @@ QString programDescription() {
     return QStringLiteral(
         "KEL : annotation vidéo pour l'enseignement de la langue des signes française.\n"
         "Sans option, KEL ouvre sa fenêtre principale.\n"
-        "Avec --export, il produit le montage d'un projet sans ouvrir de fenêtre.");
+        "Avec --export, il produit le montage d'un projet sans ouvrir de fenêtre ; il se "
+        "termine alors avec le code 0 (montage écrit), 1 (export impossible), 2 (ligne de "
+        "commande incorrecte) ou 128 + n (arrêt par le signal n).");
 }
 
 QCommandLineOption cameraOption() {
@@ -70,13 +106,29 @@ QCommandLineOption cameraOption() {
                               QStringLiteral("SOURCE"));
 }
 
-int answerHelpOrVersion(int argc, char* argv[], void (*addOptions)(QCommandLineParser&)) {
+QString usageErrorText(const QCommandLineParser& parser, const QStringList& unknownOptions) {
+    if (!unknownOptions.isEmpty())
+        return QStringLiteral("Option inconnue : %1.")
+            .arg(unknownOptions.join(QStringLiteral(", ")));
+    static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'"));
+    static const QRegularExpression unexpected(QStringLiteral("^Unexpected value after '(.*)'"));
+    const QString text = parser.errorText();
+    if (const auto m = missing.match(text); m.hasMatch())
+        return QStringLiteral("Valeur manquante après « %1 ».").arg(m.captured(1));
+    if (const auto m = unexpected.match(text); m.hasMatch())
+        return QStringLiteral("L'option « %1 » ne prend pas de valeur.").arg(m.captured(1));
+    return QStringLiteral("Ligne de commande incorrecte : %1").arg(text);
+}
+
+int answerBeforeDisplay(int argc, char* argv[], void (*addOptions)(QCommandLineParser&)) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
 
     QCommandLineParser parser;
     parser.setApplicationDescription(programDescription());
+    // "-platform" as the toolkit reads it, not as eight one-letter options.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     // Our own options rather than the parser's: its --help-all lists the toolkit's options, in
     // English.
     const QCommandLineOption help(
@@ -92,21 +144,39 @@ int answerHelpOrVersion(int argc, char* argv[], void (*addOptions)(QCommandLineP
     parser.addOption(cameraOption());
     if (addOptions)
         addOptions(parser);
-    // Errors are left to the real run: the toolkit takes options of its own (-platform...).
-    parser.parse(arguments);
+    const bool parsed = parser.parse(arguments);
     const bool helpAsked = parser.isSet(help) || parser.isSet(helpAll);
-    if (!helpAsked && !parser.isSet(version))
-        return -1;
-    if (!helpAsked) {
+    if (helpAsked) {
+        // The help text names the program from the application object, which needs no display.
+        QCoreApplication app(argc, argv);
+        CommandLineFrench french;
+        QCoreApplication::installTranslator(&french);
+        print(parser.helpText());
+        return 0;
+    }
+    if (parser.isSet(version)) {
         print(versionText() + QLatin1Char('\n'));
         return 0;
     }
-    // The help text names the program from the application object, which needs no display.
-    QCoreApplication app(argc, argv);
-    CommandLineFrench french;
-    QCoreApplication::installTranslator(&french);
-    print(parser.helpText());
-    return 0;
+    // An export answers its own command line, where the toolkit's options mean nothing.
+    if (parser.optionNames().contains(QStringLiteral("export")))
+        return -1;
+    QStringList unknown = parser.unknownOptionNames();
+    unknown.removeIf(isToolkitOption);
+    if (!unknown.isEmpty() || (!parsed && parser.unknownOptionNames().isEmpty())) {
+        print(usageErrorText(parser, unknown) + QStringLiteral("\nVoir kel --help.\n"), stderr);
+        return kUsageErrorExit;
+    }
+    // The window needs a screen; the toolkit would stop with a message in English.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        print(QStringLiteral("Aucun écran n'est disponible : la fenêtre de KEL ne peut pas "
+                             "s'ouvrir.\nPour produire un montage sans écran : kel --export "
+                             "PROJET --video VIDEO (voir kel --help).\n"),
+              stderr);
+        return 1;
+    }
+    return -1;
 }
 
 QTranslator* commandLineTranslator(QObject* parent) {

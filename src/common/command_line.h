@@ -2,6 +2,7 @@
 
 #include <QCommandLineOption>
 #include <QString>
+#include <QStringList>
 
 class QCommandLineParser;
 class QObject;
@@ -16,10 +17,18 @@ QString programDescription();
 // --camera SOURCE, for the main window.
 QCommandLineOption cameraOption();
 
-// Answers --help (-h, -?, --help-all) and --version (-v) in French on standard output, before any
-// window or display exists. `addOptions` adds the options that the help lists besides --camera.
-// Returns the exit code when the command line asked for one of them, -1 otherwise.
-int answerHelpOrVersion(int argc, char* argv[], void (*addOptions)(QCommandLineParser&));
+// Exit code of a wrong command line, in both modes.
+constexpr int kUsageErrorExit = 2;
+
+// Answers before any window or display exists: --help (-h, -?, --help-all) and --version (-v) in
+// French on standard output; for the window, an unknown option (not the toolkit's) or a missing
+// value with exit code 2, and the lack of a screen with 1, in French on standard error.
+// `addOptions` adds the options that the help lists besides --camera. Returns the exit code, or
+// -1 to go on.
+int answerBeforeDisplay(int argc, char* argv[], void (*addOptions)(QCommandLineParser&));
+
+// The French reason of a command line that `parser` refused; `unknownOptions` those to name.
+QString usageErrorText(const QCommandLineParser& parser, const QStringList& unknownOptions);
 
 // French for the command-line parser's own words ("Usage", its error messages), to install on
 // the application object before parsing.

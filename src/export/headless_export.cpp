@@ -1,5 +1,6 @@
 #include "headless_export.h"
 
+#include "common/command_line.h"
 #include "export/export_files.h"
 #include "export/export_settings.h"
 #include "export/montage_renderer.h"
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QRegularExpression>
 #include <QTextStream>
 
 #include <atomic>
@@ -64,36 +64,6 @@ private:
     struct sigaction m_previous[3];
 #endif
 };
-
-QString parseError(const QCommandLineParser& parser) {
-    if (!parser.unknownOptionNames().isEmpty())
-        return QStringLiteral("Option inconnue : %1.")
-            .arg(parser.unknownOptionNames().join(QStringLiteral(", ")));
-    static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'"));
-    static const QRegularExpression unexpected(QStringLiteral("^Unexpected value after '(.*)'"));
-    const QString text = parser.errorText();
-    if (const auto m = missing.match(text); m.hasMatch())
-        return QStringLiteral("Valeur manquante après « %1 ».").arg(m.captured(1));
-    if (const auto m = unexpected.match(text); m.hasMatch())
-        return QStringLiteral("L'option « %1 » ne prend pas de valeur.").arg(m.captured(1));
-    return QStringLiteral("Ligne de commande incorrecte : %1").arg(text);
-}
-
-QString helpText() {
-    return QStringLiteral(
-        "Usage : kel --export PROJET --video VIDEO [options]\n"
-        "Exporte le montage d'un projet sans ouvrir de fenêtre.\n\n"
-        "  --export PROJET          répertoire du projet\n"
-        "  --video VIDEO            vidéo de l'élève\n"
-        "  --resolution RESOLUTION  grande, moyenne ou faible (moyenne par défaut)\n"
-        "  --inset TAILLE           taille des annotations, de 0 à 99\n"
-        "  --compress               compresse le montage (H.264, montage.avi)\n"
-        "  --format FORMAT          avi (par défaut) ou mp4 : montage.mp4, compressé, lisible\n"
-        "                           dans un navigateur ou sur un téléphone\n"
-        "  -h, --help               affiche cette aide\n\n"
-        "Codes de sortie : 0 montage écrit, 1 export impossible, 2 ligne de commande "
-        "incorrecte, 128 + n arrêt par le signal n.\n");
-}
 
 } // namespace
 
@@ -209,24 +179,17 @@ int headlessExportMain(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("KEL"));
     QCommandLineParser parser;
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Affiche cette aide."));
-    parser.addOption(help);
     addHeadlessExportOptions(parser);
     // Accepted here so that a command line valid for the window stays valid.
     parser.addOption({QStringLiteral("camera"), QString(), QStringLiteral("SOURCE")});
     QTextStream out(stdout);
     QTextStream err(stderr);
     auto usageError = [&err](const QString& text) {
-        err << text << Qt::endl << QStringLiteral("Voir kel --export --help.") << Qt::endl;
+        err << text << Qt::endl << QStringLiteral("Voir kel --help.") << Qt::endl;
         return kUsageErrorExit;
     };
     if (!parser.parse(app.arguments()))
-        return usageError(parseError(parser));
-    if (parser.isSet(help)) {
-        out << helpText();
-        return 0;
-    }
+        return usageError(usageErrorText(parser, parser.unknownOptionNames()));
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("Argument inattendu : « %1 ».")
                               .arg(parser.positionalArguments().constFirst()));

@@ -19,7 +19,6 @@ struct HeadlessExportOptions {
 
 // Exit codes of the export without window. A signal that ends it gives 128 + its number.
 constexpr int kExportFailedExit = 1; // the export could not be made: the reason is printed
-constexpr int kUsageErrorExit = 2;   // the command line is wrong
 
 // Renders the montage of a project without any window. Progress goes to `err`, the path of the
 // result to `out`. Returns 0 on success; otherwise prints the reason (in French) and returns one

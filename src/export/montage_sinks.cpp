@@ -1,6 +1,7 @@
 #include "montage_sinks.h"
 
 #include "common/encoder_job.h"
+#include "export/yuv_picture.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,9 +9,8 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
 }
-
-#include <opencv2/imgproc.hpp>
 
 #include <cstring>
 
@@ -24,7 +24,10 @@ class RawAviSink : public MontageSink {
 public:
     RawAviSink(QString path, QString shownPath, cv::Size size, double fps)
         : m_path(std::move(path)), m_shown(std::move(shownPath)), m_size(size), m_fps(fps) {}
-    ~RawAviSink() override { close(); }
+    ~RawAviSink() override {
+        close();
+        sws_freeContext(m_toBgr);
+    }
 
     bool open(QString* error) override {
         const QByteArray url = "file:" + QFile::encodeName(QFileInfo(m_path).absoluteFilePath());
@@ -59,6 +62,14 @@ public:
             close();
             return false;
         }
+        m_toBgr =
+            sws_getContext(m_size.width, m_size.height, AV_PIX_FMT_YUV420P, m_size.width,
+                           m_size.height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        if (!m_toBgr) {
+            *error = QStringLiteral("La conversion des images du montage n'a pas pu démarrer.");
+            close();
+            return false;
+        }
         m_stream = stream;
         // Rows padded to 4 bytes, as in any DIB.
         m_rowBytes = (m_size.width * 3 + 3) & ~3;
@@ -68,10 +79,16 @@ public:
     }
 
     bool write(const cv::Mat& frame, QString* error) override {
-        cv::cvtColor(frame, m_bgr, cv::COLOR_YUV2BGR_I420);
-        for (int y = 0; y < m_size.height; ++y)
-            std::memcpy(m_buffer.data() + qsizetype(m_size.height - 1 - y) * m_rowBytes,
-                        m_bgr.ptr(y), size_t(m_size.width) * 3);
+        // Converted as ffmpeg converts, so that what reads the file back as 4:2:0 finds the
+        // montage's own pixels; written bottom up straight into the packet.
+        const yuv::Planes p = yuv::planes(frame);
+        const uint8_t* src[4] = {p.y.data, p.u.data, p.v.data, nullptr};
+        const int srcStride[4] = {int(p.y.step), int(p.u.step), int(p.v.step), 0};
+        uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(m_buffer.data()) +
+                               qsizetype(m_size.height - 1) * m_rowBytes,
+                           nullptr, nullptr, nullptr};
+        const int dstStride[4] = {-m_rowBytes, 0, 0, 0};
+        sws_scale(m_toBgr, src, srcStride, 0, m_size.height, dst, dstStride);
         AVPacket* packet = av_packet_alloc();
         packet->data = reinterpret_cast<uint8_t*>(m_buffer.data());
         packet->size = int(m_buffer.size());
@@ -120,7 +137,7 @@ private:
     AVFormatContext* m_out = nullptr;
     AVStream* m_stream = nullptr;
     int m_rowBytes = 0;
-    cv::Mat m_bgr;
+    SwsContext* m_toBgr = nullptr;
     QByteArray m_buffer;
     int64_t m_frames = 0;
 };
