@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include "export/yuv_picture.h"
 
@@ -101,7 +102,9 @@ bool VideoDecoder::open(const QString& path) {
     d->codec = avcodec_alloc_context3(decoder);
     if (!d->codec || avcodec_parameters_to_context(d->codec, d->stream->codecpar) < 0)
         return false;
-    d->codec->thread_count = 0;
+    // The encoder and the composing thread have a core each: decoding threads beyond the rest
+    // only fight them (on two cores, one thread is a third faster).
+    d->codec->thread_count = std::max(1, QThread::idealThreadCount() - 2);
     if (avcodec_open2(d->codec, decoder, nullptr) < 0)
         return false;
     d->packet = av_packet_alloc();
