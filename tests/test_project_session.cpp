@@ -120,18 +120,23 @@ private slots:
         QCOMPARE(current.last().first().toInt(), 0);
     }
 
-    // Durations are written only when they change, so that watching changes nothing.
-    void durationWrittenOnChange() {
+    // A length measured while watching is written, but leaves nothing to save; beside a real
+    // change, undoing that change takes the length with it.
+    void durationIsNoChange() {
         write(at("annotation1.avi"), "x");
         ProjectSession s;
         s.open(tmp->path());
         s.addAnnotation(1, 0, 50);
         s.markSaved();
         s.setDuration(1, 4040);
-        QVERIFY(s.hasChanges());
-        s.markSaved();
-        s.setDuration(1, 4040);
         QVERIFY(!s.hasChanges());
+        QCOMPARE(s.annotation(1)->entry.duration, 4040.0);
+        s.setCutStart(1, 500);
+        s.setDuration(1, 3000);
+        QVERIFY(s.hasChanges());
+        QVERIFY(s.discardChanges());
+        QCOMPARE(s.annotation(1)->entry.duration, 4040.0);
+        QCOMPARE(s.annotation(1)->entry.cutStart, 0.0);
     }
 
     // A file that is not a project file is kept as it is, and reading it never blocks.

@@ -27,7 +27,7 @@ class SeekSlider;
 class VideoPlayer;
 
 // The main window. Its slots are thin: they read the widgets, call the unit that does the work and
-// update the widgets. Slots of each subsystem live in that subsystem's principalw_*.cpp file.
+// update the widgets. Its slots are grouped by subject in the principalw_*.cpp files beside it.
 class PrincipalW : public QMainWindow {
     Q_OBJECT
 public:

@@ -332,7 +332,7 @@ void PrincipalW::supprimerAnnotation() {
         Dialogs::Icon::Question);
     if (confirmed)
         deleteAnnotation(number, caption);
-    if (heldPlaying && !annotationPlayer->isPlaying())
+    if (heldPlaying)
         student->play();
 }
 

@@ -191,7 +191,12 @@ void ProjectSession::setDuration(int number, double ms) {
     const SessionAnnotation* a = annotation(number);
     if (!a || !a->hasEntry || a->entry.duration == ms)
         return;
+    // A length measured while watching is a fact about the file, not the teacher's change:
+    // watching alone leaves nothing to save.
+    const bool saved = m_xml == m_savedXml;
     written(ProjectFile(m_dir).updateAnnotationEntry(number, ms, 0, 0));
+    if (saved)
+        m_savedXml = m_xml;
 }
 
 void ProjectSession::setCutStart(int number, double ms) {
