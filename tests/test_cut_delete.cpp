@@ -19,23 +19,9 @@ private slots:
         QVERIFY(testmedia::makeVideo(video, QStringLiteral("testsrc"), 5));
     }
 
-    // Cuts of annotation 3 one after the other: "start@ms" or "end@ms" paused there, or made
-    // while the annotation is "playing".
-    void cuts_data() {
-        QTest::addColumn<QStringList>("cuts");
-        QTest::addColumn<QList<double>>("stored"); // cut start, cut end
-        QTest::addColumn<QString>("told");         // the last message
-        // clang-format off
-        QTest::newRow("start") << QStringList{"start@1200"} << QList<double>{1200, 0} << "L'annotation sera coupée et commencera au temps: \r\n00:00:01.200";
-        QTest::newRow("end keeps the start") << QStringList{"start@1200", "end@3000"} << QList<double>{1200, 3000} << "L'annotation sera coupée et se terminera au temps: \r\n00:00:03.000";
-        QTest::newRow("start refused while playing") << QStringList{"start@playing"} << QList<double>{0, 0} << "La video doit être en pause";
-        QTest::newRow("end refused while playing") << QStringList{"start@1200", "end@playing"} << QList<double>{1200, 0} << "La video doit être en pause";
-        // clang-format on
-    }
+    // Cuts of the annotation loaded, one after the other: each told and written where the paused
+    // annotation stands, refused while it plays.
     void cuts() {
-        QFETCH(QStringList, cuts);
-        QFETCH(QList<double>, stored);
-        QFETCH(QString, told);
         testrec::Studio s(video, tmp);
         kel::ProjectFile file(s.w.session->dir());
         file.writeAnnotationEntry(3, 0, 250);
@@ -43,15 +29,21 @@ private slots:
         s.w.session->open(s.w.session->dir());
         s.w.playAnnotationFile(3);
         kel::VideoPlayer* player = s.w.annotationPlayer;
-        player->pause();
-        for (const QString& cut : cuts) {
-            const QString at = cut.section('@', 1);
-            at == "playing" ? player->play() : player->seek(at.toInt());
-            QTRY_COMPARE(player->isPlaying(), at == "playing");
-            cut.startsWith(QLatin1String("start")) ? s.w.couperDebut() : s.w.couperFin();
-        }
-        QCOMPARE(s.dialogs.lastText(), told);
-        QCOMPARE((QList<double>{file.readCutStart(3), file.readCutEnd(3)}), stored);
+        const auto cut = [&](bool start, int at) { // at < 0: while it plays
+            at < 0 ? player->play() : (player->pause(), player->seek(at));
+            if (!QTest::qWaitFor([&] { return player->isPlaying() == (at < 0); }))
+                return QStringLiteral("the player did not follow");
+            start ? s.w.couperDebut() : s.w.couperFin();
+            return s.dialogs.lastText() +
+                   QStringLiteral(" | %1 %2").arg(file.readCutStart(3)).arg(file.readCutEnd(3));
+        };
+        const QString refused = QStringLiteral("La video doit être en pause | %1 0");
+        QCOMPARE(cut(true, -1), refused.arg(0));
+        QCOMPARE(cut(true, 1200), QStringLiteral("L'annotation sera coupée et commencera au temps: "
+                                                 "\r\n00:00:01.200 | 1200 0"));
+        QCOMPARE(cut(false, -1), refused.arg(1200));
+        QCOMPARE(cut(false, 3000), QStringLiteral("L'annotation sera coupée et se terminera au "
+                                                  "temps: \r\n00:00:03.000 | 1200 3000"));
     }
 
     // Annotations `files` in the project opened; `shown` chosen in the list, then `played` started

@@ -121,21 +121,6 @@ private slots:
         QVERIFY(!player->timerTemps->isActive());
     }
 
-    // Both connections of a click reach the toggle: the click must still toggle exactly once.
-    void oneTogglePerClick() {
-        startAt(1000, true);
-        QObject relay; // stands for the main window's second connection
-        connect(player->bLecture, &QPushButton::clicked, &relay,
-                [this] { player->lectureVideo(); });
-        QTest::mouseClick(player->bLecture, Qt::LeftButton);
-        QTRY_VERIFY(player->lecteur->isPaused());
-        QCOMPARE(player->bLecture->text(), QStringLiteral(">"));
-        QTest::qWait(50);
-        QTest::mouseClick(player->bLecture, Qt::LeftButton);
-        QTRY_VERIFY(player->lecteur->isPlaying());
-        QCOMPARE(player->bLecture->text(), QStringLiteral("||"));
-    }
-
     // A file recorded again under the same name plays as the new take, with its own length.
     void reloadedFileIsReadAgain() {
         kel::VideoPlayer* p = player->lecteur;

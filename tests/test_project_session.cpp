@@ -1,4 +1,5 @@
 #include "project/project_session.h"
+#include "support/media.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -8,8 +9,7 @@
 using kel::ProjectSession;
 
 static void write(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    QVERIFY(testmedia::writeFile(path, bytes));
 }
 
 static QString numbers(const ProjectSession& s) {
@@ -98,26 +98,6 @@ private slots:
         write(at("annotation2.avi"), "x");
         s.addAnnotation(2, 0, 75); // a change reads the file again
         QVERIFY(!s.annotation(1)->hasEntry);
-    }
-
-    // The current annotation is one that exists; deleting it leaves none.
-    void currentAndRemoval() {
-        for (int n : {1, 2})
-            write(at(QStringLiteral("annotation%1.avi").arg(n)), "x");
-        ProjectSession s;
-        s.open(tmp->path());
-        QSignalSpy current(&s, &ProjectSession::currentChanged);
-        s.setCurrent(7);
-        QCOMPARE(s.current(), 0);
-        s.setCurrent(2);
-        s.setAwaitingCompression(2, true);
-        QVERIFY(s.removeAnnotation(2));
-        QCOMPARE(s.current(), 0);
-        QVERIFY(!s.hasAwaitingCompression());
-        QVERIFY(!QFile::exists(at("annotation2.avi")));
-        QCOMPARE(numbers(s), QStringLiteral("1?"));
-        QCOMPARE(current.size(), 2);
-        QCOMPARE(current.last().first().toInt(), 0);
     }
 
     // Durations are written only when they change, so that watching changes nothing.
