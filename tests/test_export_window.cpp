@@ -72,48 +72,69 @@ private slots:
         QVERIFY(testmedia::makeVideo(path("red.avi"), "color=c=red", 1));
     }
 
-    void applyResolutionChoice_data() {
+    void choices_data() {
         QTest::addColumn<QString>("resolution");
         QTest::addColumn<QList<int>>("moves");
+        QTest::addColumn<bool>("compress");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("launched");
         // Frame w, h, inset top, w, h, caption w, h, px.
         QTest::addColumn<QList<int>>("expected");
         // clang-format off
-        QTest::newRow("grande, untouched")     << "Grande résolution" << QList<int>{} << QList<int>{640, 480, 330, 170, 150, 75, 25, 18};
-        QTest::newRow("grande, 0 to 40 to 10") << "Grande résolution" << QList<int>{40, 10} << QList<int>{640, 480, 320, 180, 160, 75, 25, 18};
-        QTest::newRow("moyenne, untouched")    << "Moyenne résolution" << QList<int>{} << QList<int>{400, 300, 206, 106, 94, 57, 16, 14};
-        QTest::newRow("moyenne, left at 0")    << "Moyenne résolution" << QList<int>{5, 0} << QList<int>{400, 300, 206, 106, 93, 57, 16, 14};
-        QTest::newRow("faible, untouched")     << "Faible résolution" << QList<int>{} << QList<int>{320, 240, 165, 85, 75, 42, 13, 10};
-        QTest::newRow("faible, 99")            << "Faible résolution" << QList<int>{99} << QList<int>{320, 240, 115, 134, 124, 42, 13, 10};
-        QTest::newRow("none, slider moved")    << "" << QList<int>{40} << QList<int>{400, 300, 206, 106, 94, 57, 16, 14};
+        QTest::newRow("grande, untouched")              << "Grande résolution" << QList<int>{} << false << "avi" << true << QList<int>{640, 480, 330, 170, 150, 75, 25, 18};
+        QTest::newRow("grande, 0 to 40 to 10, mp4")     << "Grande résolution" << QList<int>{40, 10} << true << "mp4" << true << QList<int>{640, 480, 320, 180, 160, 75, 25, 18};
+        QTest::newRow("moyenne, untouched, mp4")        << "Moyenne résolution" << QList<int>{} << false << "mp4" << true << QList<int>{400, 300, 206, 106, 94, 57, 16, 14};
+        QTest::newRow("moyenne, moved back to 0")       << "Moyenne résolution" << QList<int>{5, 0} << false << "avi" << true << QList<int>{400, 300, 206, 106, 93, 57, 16, 14};
+        QTest::newRow("faible, untouched, compressed")  << "Faible résolution" << QList<int>{} << true << "avi" << true << QList<int>{320, 240, 165, 85, 75, 42, 13, 10};
+        QTest::newRow("faible, 99, cancelled")          << "Faible résolution" << QList<int>{99} << true << "mp4" << false << QList<int>{320, 240, 115, 134, 124, 42, 13, 10};
+        QTest::newRow("none, slider moved, cancelled")  << "" << QList<int>{40} << false << "avi" << false << QList<int>{400, 300, 206, 106, 94, 57, 16, 14};
         // clang-format on
     }
 
-    // The sizes of the montage, and its preview drawn to their scale.
-    void applyResolutionChoice() {
+    // The sizes of the montage and its preview drawn to their scale; a launch remembers its
+    // choices for the next export, a cancelled window does not.
+    void choices() {
         QFETCH(QString, resolution);
         QFETCH(QList<int>, moves);
+        QFETCH(bool, compress);
+        QFETCH(QString, format);
+        QFETCH(bool, launched);
         QFETCH(QList<int>, expected);
         resetSettings();
-        kel::Export e{QString(), QString()};
-        for (int v : moves)
-            e.sliderTaille->setValue(v);
-        checkResolution(e, resolution);
-        for (int launch = 0; launch < 2; ++launch) { // a second launch gives the same sizes
-            e.applyResolutionChoice();
-            QCOMPARE((QList<int>{e.frameWidth, e.frameHeight, e.insetTop, e.insetWidth,
-                                 e.insetHeight, e.captionWidth, e.captionHeight, e.captionFontPx}),
-                     expected);
+        ScriptedDialogs dialogs; // the empty project's warning
+        QString fresh, picked;
+        {
+            kel::Export e{QString(), QString()};
+            fresh = chosen(e);
+            QCOMPARE(fresh, QStringLiteral("0 avi 400 206 106 94")); // a first export: AVI, nothing
+            for (int v : moves)
+                e.sliderTaille->setValue(v);
+            checkResolution(e, resolution);
+            e.cbCompresserMontage->setChecked(compress);
+            e.comboFormat->setCurrentIndex(e.comboFormat->findData(format));
+            QCOMPARE(e.chosenFormat(), format);
+            for (int launch = 0; launch < 2; ++launch) { // a second launch gives the same sizes
+                e.applyResolutionChoice();
+                QCOMPARE(
+                    (QList<int>{e.frameWidth, e.frameHeight, e.insetTop, e.insetWidth,
+                                e.insetHeight, e.captionWidth, e.captionHeight, e.captionFontPx}),
+                    expected);
+            }
+            const QRect frame = e.previewVideo->geometry();
+            const QRect inset = e.previewAnnotation->geometry();
+            const double scale = double(frame.width()) / e.frameWidth;
+            QVERIFY(frame.width() >= 200 && frame.bottom() < e.sliderTaille->y());
+            QVERIFY(qAbs(frame.height() - e.frameHeight * scale) <= 1);
+            QCOMPARE(inset.left(), frame.left());
+            QVERIFY(qAbs(inset.top() - frame.top() - e.insetTop * scale) <= 1);
+            QVERIFY(qAbs(inset.width() - e.insetWidth * scale) <= 1);
+            QVERIFY(qAbs(inset.height() - e.insetHeight * scale) <= 1);
+            QVERIFY(frame.contains(inset));
+            picked = chosen(e);
+            launched ? e.bLancerExportation->click() : e.bAnnuler->click();
         }
-        const QRect frame = e.previewVideo->geometry();
-        const QRect inset = e.previewAnnotation->geometry();
-        const double scale = double(frame.width()) / e.frameWidth;
-        QVERIFY(frame.width() >= 200 && frame.bottom() < e.sliderTaille->y());
-        QVERIFY(qAbs(frame.height() - e.frameHeight * scale) <= 1);
-        QCOMPARE(inset.left(), frame.left());
-        QVERIFY(qAbs(inset.top() - frame.top() - e.insetTop * scale) <= 1);
-        QVERIFY(qAbs(inset.width() - e.insetWidth * scale) <= 1);
-        QVERIFY(qAbs(inset.height() - e.insetHeight * scale) <= 1);
-        QVERIFY(frame.contains(inset));
+        kel::Export next{QString(), QString()};
+        QCOMPARE(chosen(next), launched ? picked : fresh);
     }
 
     // The frame's preview shows the student's video as the montage places it.
@@ -133,46 +154,6 @@ private slots:
         const auto isRed = [](QColor c) { return c.red() > 200 && c.green() < 60; };
         QCOMPARE(isRed(image.pixelColor(image.width() / 2, image.height() / 2)), !video.isEmpty());
         QCOMPARE(isRed(image.pixelColor(image.width() / 2, 8)), size == "320x240");
-    }
-
-    // A launch remembers its choices for the next export; a cancelled window does not.
-    void choicesAreRemembered_data() {
-        QTest::addColumn<QString>("resolution");
-        QTest::addColumn<QList<int>>("moves");
-        QTest::addColumn<bool>("compress");
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<bool>("launched");
-        // clang-format off
-        QTest::newRow("grande, 40, compressed, mp4") << "Grande résolution" << QList<int>{40} << true << "mp4" << true;
-        QTest::newRow("moyenne, moved back to 0")    << "Moyenne résolution" << QList<int>{5, 0} << false << "avi" << true;
-        QTest::newRow("moyenne, untouched, mp4")     << "Moyenne résolution" << QList<int>{} << false << "mp4" << true;
-        QTest::newRow("cancelled")                   << "Faible résolution" << QList<int>{70} << true << "mp4" << false;
-        // clang-format on
-    }
-    void choicesAreRemembered() {
-        QFETCH(QString, resolution);
-        QFETCH(QList<int>, moves);
-        QFETCH(bool, compress);
-        QFETCH(QString, format);
-        QFETCH(bool, launched);
-        resetSettings();
-        ScriptedDialogs dialogs; // the empty project's warning
-        QString fresh, picked;
-        {
-            kel::Export first{QString(), QString()};
-            fresh = chosen(first);
-            QCOMPARE(fresh, QStringLiteral("0 avi 400 206 106 94")); // a first export: AVI, nothing
-            for (int v : moves)
-                first.sliderTaille->setValue(v);
-            checkResolution(first, resolution);
-            first.cbCompresserMontage->setChecked(compress);
-            first.comboFormat->setCurrentIndex(first.comboFormat->findData(format));
-            QCOMPARE(first.chosenFormat(), format);
-            picked = chosen(first);
-            launched ? first.bLancerExportation->click() : first.bAnnuler->click();
-        }
-        kel::Export next{QString(), QString()};
-        QCOMPARE(chosen(next), launched ? picked : fresh);
     }
 
     void exportToTheEnd_data() {

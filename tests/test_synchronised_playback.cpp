@@ -42,7 +42,8 @@ private slots:
     }
 
     // Annotation 1 at second 1 (student keeps playing), annotation 2 at second 3 made while the
-    // student video was paused: it pauses the student video, which resumes when it ends.
+    // student video was paused: it pauses the student video, which resumes when it ends. Then both
+    // reviewed as the teacher would.
     void annotationsStartAtTheirSecond() {
         const QString dir = makeProject(QStringLiteral("projet d'essai é"), {1, 2});
         ProjectFile file(dir);
@@ -94,48 +95,34 @@ private slots:
 
         // Each played annotation has its duration written once.
         QCOMPARE(testmedia::contents(file.path()).count("<Duree "), 2);
-    }
 
-    // An annotation reviewed from the list leaves the student's video as the teacher left it; P
-    // and N, after the end too, show the mark's picture and time.
-    void reviewLeavesStudentVideoAsItWas_data() {
-        QTest::addColumn<bool>("ended"); // else paused by the teacher at 2 s
-        QTest::newRow("ended") << true;
-        QTest::newRow("paused") << false;
-    }
-    void reviewLeavesStudentVideoAsItWas() {
-        QFETCH(bool, ended);
-        const QString dir = makeProject(QStringLiteral("revoir ") + QTest::currentDataTag(), {1});
-        QCOMPARE(ProjectFile(dir).writeAnnotationEntry(1, 0, 75),
-                 ProjectFile::WriteResult::Written);
-        ScriptedDialogs dialogs;
-        PrincipalW w(QStringLiteral("/nonexistent/camera.avi"));
-        w.show();
-        QVERIFY(testwindow::openProjectAndVideo(w, dialogs, dir, studentVideo));
+        // Reviewed from the list, an annotation leaves the student's video as the teacher left it,
+        // paused then ended; N and P, after the end too, show the mark's picture and time.
         kel::VideoPlayer* student = w.studentPlayer->lecteur;
-        if (ended) {
-            student->seek(5500);
-            QTRY_VERIFY_WITH_TIMEOUT(!student->isPlaying() && !student->isPaused(), 5000);
-        } else {
-            student->pause();
-            student->seek(2000);
-            QTRY_VERIFY(student->isPaused() && student->currentTime() == 2000);
+        for (const bool ended : {false, true}) {
+            if (ended) {
+                student->seek(5500);
+                student->play();
+                QTRY_VERIFY_WITH_TIMEOUT(!student->isPlaying() && !student->isPaused(), 5000);
+            } else {
+                student->pause();
+                student->seek(2000);
+                QTRY_VERIFY(student->isPaused() && student->currentTime() == 2000);
+            }
+            QCOMPARE(w.studentPlayer->bLecture->text(), QStringLiteral(">"));
+            const int before = student->currentTime();
+            w.comboAnnotations->setCurrentIndex(0);
+            emit w.comboAnnotations->activated(0);
+            QTRY_VERIFY(w.annotationPlayer->isPlaying());
+            QTRY_VERIFY_WITH_TIMEOUT(w.annotationPlayer->isHidden(), 5000);
+            QTest::qWait(300);
+            QVERIFY(!student->isPlaying());
+            QCOMPARE(student->currentTime(), before);
+            QTest::keyClick(&w, ended ? Qt::Key_P : Qt::Key_N);
+            QTRY_VERIFY(student->isPaused() && student->currentTime() == 3000);
+            QCOMPARE(w.studentPlayer->labelTemps->text(),
+                     QStringLiteral("00:00:03.000 / 00:00:06.000"));
         }
-        QCOMPARE(w.studentPlayer->bLecture->text(), QStringLiteral(">"));
-        const int before = student->currentTime();
-
-        w.comboAnnotations->setCurrentIndex(0);
-        emit w.comboAnnotations->activated(0);
-        QTRY_VERIFY(w.annotationPlayer->isPlaying());
-        QTRY_VERIFY_WITH_TIMEOUT(w.annotationPlayer->isHidden(), 5000);
-        QTest::qWait(300);
-        QVERIFY(!student->isPlaying());
-        QCOMPARE(student->currentTime(), before);
-
-        QTest::keyClick(&w, ended ? Qt::Key_P : Qt::Key_N);
-        QTRY_VERIFY(student->isPaused() && student->currentTime() == 3000);
-        QCOMPARE(w.studentPlayer->labelTemps->text(),
-                 QStringLiteral("00:00:03.000 / 00:00:06.000"));
     }
 
     void import_data() {
