@@ -42,8 +42,7 @@ private slots:
 
     // A camera that blocks 130 ms in each read, as a webcam in a dim room, never holds the
     // window's event loop (a 10 ms timer is hardly ever late, in preview and while recording); the
-    // recording still has one frame per 1/15 s of wall time, the camera's pictures repeated, and
-    // the end of its playback compresses it under its own name.
+    // recording still has one frame per 1/15 s of wall time, the camera's pictures repeated.
     void recordsFromASlowCamera() {
         testrec::Studio s("slow:130:" + video, tmp);
         s.w.setCountdownStepMs(300);
@@ -97,11 +96,29 @@ private slots:
                                 .arg(pictures)
                                 .arg(r.recordedMs)));
 
+        // The end of its playback compresses it under its own name; a recording made meanwhile is
+        // compressed after it, and one left raw by an earlier run when its project is opened.
+        QTRY_VERIFY_WITH_TIMEOUT(s.w.annotationPlayer->isHidden(), 10000);
+        QVERIFY(s.w.isTranscoding());
+        const auto boxes = s.dialogs.shown.size();
+        testrec::record(s.w, 1000);
+        QCOMPARE(s.dialogs.shown.size(), boxes + 1); // the box before the countdown alone
+        QTRY_VERIFY_WITH_TIMEOUT(s.w.annotationPlayer->isHidden(), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!s.w.session->hasAwaitingCompression() && !s.w.isTranscoding(),
                                  60000);
-        QCOMPARE(probe(path), QStringLiteral("mpeg4,640,480,yuv420p,25/1"));
-        QCOMPARE(QDir(s.w.session->dir()).entryList(QDir::Files),
-                 (QStringList{"annotation1.avi", "project.xml"}));
+        for (int n : {1, 2})
+            QCOMPARE(probe(s.file(n)), QStringLiteral("mpeg4,640,480,yuv420p,25/1"));
+        const QString dir = s.w.session->dir();
+        QVERIFY(QFile::remove(s.file(2)) &&
+                testmedia::ffmpeg(
+                    {"-i", video, "-t", "1", "-c:v", "rawvideo", "-pix_fmt", "bgr24", s.file(2)}));
+        s.dialogs.directories << tmp.path() << dir;
+        s.w.on_bOuvrirProjet_clicked();
+        s.w.on_bOuvrirProjet_clicked();
+        QTRY_VERIFY_WITH_TIMEOUT(!s.w.isTranscoding(), 60000);
+        QCOMPARE(probe(s.file(2)).section(',', 0, 0), QStringLiteral("mpeg4"));
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"annotation1.avi", "annotation2.avi", "project.xml"}));
     }
 
     // A recording deleted, or left for another project, during its first playback: nothing waits
@@ -217,35 +234,6 @@ private slots:
         const QList<int> schedule = kel::ProjectFile(s.w.session->dir()).loadAnnotationSchedule();
         QCOMPARE(schedule, (QList<int>{number, framePosition}));
         QCOMPARE(s.w.session->isPauseType(number), pauseType);
-    }
-
-    // A recording made while the previous one is compressed is compressed after it; recordings
-    // left raw by an earlier run are compressed when their project is opened.
-    void compressedOneAfterTheOther() {
-        testrec::Studio s(video, tmp);
-        testrec::record(s.w, 1000);
-        QTRY_VERIFY_WITH_TIMEOUT(s.w.annotationPlayer->isHidden(), 10000);
-        QVERIFY(s.w.isTranscoding());
-        const auto boxes = s.dialogs.shown.size();
-        testrec::record(s.w, 1000);
-        QCOMPARE(s.dialogs.shown.size(), boxes + 1); // the box before the countdown alone
-        QTRY_VERIFY_WITH_TIMEOUT(s.w.annotationPlayer->isHidden(), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(!s.w.isTranscoding(), 60000);
-        for (int n : {1, 2})
-            QCOMPARE(probe(s.file(n)).section(',', 0, 0), QStringLiteral("mpeg4"));
-
-        // Left raw, as a recording is when KEL was closed before its compression.
-        const QString dir = s.w.session->dir();
-        QVERIFY(QFile::remove(s.file(2)) &&
-                testmedia::ffmpeg(
-                    {"-i", video, "-t", "1", "-c:v", "rawvideo", "-pix_fmt", "bgr24", s.file(2)}));
-        s.dialogs.directories << tmp.path() << dir;
-        s.w.on_bOuvrirProjet_clicked();
-        s.w.on_bOuvrirProjet_clicked();
-        QTRY_VERIFY_WITH_TIMEOUT(!s.w.isTranscoding(), 60000);
-        QCOMPARE(probe(s.file(2)).section(',', 0, 0), QStringLiteral("mpeg4"));
-        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{"annotation1.avi", "annotation2.avi", "project.xml"}));
     }
 
     // No Space: a recording that fails ends by itself, keeping only what was written.
