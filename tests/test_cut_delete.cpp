@@ -46,65 +46,57 @@ private slots:
                                                   "temps: \r\n00:00:03.000 | 1200 3000"));
     }
 
-    // Annotations `files` in the project opened; `shown` chosen in the list, then `played` started
-    // by itself; X clicked and the question answered.
-    void deletion_data() {
-        QTest::addColumn<QList<int>>("files");
-        QTest::addColumn<int>("shown");  // 0: none
-        QTest::addColumn<int>("played"); // 0: none
-        QTest::addColumn<bool>("confirmed");
-        QTest::addColumn<QList<int>>("remaining");
-        // clang-format off
-        QTest::newRow("2 of 1..3") << QList<int>{1, 2, 3} << 2 << 0 << true << QList<int>{1, 3};
-        QTest::newRow("the one that played last") << QList<int>{1, 2, 3} << 2 << 3 << true << QList<int>{1, 2};
-        QTest::newRow("the last one") << QList<int>{1} << 1 << 0 << true << QList<int>{};
-        QTest::newRow("Cancel") << QList<int>{1, 2} << 2 << 0 << false << QList<int>{1, 2};
-        QTest::newRow("none shown") << QList<int>{1, 2} << 0 << 0 << true << QList<int>{1, 2};
-        // clang-format on
-    }
+    // X deletes the annotation the list shows, or the one that played last, after a question that
+    // names it; once deleted, nothing is left to play, cut or delete, and the preview runs again.
     void deletion() {
-        QFETCH(QList<int>, files);
-        QFETCH(int, shown);
-        QFETCH(int, played);
-        QFETCH(bool, confirmed);
-        QFETCH(QList<int>, remaining);
         testrec::Studio s(video, tmp);
-        for (int n : files)
+        QList<int> remaining{1, 2, 3, 4};
+        for (int n : remaining)
             QVERIFY(QFile::copy(video, s.file(n)));
         s.dialogs.directories.enqueue(s.w.session->dir());
         s.w.on_bOuvrirProjet_clicked();
         QComboBox* list = s.w.comboAnnotations;
-        if (shown) {
-            list->setCurrentIndex(list->findData(shown));
-            emit list->activated(list->currentIndex());
-        }
-        if (played)
-            s.w.playAnnotationFile(played);
-        const int deleted = played ? played : shown;
-        QCOMPARE(list->currentData().toInt(), deleted);
-        const auto boxes = s.dialogs.shown.size();
-        s.dialogs.questionAnswers.enqueue(confirmed);
-        s.w.bSupprimerAnnotation->click();
-
-        // The question names the annotation, and no warning follows it.
-        QCOMPARE(s.dialogs.shown.size(), boxes + (deleted ? 1 : 0));
-        if (deleted)
-            QCOMPARE(s.dialogs.lastText(),
-                     QStringLiteral("Etes-vous sûr de vouloir supprimer l'annotation n°%1 ?")
-                         .arg(deleted));
-        for (int n : files) {
-            QCOMPARE(QFile::exists(s.file(n)), remaining.contains(n));
-            QCOMPARE(list->findData(n) >= 0, remaining.contains(n));
-        }
-        QCOMPARE(list->itemText(0) == "Aucune annotation", remaining.isEmpty());
-        QCOMPARE(s.w.session->count(), remaining.size());
-        // Once deleted, nothing is left to play, cut or delete, and the preview runs again.
-        const bool gone = deleted && confirmed;
-        QCOMPARE(s.w.annotationPlayer->source().isEmpty(), gone || !deleted);
-        QCOMPARE(s.w.bSupprimerAnnotation->isEnabled(), !gone && deleted);
-        QCOMPARE(s.w.bCouperDebut->isEnabled(), !gone && deleted);
-        QCOMPARE(s.w.webcamTimerId != 0, gone || !deleted);
-        QCOMPARE(s.w.webcamView->isVisibleTo(&s.w), gone || !deleted);
+        // `shown` chosen in the list, then `played` started by itself (0: none); X clicked and the
+        // question answered.
+        const auto pressX = [&](int shown, int played, bool confirmed) {
+            if (shown) {
+                list->setCurrentIndex(list->findData(shown));
+                emit list->activated(list->currentIndex());
+            }
+            if (played)
+                s.w.playAnnotationFile(played);
+            const int deleted = played ? played : shown;
+            QCOMPARE(list->currentData().toInt(), deleted);
+            const auto boxes = s.dialogs.shown.size();
+            s.dialogs.questionAnswers.clear();
+            s.dialogs.questionAnswers.enqueue(confirmed);
+            s.w.bSupprimerAnnotation->click();
+            QCOMPARE(s.dialogs.shown.size(), boxes + (deleted ? 1 : 0)); // and no warning
+            if (deleted)
+                QCOMPARE(s.dialogs.lastText(),
+                         QStringLiteral("Etes-vous sûr de vouloir supprimer l'annotation n°%1 ?")
+                             .arg(deleted));
+            const bool gone = deleted && confirmed;
+            if (gone)
+                remaining.removeOne(deleted);
+            for (int n : {1, 2, 3, 4}) {
+                QCOMPARE(QFile::exists(s.file(n)), remaining.contains(n));
+                QCOMPARE(list->findData(n) >= 0, remaining.contains(n));
+            }
+            QCOMPARE(list->itemText(0) == "Aucune annotation", remaining.isEmpty());
+            QCOMPARE(s.w.session->count(), remaining.size());
+            QCOMPARE(s.w.annotationPlayer->source().isEmpty(), gone || !deleted);
+            QCOMPARE(s.w.bSupprimerAnnotation->isEnabled(), !gone && deleted);
+            QCOMPARE(s.w.bCouperDebut->isEnabled(), !gone && deleted);
+            QCOMPARE(s.w.webcamTimerId != 0, gone || !deleted);
+            QCOMPARE(s.w.webcamView->isVisibleTo(&s.w), gone || !deleted);
+        };
+        pressX(0, 0, true);  // none shown
+        pressX(2, 0, false); // cancelled
+        pressX(2, 3, true);  // the one that played last
+        pressX(2, 0, true);
+        pressX(1, 0, true);
+        pressX(4, 0, true); // the last one
     }
 };
 
