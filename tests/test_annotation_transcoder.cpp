@@ -12,8 +12,8 @@ using testmedia::contents;
 // Run with this and a path, the test program records there in real time until it is killed.
 static const QString kRecordUntilKilled = QStringLiteral("--record-until-killed");
 
-// A recording as the recorder writes it: uncompressed, 15 frames per second.
-static bool record(const QString& path, int frames) {
+// A recording as the recorder writes it: uncompressed, 15 frames per second, `sleepMs` apart.
+static bool record(const QString& path, int frames, int sleepMs = 0) {
     AviFrameSink sink;
     if (!sink.open(path, AnnotationRecorder::kFps, cv::Size(320, 240)))
         return false;
@@ -22,6 +22,7 @@ static bool record(const QString& path, int frames) {
         frame.colRange(i % 300, i % 300 + 20).setTo(cv::Scalar::all(255));
         if (!sink.write(frame))
             return false;
+        QThread::msleep(sleepMs);
     }
     sink.close();
     return true;
@@ -235,15 +236,8 @@ private slots:
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc == 3 && QString::fromLocal8Bit(argv[1]) == kRecordUntilKilled) {
-        AviFrameSink sink;
-        if (!sink.open(QString::fromLocal8Bit(argv[2]), AnnotationRecorder::kFps, {320, 240}))
-            return 1;
-        for (int i = 0;; ++i) {
-            sink.write(cv::Mat(240, 320, CV_8UC3, cv::Scalar(40, 80, i % 255)));
-            QThread::msleep(66);
-        }
-    }
+    if (argc == 3 && QString::fromLocal8Bit(argv[1]) == kRecordUntilKilled)
+        return record(QString::fromLocal8Bit(argv[2]), std::numeric_limits<int>::max(), 66);
     TestAnnotationTranscoder test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
