@@ -165,16 +165,15 @@ private slots:
         // The fakes write a partial file, then read the frames slowly, take them all and never
         // end, or fail; "$0.cancel" tells when the export should be cancelled.
         // clang-format off
-        const QStringList earlier{"VideoFinale.avi (earlier)", "montage.avi (earlier)", "montage.srt (earlier)"};
         QTest::newRow("uncompressed")           << false << "avi" << "" << QStringList{"VideoFinale.avi", "montage.avi (earlier)", "montage.srt"} << "";
         QTest::newRow("compressed")             << true << "avi" << "" << QStringList{"VideoFinale.avi (earlier)", "montage.avi", "montage.srt"} << "";
         QTest::newRow("mp4, box unchecked")     << false << "mp4" << "" << QStringList{"VideoFinale.avi (earlier)", "montage.avi (earlier)", "montage.mp4", "montage.srt"} << "";
         QTest::newRow("ffmpeg missing")         << true << "avi" << "none" << QStringList{"VideoFinale.avi", "montage.avi (earlier)", "montage.srt"} << "ffmpeg n'est pas installé";
-        QTest::newRow("undecodable annotation") << false << "avi" << "" << earlier << "annotation1.avi";
-        QTest::newRow("compression fails")      << true << "avi" << "cat >/dev/null; echo 'Unknown encoder x264' >&2; exit 1" << earlier << "Unknown encoder x264";
-        QTest::newRow("cancelled rendering")    << true << "avi" << "touch \"$0.cancel\"\nwhile [ \"$(head -c 100000 | wc -c)\" -gt 0 ]; do sleep 0.05; done" << earlier << "";
-        QTest::newRow("cancelled compression")  << true << "avi" << "cat >> \"$out\"\ntouch \"$0.cancel\"\nexec sleep 30" << earlier << "";
-        QTest::newRow("ffmpeg stops reading")   << true << "avi" << "touch \"$0.cancel\"\ntrap '' TERM\nexec sleep 60" << earlier << "";
+        QTest::newRow("undecodable annotation") << false << "avi" << "" << kEarlier << "annotation1.avi";
+        QTest::newRow("compression fails")      << true << "avi" << "cat >/dev/null; echo 'Unknown encoder x264' >&2; exit 1" << kEarlier << "Unknown encoder x264";
+        QTest::newRow("cancelled rendering")    << true << "avi" << "touch \"$0.cancel\"\nwhile [ \"$(head -c 100000 | wc -c)\" -gt 0 ]; do sleep 0.05; done" << kEarlier << "";
+        QTest::newRow("cancelled compression")  << true << "avi" << "cat >> \"$out\"\ntouch \"$0.cancel\"\nexec sleep 30" << kEarlier << "";
+        QTest::newRow("ffmpeg stops reading")   << true << "avi" << "touch \"$0.cancel\"\ntrap '' TERM\nexec sleep 60" << kEarlier << "";
         // clang-format on
     }
 
@@ -267,9 +266,7 @@ private slots:
         QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!kel::exportWindow->montage()->isRendering());
         QVERIFY(!QFile::exists("/proc/" + pid));
-        QCOMPARE(montageFiles(dir),
-                 (QStringList{"VideoFinale.avi (earlier)", "montage.avi (earlier)",
-                              "montage.srt (earlier)"}));
+        QCOMPARE(montageFiles(dir), kEarlier);
     }
 
     // Without project.xml no annotation can be placed: the montage would be the student's video
@@ -284,9 +281,7 @@ private slots:
         QVERIFY(kel::exportWindow->montage()->hasFailed());
         QTRY_VERIFY_WITH_TIMEOUT(!w.progressTimer->isActive(), 5000);
         QCOMPARE(w.progressBar->value(), 0);
-        QCOMPARE(montageFiles(dir),
-                 (QStringList{"VideoFinale.avi (earlier)", "montage.avi (earlier)",
-                              "montage.srt (earlier)"}));
+        QCOMPARE(montageFiles(dir), kEarlier);
     }
 };
 

@@ -37,10 +37,6 @@ class TestHeadlessExport : public QObject {
         kel.start(program, arguments);
     }
 
-    static QStringList earlier() {
-        return {"VideoFinale.avi (earlier)", "montage.avi (earlier)", "montage.srt (earlier)"};
-    }
-
 private slots:
     void initTestCase() {
         QVERIFY(makeStudent(m_dir.filePath("student.avi"), 2));
@@ -92,7 +88,7 @@ private slots:
         QCOMPARE(out, exitCode ? QString() : QDir(dir).filePath(printed));
         QVERIFY2(err.contains(exitCode ? printed : "Progression : 100 %"), qPrintable(err));
         if (exitCode) {
-            QCOMPARE(montageFiles(dir), earlier()); // never replaced by a worse one
+            QCOMPARE(montageFiles(dir), kEarlier); // never replaced by a worse one
             return;
         }
         cv::Mat red = firstFrame(out); // the first frame, then its red pixels
@@ -123,7 +119,7 @@ private slots:
                      err.contains(QDir::toNativeSeparators(dir + "/VideoFinale.avi")) &&
                      !err.contains("Progression : 50 %"),
                  qPrintable(err));
-        QCOMPARE(montageFiles(dir), earlier());
+        QCOMPARE(montageFiles(dir), kEarlier);
     }
 
     // An ffmpeg that stops reading and ignores SIGTERM: kel's SIGTERM ends the export within
@@ -151,7 +147,7 @@ private slots:
         QCOMPARE(kel.exitStatus(), QProcess::NormalExit);
         QCOMPARE(kel.exitCode(), 128 + SIGTERM);
         QVERIFY(!QFile::exists(ffmpegProc)); // killed, and waited for
-        QCOMPARE(montageFiles(dir), earlier());
+        QCOMPARE(montageFiles(dir), kEarlier);
     }
 };
 

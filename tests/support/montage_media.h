@@ -79,16 +79,18 @@ inline bool writeEarlierMontage(const QString& dir) {
            writeFile(dir + "/montage.avi", "earlier") && writeFile(dir + "/montage.srt", "earlier");
 }
 
+// What montageFiles() lists when an export left the earlier montage alone.
+inline const QStringList kEarlier{"VideoFinale.avi (earlier)", "montage.avi (earlier)",
+                                  "montage.srt (earlier)"};
+
 // The montage files in `dir`, temporary ones included, "(earlier)" after those writeEarlierMontage
 // wrote.
 inline QStringList montageFiles(const QString& dir) {
     QStringList names =
         QDir(dir).entryList({"*Finale*", "*montage*"}, QDir::Files | QDir::Hidden, QDir::Name);
-    for (QString& name : names) {
-        QFile f(QDir(dir).filePath(name));
-        if (f.open(QIODevice::ReadOnly) && f.readAll() == "earlier")
+    for (QString& name : names)
+        if (testmedia::contents(QDir(dir).filePath(name)) == "earlier")
             name += " (earlier)";
-    }
     return names;
 }
 
