@@ -57,16 +57,13 @@ private slots:
     void missingSourcesOpenNothing_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("told");
-        QTest::newRow("missing file") << "/nonexistent/cam.avi"
-                                      << "La vidéo /nonexistent/cam.avi";
-        QTest::newRow("not a video") << "/etc/hostname"
-                                     << "/etc/hostname";
-        QTest::newRow("missing device") << "/dev/video42"
-                                        << "périphérique /dev/video42";
-        QTest::newRow("missing index") << "3"
-                                       << "La webcam n°3";
-        QTest::newRow("slow missing device") << "slow:130:/dev/video42"
-                                             << "/dev/video42 n'a pas";
+        // clang-format off
+        QTest::newRow("missing file") << "/nonexistent/cam.avi" << "La vidéo /nonexistent/cam.avi";
+        QTest::newRow("not a video") << "/etc/hostname" << "/etc/hostname";
+        QTest::newRow("missing device") << "/dev/video42" << "périphérique /dev/video42";
+        QTest::newRow("missing index") << "3" << "La webcam n°3";
+        QTest::newRow("slow missing device") << "slow:130:/dev/video42" << "/dev/video42 n'a pas";
+        // clang-format on
     }
     void missingSourcesOpenNothing() {
         QFETCH(QString, name);

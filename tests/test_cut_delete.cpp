@@ -19,23 +19,9 @@ private slots:
         QVERIFY(testmedia::makeVideo(video, QStringLiteral("testsrc"), 5));
     }
 
-    // Cuts of annotation 3 one after the other: "start@ms" or "end@ms" paused there, or made
-    // while the annotation is "playing".
-    void cuts_data() {
-        QTest::addColumn<QStringList>("cuts");
-        QTest::addColumn<QList<double>>("stored"); // cut start, cut end
-        QTest::addColumn<QString>("told");         // the last message
-        // clang-format off
-        QTest::newRow("start") << QStringList{"start@1200"} << QList<double>{1200, 0} << "L'annotation sera coupée et commencera au temps: \r\n00:00:01.200";
-        QTest::newRow("end keeps the start") << QStringList{"start@1200", "end@3000"} << QList<double>{1200, 3000} << "L'annotation sera coupée et se terminera au temps: \r\n00:00:03.000";
-        QTest::newRow("start refused while playing") << QStringList{"start@playing"} << QList<double>{0, 0} << "La video doit être en pause";
-        QTest::newRow("end refused while playing") << QStringList{"start@1200", "end@playing"} << QList<double>{1200, 0} << "La video doit être en pause";
-        // clang-format on
-    }
+    // Cuts of the annotation loaded, one after the other: each told and written where the paused
+    // annotation stands, refused while it plays.
     void cuts() {
-        QFETCH(QStringList, cuts);
-        QFETCH(QList<double>, stored);
-        QFETCH(QString, told);
         testrec::Studio s(video, tmp);
         kel::ProjectFile file(s.w.session->dir());
         file.writeAnnotationEntry(3, 0, 250);
@@ -43,84 +29,80 @@ private slots:
         s.w.session->open(s.w.session->dir());
         s.w.playAnnotationFile(3);
         kel::VideoPlayer* player = s.w.annotationPlayer;
-        player->pause();
-        for (const QString& cut : cuts) {
-            const QString at = cut.section('@', 1);
-            at == "playing" ? player->play() : player->seek(at.toInt());
-            QTRY_COMPARE(player->isPlaying(), at == "playing");
-            cut.startsWith(QLatin1String("start")) ? s.w.couperDebut() : s.w.couperFin();
-        }
-        QCOMPARE(s.dialogs.lastText(), told);
-        QCOMPARE((QList<double>{file.readCutStart(3), file.readCutEnd(3)}), stored);
+        const auto cut = [&](bool start, int at) { // at < 0: while it plays
+            at < 0 ? player->play() : (player->pause(), player->seek(at));
+            if (!QTest::qWaitFor([&] { return player->isPlaying() == (at < 0); }))
+                return QStringLiteral("the player did not follow");
+            start ? s.w.couperDebut() : s.w.couperFin();
+            return s.dialogs.lastText() +
+                   QStringLiteral(" | %1 %2").arg(file.readCutStart(3)).arg(file.readCutEnd(3));
+        };
+        const QString refused = QStringLiteral("La video doit être en pause | %1 0");
+        QCOMPARE(cut(true, -1), refused.arg(0));
+        QCOMPARE(cut(true, 1200), QStringLiteral("L'annotation sera coupée et commencera au temps: "
+                                                 "\r\n00:00:01.200 | 1200 0"));
+        QCOMPARE(cut(false, -1), refused.arg(1200));
+        QCOMPARE(cut(false, 3000), QStringLiteral("L'annotation sera coupée et se terminera au "
+                                                  "temps: \r\n00:00:03.000 | 1200 3000"));
     }
 
-    // Annotations `files` in the project opened; `shown` chosen in the list, then `played` started
-    // by itself; X clicked and the question answered.
-    void deletion_data() {
-        QTest::addColumn<QList<int>>("files");
-        QTest::addColumn<int>("shown");  // 0: none
-        QTest::addColumn<int>("played"); // 0: none
-        QTest::addColumn<bool>("confirmed");
-        QTest::addColumn<QList<int>>("remaining");
-        QTest::addColumn<int>("underBox"); // started while the question is open
-        // clang-format off
-        QTest::newRow("2 of 1..3") << QList<int>{1, 2, 3} << 2 << 0 << true << QList<int>{1, 3} << 0;
-        QTest::newRow("the one that played last") << QList<int>{1, 2, 3} << 2 << 3 << true << QList<int>{1, 2} << 0;
-        QTest::newRow("the last one") << QList<int>{1} << 1 << 0 << true << QList<int>{} << 0;
-        QTest::newRow("Cancel") << QList<int>{1, 2} << 2 << 0 << false << QList<int>{1, 2} << 0;
-        QTest::newRow("none shown") << QList<int>{1, 2} << 0 << 0 << true << QList<int>{1, 2} << 0;
-        QTest::newRow("another starts under it") << QList<int>{1, 2, 3} << 2 << 0 << true << QList<int>{1, 3} << 3;
-        // clang-format on
-    }
+    // X deletes the annotation the list shows, or the one that played last, after a question that
+    // names it; once deleted, nothing is left to play, cut or delete, and the preview runs again.
     void deletion() {
-        QFETCH(QList<int>, files);
-        QFETCH(int, shown);
-        QFETCH(int, played);
-        QFETCH(bool, confirmed);
-        QFETCH(QList<int>, remaining);
-        QFETCH(int, underBox);
         testrec::Studio s(video, tmp);
-        for (int n : files)
+        QList<int> remaining{1, 2, 3, 4};
+        for (int n : remaining)
             QVERIFY(QFile::copy(video, s.file(n)));
         s.dialogs.directories.enqueue(s.w.session->dir());
         s.w.on_bOuvrirProjet_clicked();
         QComboBox* list = s.w.comboAnnotations;
-        if (shown) {
-            list->setCurrentIndex(list->findData(shown));
-            emit list->activated(list->currentIndex());
-        }
-        if (played)
-            s.w.playAnnotationFile(played);
-        const int deleted = played ? played : shown;
-        QCOMPARE(list->currentData().toInt(), deleted);
-        const auto boxes = s.dialogs.shown.size();
-        s.dialogs.questionAnswers.enqueue(confirmed);
-        if (underBox)
-            s.dialogs.underQuestion = [&] { s.w.playAnnotationFile(underBox); };
-        s.w.bSupprimerAnnotation->click();
-
-        // The question names the annotation, and no warning follows it.
-        QCOMPARE(s.dialogs.shown.size(), boxes + (deleted ? 1 : 0));
-        if (deleted)
-            QCOMPARE(s.dialogs.lastText(),
-                     QStringLiteral("Etes-vous sûr de vouloir supprimer l'annotation n°%1 ?")
-                         .arg(deleted));
-        for (int n : files) {
-            QCOMPARE(QFile::exists(s.file(n)), remaining.contains(n));
-            QCOMPARE(list->findData(n) >= 0, remaining.contains(n));
-        }
-        QCOMPARE(list->itemText(0) == "Aucune annotation", remaining.isEmpty());
-        QCOMPARE(s.w.session->count(), remaining.size());
-        // Once deleted, nothing is left to play, cut or delete, and the preview runs again; an
-        // annotation started under the question stays.
-        const int left = underBox ? underBox : confirmed ? 0 : deleted;
-        QCOMPARE(s.w.annotationPlayer->source().isEmpty(), left == 0);
-        QCOMPARE(s.w.bSupprimerAnnotation->isEnabled(), left != 0);
-        QCOMPARE(s.w.bCouperDebut->isEnabled(), left != 0);
-        QCOMPARE(s.w.webcamTimerId != 0, left == 0);
-        QCOMPARE(s.w.webcamView->isVisibleTo(&s.w), left == 0);
-        if (left)
-            QCOMPARE(list->currentData().toInt(), left);
+        // `shown` chosen in the list, then `played` started by itself (0: none); X clicked and the
+        // question answered, `underBox` started while it is open.
+        const auto pressX = [&](int shown, int played, bool confirmed, int underBox = 0) {
+            if (shown) {
+                list->setCurrentIndex(list->findData(shown));
+                emit list->activated(list->currentIndex());
+            }
+            if (played)
+                s.w.playAnnotationFile(played);
+            const int deleted = played ? played : shown;
+            QCOMPARE(list->currentData().toInt(), deleted);
+            const auto boxes = s.dialogs.shown.size();
+            s.dialogs.questionAnswers.clear();
+            s.dialogs.questionAnswers.enqueue(confirmed);
+            if (underBox)
+                s.dialogs.underQuestion = [&] { s.w.playAnnotationFile(underBox); };
+            s.w.bSupprimerAnnotation->click();
+            QCOMPARE(s.dialogs.shown.size(), boxes + (deleted ? 1 : 0)); // and no warning
+            if (deleted)
+                QCOMPARE(s.dialogs.lastText(),
+                         QStringLiteral("Etes-vous sûr de vouloir supprimer l'annotation n°%1 ?")
+                             .arg(deleted));
+            const bool gone = deleted && confirmed;
+            if (gone)
+                remaining.removeOne(deleted);
+            for (int n : {1, 2, 3, 4}) {
+                QCOMPARE(QFile::exists(s.file(n)), remaining.contains(n));
+                QCOMPARE(list->findData(n) >= 0, remaining.contains(n));
+            }
+            QCOMPARE(list->itemText(0) == "Aucune annotation", remaining.isEmpty());
+            QCOMPARE(s.w.session->count(), remaining.size());
+            // What is left loaded: an annotation started under the question keeps its player.
+            const int left = underBox ? underBox : gone ? 0 : deleted;
+            QCOMPARE(s.w.annotationPlayer->source().isEmpty(), left == 0);
+            QCOMPARE(s.w.bSupprimerAnnotation->isEnabled(), left != 0);
+            QCOMPARE(s.w.bCouperDebut->isEnabled(), left != 0);
+            QCOMPARE(s.w.webcamTimerId != 0, left == 0);
+            QCOMPARE(s.w.webcamView->isVisibleTo(&s.w), left == 0);
+            if (left)
+                QCOMPARE(list->currentData().toInt(), left);
+        };
+        pressX(0, 0, true);    // none shown
+        pressX(2, 0, false);   // cancelled
+        pressX(2, 3, true);    // the one that played last
+        pressX(1, 0, true, 2); // 2 starts under the question
+        pressX(2, 0, true);
+        pressX(4, 0, true); // the last one
     }
 };
 

@@ -1,5 +1,5 @@
 #include "common/encoder_job.h"
-#include "support/montage_media.h"
+#include "support/media.h"
 
 #include <QtTest>
 
@@ -8,8 +8,7 @@ using Result = EncoderJob::Result;
 
 // A fake encoder beside `out`: a shell script whose last argument is the output.
 static QString fake(const QString& out, const QString& body) {
-    const QByteArray script = "#!/bin/sh\nfor a; do out=\"$a\"; done\n" + body.toUtf8() + "\n";
-    return montagemedia::writeFile(out + ".sh", script, true) ? out + ".sh" : QString();
+    return testmedia::writeFake(out + ".sh", body.toUtf8()) ? out + ".sh" : QString();
 }
 
 class TestEncoderJob : public QObject {
@@ -38,7 +37,7 @@ private slots:
         QFETCH(QString, logged);
         QFETCH(bool, kept);
         const QString out = m_dir.filePath(QTest::currentDataTag() + QStringLiteral(".avi"));
-        QVERIFY(montagemedia::writeFile(out, "earlier"));
+        QVERIFY(testmedia::writeFile(out, "earlier"));
         EncoderJob job;
         job.setProgram(body.isEmpty() ? m_dir.filePath("nowhere/ffmpeg") : fake(out, body));
         job.setArguments({"-i", "in.avi", out});

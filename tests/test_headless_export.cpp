@@ -37,10 +37,6 @@ class TestHeadlessExport : public QObject {
         kel.start(program, arguments);
     }
 
-    static QStringList earlier() {
-        return {"VideoFinale.avi (earlier)", "montage.avi (earlier)", "montage.srt (earlier)"};
-    }
-
 private slots:
     void initTestCase() {
         QVERIFY(makeStudent(m_dir.filePath("student.avi"), 2));
@@ -92,7 +88,7 @@ private slots:
         QCOMPARE(out, exitCode ? QString() : QDir(dir).filePath(printed));
         QVERIFY2(err.contains(exitCode ? printed : "Progression : 100 %"), qPrintable(err));
         if (exitCode) {
-            QCOMPARE(montageFiles(dir), earlier()); // never replaced by a worse one
+            QCOMPARE(montageFiles(dir), kEarlier); // never replaced by a worse one
             return;
         }
         cv::Mat red = firstFrame(out); // the first frame, then its red pixels
@@ -110,15 +106,8 @@ private slots:
         QVERIFY(cv::countNonZero(red) > r.area() * 0.95);
         if (out.endsWith(".mp4")) {
             // H.264 in 4:2:0 that plays in a browser, its index before its data so that it streams.
-            QCOMPARE(probe(out).section(',', 0, 0), QStringLiteral("h264"));
-            QProcess ff;
-            ff.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                                 "stream=pix_fmt", "-of", "csv=p=0", out});
-            QVERIFY(ff.waitForFinished(30000));
-            QCOMPARE(ff.readAllStandardOutput().trimmed(), QByteArray("yuv420p"));
-            QFile mp4(out);
-            QVERIFY(mp4.open(QIODevice::ReadOnly));
-            const QByteArray bytes = mp4.readAll();
+            QCOMPARE(probe(out, "codec_name,pix_fmt"), QStringLiteral("h264,yuv420p"));
+            const QByteArray bytes = testmedia::contents(out);
             QVERIFY(bytes.indexOf("moov") > 0 && bytes.indexOf("moov") < bytes.indexOf("mdat"));
         }
     }
@@ -138,7 +127,7 @@ private slots:
                      err.contains(QDir::toNativeSeparators(dir + "/VideoFinale.avi")) &&
                      !err.contains("Progression : 50 %"),
                  qPrintable(err));
-        QCOMPARE(montageFiles(dir), earlier());
+        QCOMPARE(montageFiles(dir), kEarlier);
     }
 
     // An ffmpeg that stops reading and ignores SIGTERM: kel's SIGTERM ends the export within
@@ -147,8 +136,7 @@ private slots:
         const QString dir = project("hang");
         const QString fake = m_dir.filePath("fake/ffmpeg");
         QVERIFY(QDir().mkpath(m_dir.filePath("fake")));
-        QVERIFY(writeFile(fake, "#!/bin/sh\necho $$ > \"$0.pid\"\ntrap '' TERM\nexec sleep 60\n",
-                          true));
+        QVERIFY(testmedia::writeFake(fake, "echo $$ > \"$0.pid\"\ntrap '' TERM\nexec sleep 60"));
         QProcess kel;
         start(
             kel,
@@ -156,9 +144,7 @@ private slots:
             KEL_EXECUTABLE, QFile::encodeName(m_dir.filePath("fake")) + ':' + qgetenv("PATH"));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fake + ".pid"), 20000);
         QTest::qWait(1000); // kel now waits for ffmpeg to take its frames
-        QFile pidFile(fake + ".pid");
-        QVERIFY(pidFile.open(QIODevice::ReadOnly));
-        const QString ffmpegProc = "/proc/" + QString::fromLatin1(pidFile.readAll().trimmed());
+        const QString ffmpegProc = "/proc/" + testmedia::contents(fake + ".pid").trimmed();
         QVERIFY(QFile::exists(ffmpegProc) && kel.state() == QProcess::Running);
 
         QElapsedTimer clock;
@@ -169,7 +155,7 @@ private slots:
         QCOMPARE(kel.exitStatus(), QProcess::NormalExit);
         QCOMPARE(kel.exitCode(), 128 + SIGTERM);
         QVERIFY(!QFile::exists(ffmpegProc)); // killed, and waited for
-        QCOMPARE(montageFiles(dir), earlier());
+        QCOMPARE(montageFiles(dir), kEarlier);
     }
 };
 

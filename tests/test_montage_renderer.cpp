@@ -23,6 +23,9 @@ Q_DECLARE_METATYPE(montagemedia::Entry)
 namespace {
 const kel::MontageGeometry kSmall{160, 120, 60, 80, 60, 42, 13, 10}; // inset (0, 60, 80, 60)
 using Shown = std::array<double, 3>; // an inset: annotation number, first and end ms
+QRect qrect(const cv::Rect& r) {
+    return {r.x, r.y, r.width, r.height};
+}
 
 // Runs of equal frames, "S0x16 R1x16 ...": R, G or B for a red, lime or blue inset (annotation 1,
 // 2 or 3), S for none, then the second of the student's video.
@@ -191,18 +194,15 @@ private slots:
         QVERIFY(cap.read(frame));
         cv::inRange(frame, cv::Scalar(60, 0, 0), cv::Scalar(255, 255, 255), picture);
         cv::inRange(frame, cv::Scalar(200, 200, 200), cv::Scalar(255, 255, 255), white);
-        const cv::Rect p = cv::boundingRect(picture), w = cv::boundingRect(white);
-        const QRect landed(p.x, p.y, p.width, p.height);
-        QVERIFY2(
-            qAbs(landed.x() - expected.x()) <= 1 && qAbs(landed.y() - expected.y()) <= 1 &&
-                qAbs(landed.width() - expected.width()) <= 2 &&
-                qAbs(landed.height() - expected.height()) <= 2,
-            qPrintable(QStringLiteral("%1,%2 %3x%4").arg(p.x).arg(p.y).arg(p.width).arg(p.height)));
+        const QRect p = qrect(cv::boundingRect(picture)), w = qrect(cv::boundingRect(white));
+        QVERIFY2(qAbs(p.x() - expected.x()) <= 1 && qAbs(p.y() - expected.y()) <= 1 &&
+                     qAbs(p.width() - expected.width()) <= 2 &&
+                     qAbs(p.height() - expected.height()) <= 2,
+                 QTest::toString(p));
         // The white bar across the top of the picture, and nowhere else.
-        QVERIFY2(
-            w.y - p.y <= 1 && qAbs(w.height - p.height / 8) <= 2 && w.width >= p.width - 2,
-            qPrintable(
-                QStringLiteral("bar %1,%2 %3x%4").arg(w.x).arg(w.y).arg(w.width).arg(w.height)));
+        QVERIFY2(w.y() - p.y() <= 1 && qAbs(w.height() - p.height() / 8) <= 2 &&
+                     w.width() >= p.width() - 2,
+                 QTest::toString(w));
     }
 
     // White, bold, right-aligned, and whole inside its box whatever font is installed.
@@ -223,17 +223,12 @@ private slots:
                      cv::COLOR_YUV2BGR_I420);
         cv::Mat white;
         cv::inRange(frame, cv::Scalar(200, 200, 200), cv::Scalar(255, 255, 255), white);
-        const cv::Rect ink = cv::boundingRect(white);
+        const QRect ink = qrect(cv::boundingRect(white));
         QVERIFY(cv::countNonZero(white) > 20);
-        QVERIFY2(ink.x >= 1 && ink.y >= 0 && ink.br().x <= g.captionWidth &&
-                     ink.br().y <= g.captionHeight && ink.br().x >= g.captionWidth - 4,
-                 qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
-                                .arg(ink.x)
-                                .arg(ink.y)
-                                .arg(ink.width)
-                                .arg(ink.height)
-                                .arg(g.captionWidth)
-                                .arg(g.captionHeight)));
+        const int right = ink.x() + ink.width(); // past the last white column
+        QVERIFY2(ink.x() >= 1 && ink.y() >= 0 && right <= g.captionWidth &&
+                     ink.y() + ink.height() <= g.captionHeight && right >= g.captionWidth - 4,
+                 QTest::toString(ink));
         QVERIFY(kel::MontageComposer::captionFont(g).bold());
     }
 

@@ -2,6 +2,7 @@
 #include "app/principalw.h"
 #include "playback/player_widget.h"
 #include "project/project_session.h"
+#include "recording/camera_source.h"
 #include "recording/opencv_widget.h"
 #include "support/media.h"
 #include "support/scripted_dialogs.h"
@@ -24,7 +25,8 @@ class TestPrincipalW : public QObject {
 private slots:
     void initTestCase() { QVERIFY(dir.isValid()); }
 
-    void startupStates() {
+    // Without a camera: the buttons of a window with no project, and one warning naming the camera.
+    void startupWithoutCamera() {
         ScriptedDialogs dialogs;
         PrincipalW w(noCamera);
         for (QWidget* b :
@@ -46,42 +48,13 @@ private slots:
                                w.bExporter, w.bQuitter, w.bOuvrirAnnotation,
                                w.bEnregistrerAnnotation, w.bCouperDebut, w.bCouperFin})
             QVERIFY2(!b->icon().availableSizes().isEmpty(), qPrintable(b->toolTip()));
-    }
-
-    void noWebcamWarnsOnce() {
-        ScriptedDialogs dialogs;
-        PrincipalW w(noCamera);
         w.show();
         QTest::qWait(200); // several preview ticks
         QCOMPARE(dialogs.count(QStringLiteral("platform")), 1);
         QCOMPARE(dialogs.shown[0].caption, QStringLiteral("KEL"));
-        QCOMPARE(dialogs.shown[0].text,
-                 QStringLiteral("Aucune webcam n'a été détectée !\r\nLa vidéo "
-                                "%1 ne peut pas servir de webcam : elle n'a "
-                                "pas pu être ouverte.")
-                     .arg(noCamera));
+        QCOMPARE(dialogs.shown[0].text, kel::cameraOpenFailureText(noCamera));
         QCOMPARE(dialogs.shown[0].icon, kel::Dialogs::Icon::Warning);
-        QVERIFY(!w.webcamView->isVisible());
-        QVERIFY(!w.webcamAvailable);
-        QCOMPARE(w.webcamTimerId, 0);
-    }
-
-    void fileCameraFeedsMirroredPreview() {
-        ScriptedDialogs dialogs;
-        const QString camera = dir.filePath(QStringLiteral("camera.avi"));
-        // Left half red, right half blue: mirrored, red must be on the right.
-        QVERIFY(testmedia::ffmpeg({"-f", "lavfi", "-i",
-                                   "color=c=red:size=64x48:rate=25:duration=2[a];color=c=blue:"
-                                   "size=64x48:rate=25:duration=2[b];[a][b]hstack",
-                                   "-c:v", "mpeg4", "-q:v", "2", camera}));
-        PrincipalW w(camera);
-        w.show();
-        QTRY_COMPARE(w.webcamView->currentImage().size(), QSize(128, 48));
-        QVERIFY(w.webcamAvailable);
-        const QImage img = w.webcamView->currentImage();
-        QVERIFY(qRed(img.pixel(120, 24)) > 200 && qBlue(img.pixel(120, 24)) < 60);
-        QVERIFY(qBlue(img.pixel(8, 24)) > 200 && qRed(img.pixel(8, 24)) < 60);
-        QCOMPARE(dialogs.shown.size(), 0);
+        QVERIFY(!w.webcamView->isVisible() && !w.webcamAvailable && w.webcamTimerId == 0);
     }
 
     // The question comes only after a change; "Ne pas enregistrer" undoes this session's changes
@@ -121,8 +94,7 @@ private slots:
                                   "<Type Value='1'/><CouperAnnotation ValueFin='900'/></Numero>"
                                   "</ANNOTATION>";
         auto write = [&folder](const QString& name, const QByteArray& bytes) {
-            QFile file(folder.filePath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+            QVERIFY(testmedia::writeFile(folder.filePath(name), bytes));
         };
         write("annotation1.avi", "earlier");
         if (hadXml)
@@ -142,16 +114,15 @@ private slots:
             write(QStringLiteral("annotation%1.avi").arg(n), "recorded");
             w->session->addAnnotation(n, 0, 50 * n);
         }
-        QByteArray changed;
-        if (QFile f(folder.filePath("project.xml")); f.open(QIODevice::ReadOnly))
-            changed = f.readAll();
+        const QByteArray changed = testmedia::contents(folder.filePath("project.xml"));
         w->quitter();
 
         QCOMPARE(dialogs.count(QStringLiteral("choice")), asked ? 1 : 0);
-        QFile xml(folder.filePath("project.xml"));
-        const QByteArray now = xml.open(QIODevice::ReadOnly) ? xml.readAll() : QByteArray();
-        QCOMPARE(xml.exists(), xmlAfter != "none");
-        QCOMPARE(now, xmlAfter == "opened" ? opened : xmlAfter == "changed" ? changed : "");
+        QCOMPARE(folder.exists("project.xml"), xmlAfter != "none");
+        QCOMPARE(testmedia::contents(folder.filePath("project.xml")), xmlAfter == "opened" ? opened
+                                                                      : xmlAfter == "changed"
+                                                                          ? changed
+                                                                          : "");
         QVERIFY(folder.exists("annotation1.avi"));
         QCOMPARE(folder.exists("annotation2.avi"), recordingKept);
         if (closed) {
@@ -202,19 +173,31 @@ private slots:
                      QStringLiteral("Ne pas enregistrer:%1").arg(QMessageBox::DestructiveRole)}));
     }
 
-    void escapeClosesWithoutPrompt() {
+    // A file camera feeds the preview, mirrored; Escape then closes the window without a question,
+    // changes or not. Last: Escape ends the application.
+    void fileCameraThenEscape() {
         ScriptedDialogs dialogs;
-        auto* w = new PrincipalW(noCamera);
+        const QString camera = dir.filePath(QStringLiteral("camera.avi"));
+        // Left half red, right half blue: mirrored, red must be on the right.
+        QVERIFY(testmedia::ffmpeg({"-f", "lavfi", "-i",
+                                   "color=c=red:size=64x48:rate=25:duration=2[a];color=c=blue:"
+                                   "size=64x48:rate=25:duration=2[b];[a][b]hstack",
+                                   "-c:v", "mpeg4", "-q:v", "2", camera}));
+        QPointer<PrincipalW> w = new PrincipalW(camera);
         w->setAttribute(Qt::WA_DeleteOnClose);
-        QPointer<PrincipalW> guard = w;
         w->show();
-        QTemporaryDir project;
-        QFile(QDir(project.path()).filePath("annotation1.avi")).open(QIODevice::WriteOnly);
-        w->session->open(project.path());
+        QTRY_COMPARE(w->webcamView->currentImage().size(), QSize(128, 48));
+        QVERIFY(w->webcamAvailable);
+        const QImage img = w->webcamView->currentImage();
+        QVERIFY(qRed(img.pixel(120, 24)) > 200 && qBlue(img.pixel(120, 24)) < 60);
+        QVERIFY(qBlue(img.pixel(8, 24)) > 200 && qRed(img.pixel(8, 24)) < 60);
+
+        QVERIFY(testmedia::writeFile(dir.filePath("annotation1.avi"), "x"));
+        w->session->open(dir.path());
         w->session->addAnnotation(1, 0, 25);
         QTest::keyClick(w, Qt::Key_Escape);
-        QCOMPARE(dialogs.count(QStringLiteral("choice")), 0);
-        QTRY_VERIFY(guard.isNull());
+        QCOMPARE(dialogs.shown.size(), 0);
+        QTRY_VERIFY(w.isNull());
     }
 };
 

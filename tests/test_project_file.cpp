@@ -1,4 +1,5 @@
 #include "project/project_file.h"
+#include "support/media.h"
 
 #include <QtTest>
 
@@ -8,10 +9,7 @@
 using kel::ProjectFile;
 using Result = ProjectFile::WriteResult;
 
-static QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testmedia::contents;
 
 // The children of the last entry `number`, shortened: "FramePosition=250 Type=0 Debut=1200".
 static QString entry(const QByteArray& xml, int number) {
@@ -24,7 +22,7 @@ class TestProjectFile : public QObject {
     Q_OBJECT
     std::optional<QTemporaryDir> tmp;
     ProjectFile file{QString()};
-    QByteArray bytes() const { return readAll(file.path()); }
+    QByteArray bytes() const { return contents(file.path()); }
 
 private slots:
     void init() { file = ProjectFile(tmp.emplace().path()); }
@@ -90,7 +88,8 @@ private slots:
         const QDir corpus(QStringLiteral(KEL_FUZZ_CORPUS));
         QVERIFY(!corpus.isEmpty());
         for (const QString& seed : corpus.entryList(QDir::Files))
-            QTest::newRow(qPrintable(seed)) << readAll(corpus.filePath(seed)) << -1 << QByteArray();
+            QTest::newRow(qPrintable(seed))
+                << contents(corpus.filePath(seed)) << -1 << QByteArray();
     }
     void existingContent() {
         QFETCH(QByteArray, content);

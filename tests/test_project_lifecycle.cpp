@@ -19,9 +19,7 @@ static const QByteArray threeEntries =
     "</ANNOTATION>";
 
 static void touch(const QString& path, const QByteArray& content = "x") {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()) && testmedia::writeFile(path, content));
 }
 
 class TestProjectLifecycle : public QObject {
@@ -112,8 +110,7 @@ private slots:
         }
         QCOMPARE(boxes(d, shown).join('\n'),
                  box.replace("%1", QDir(at(answers[2])).filePath(answers[1])));
-        QFile xml(at("premier/project.xml"));
-        QVERIFY(xml.open(QIODevice::ReadOnly) && xml.readAll() == threeEntries);
+        QCOMPARE(testmedia::contents(at("premier/project.xml")), threeEntries);
         QVERIFY(!QFileInfo::exists(at("../ailleurs")));
     }
 
@@ -144,14 +141,12 @@ private slots:
         QTest::addColumn<QString>("video"); // where, from the project's parent folder
         QTest::addColumn<QString>("then");  // what happens before the project is opened again
         QTest::addColumn<bool>("reopened");
-        QTest::newRow("inside the project") << "projet/élève.avi"
-                                            << "moved with it" << true;
-        QTest::newRow("beside the project") << "élève.avi"
-                                            << "moved with it" << true;
-        QTest::newRow("elsewhere") << "../ailleurs/élève.avi"
-                                   << "" << true;
-        QTest::newRow("deleted") << "élève.avi"
-                                 << "deleted" << false;
+        // clang-format off
+        QTest::newRow("inside the project") << "projet/élève.avi" << "moved with it" << true;
+        QTest::newRow("beside the project") << "élève.avi" << "moved with it" << true;
+        QTest::newRow("elsewhere") << "../ailleurs/élève.avi" << "" << true;
+        QTest::newRow("deleted") << "élève.avi" << "deleted" << false;
+        // clang-format on
     }
     void rememberedStudentVideo() {
         QFETCH(QString, video);
@@ -181,8 +176,7 @@ private slots:
         w.on_bOuvrirProjet_clicked();
         QCOMPARE(w.studentVideoPath, reopened ? expected : QString());
         QCOMPARE(d.count("platform"), 0);
-        QFile xml(project + "/project.xml");
-        QVERIFY(!xml.exists());
+        QVERIFY(!QFile::exists(project + "/project.xml"));
     }
 
     // A damaged file is reported once, and so is a write that fails.

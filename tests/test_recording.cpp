@@ -4,6 +4,7 @@
 #include "playback/video_player.h"
 #include "project/project_file.h"
 #include "recording/annotation_recorder.h"
+#include "recording/annotation_transcoder.h"
 #include "recording/camera_source.h"
 #include "support/media.h"
 #include "support/recording.h"
@@ -12,23 +13,17 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 
-// Codec, size, pixel format, rate and frame count of the first video stream.
-static QStringList probe(const QString& path) {
-    QProcess ff;
-    ff.start(QStringLiteral("ffprobe"),
-             {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-              "stream=codec_name,width,height,pix_fmt,r_frame_rate,nb_read_frames", "-of",
-              "csv=p=0", path});
-    ff.waitForFinished(60000);
-    return QString::fromUtf8(ff.readAllStandardOutput()).trimmed().split(',');
+#include <csignal>
+
+// Codec, size, pixel format and rate of the first video stream.
+static QString probe(const QString& path) {
+    return testmedia::probe(path, "codec_name,width,height,pix_fmt,r_frame_rate");
 }
 
 // What a cancelled recording must leave as it found.
 static QStringList state(const kel::PrincipalW& w) {
-    QFile xml(QDir(w.session->dir()).filePath(QStringLiteral("project.xml")));
-    xml.open(QIODevice::ReadOnly);
     return QDir(w.session->dir()).entryList(QDir::Files)
-           << QString::fromUtf8(xml.readAll())
+           << QString::fromUtf8(testmedia::contents(w.session->dir() + "/project.xml"))
            << QString::asprintf("%d %d %d %d %d", w.session->count(), w.comboAnnotations->count(),
                                 w.session->hasChanges(), w.session->hasAwaitingCompression(),
                                 w.studentWasPaused);
@@ -45,33 +40,85 @@ private slots:
         QVERIFY(testmedia::makeVideo(video, QStringLiteral("testsrc"), 10));
     }
 
-    void recordsAndCompresses() {
-        testrec::Studio s(video, tmp);
+    // A camera that blocks 130 ms in each read, as a webcam in a dim room, never holds the
+    // window's event loop (a 10 ms timer is hardly ever late, in preview and while recording); the
+    // recording still has one frame per 1/15 s of wall time, the camera's pictures repeated.
+    void recordsFromASlowCamera() {
+        testrec::Studio s("slow:130:" + video, tmp);
         s.w.setCountdownStepMs(300);
         s.w.syncTimer->start();
+        QList<qint64> late;
+        QElapsedTimer clock;
+        QTimer tick;
+        tick.setTimerType(Qt::PreciseTimer);
+        qint64 due = 0;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            late << qMax<qint64>(0, clock.elapsed() - due);
+            due = clock.elapsed() + 10;
+        });
+        s.w.show();
+        clock.start();
+        tick.start(10);
+        QTest::qWait(1500);
+        const int inPreview = int(late.size());
         bool held = true; // the window's timers would start annotations under the recording
         const testrec::Session r = testrec::record(s.w, 3000, [&](kel::RecordingWindow*) {
             held = held && !s.w.syncTimer->isActive() && s.w.webcamTimerId == 0;
         });
+        tick.stop();
         QCOMPARE(r.figures, (QList<int>{3, 2, 1, 0}));
         QVERIFY(held && s.w.syncTimer->isActive() && s.w.webcamTimerId != 0);
-        QCOMPARE(s.dialogs.shown.first().text,
-                 QStringLiteral("Appuyez sur la touche ESPACE pour arrêter l'enregistrement"));
+        for (auto [from, to] : {std::pair{0, inPreview}, {inPreview, int(late.size())}}) {
+            QList<qint64> part = late.mid(from, to - from);
+            std::sort(part.begin(), part.end());
+            const qint64 p90 = part.value(part.size() * 9 / 10),
+                         worst = part.value(part.size() - 1);
+            qInfo("%s: %lld ticks, 90%% within %lld ms, worst %lld ms",
+                  from ? "recording" : "preview", qint64(part.size()), p90, worst);
+            QVERIFY(part.size() > 50 && p90 <= 20 && worst < 100);
+        }
 
         const QString path = s.file(1);
-        const QStringList p = probe(path);
-        QCOMPARE(p.mid(0, 5).join(','), QStringLiteral("rawvideo,320,240,bgr24,15/1"));
-        // From the end of the countdown to Space, within one frame.
-        const double playedMs = p.value(5).toInt() * 1000.0 / 15;
-        QVERIFY2(std::abs(playedMs - r.recordedMs) <= 1000.0 / 15 + 25,
-                 qPrintable(QStringLiteral("%1 ms for %2 ms").arg(playedMs).arg(r.recordedMs)));
+        QCOMPARE(probe(path), QStringLiteral("rawvideo,320,240,bgr24,15/1"));
+        cv::VideoCapture capture(QFile::encodeName(path).toStdString(), cv::CAP_FFMPEG);
+        int frames = 0, pictures = 0;
+        cv::Mat previous;
+        for (cv::Mat f; capture.read(f); ++frames) {
+            pictures += previous.empty() || cv::norm(f, previous, cv::NORM_INF) > 0;
+            previous = f.clone();
+        }
+        // From the end of the countdown to Space, within one frame; about one picture per 130 ms.
+        const double expected = r.recordedMs * 15 / 1000.0;
+        QVERIFY2(std::abs(frames - expected) <= 1.5 &&
+                     std::abs(pictures - r.recordedMs / 130.0) <= 4,
+                 qPrintable(QStringLiteral("%1 frames, %2 pictures in %3 ms")
+                                .arg(frames)
+                                .arg(pictures)
+                                .arg(r.recordedMs)));
 
-        // The end of its playback hands it to ffmpeg; the compressed file takes its name.
+        // The end of its playback compresses it under its own name; a recording made meanwhile is
+        // compressed after it, and one left raw by an earlier run when its project is opened.
+        QTRY_VERIFY_WITH_TIMEOUT(s.w.annotationPlayer->isHidden(), 10000);
+        QVERIFY(s.w.isTranscoding());
+        const auto boxes = s.dialogs.shown.size();
+        testrec::record(s.w, 1000);
+        QCOMPARE(s.dialogs.shown.size(), boxes + 1); // the box before the countdown alone
+        QTRY_VERIFY_WITH_TIMEOUT(s.w.annotationPlayer->isHidden(), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!s.w.session->hasAwaitingCompression() && !s.w.isTranscoding(),
                                  60000);
-        QCOMPARE(probe(path).mid(0, 5).join(','), QStringLiteral("mpeg4,640,480,yuv420p,25/1"));
-        QCOMPARE(QDir(s.w.session->dir()).entryList(QDir::Files),
-                 (QStringList{"annotation1.avi", "project.xml"}));
+        for (int n : {1, 2})
+            QCOMPARE(probe(s.file(n)), QStringLiteral("mpeg4,640,480,yuv420p,25/1"));
+        const QString dir = s.w.session->dir();
+        QVERIFY(QFile::remove(s.file(2)) &&
+                testmedia::ffmpeg(
+                    {"-i", video, "-t", "1", "-c:v", "rawvideo", "-pix_fmt", "bgr24", s.file(2)}));
+        s.dialogs.directories << tmp.path() << dir;
+        s.w.on_bOuvrirProjet_clicked();
+        s.w.on_bOuvrirProjet_clicked();
+        QTRY_VERIFY_WITH_TIMEOUT(!s.w.isTranscoding(), 60000);
+        QCOMPARE(probe(s.file(2)).section(',', 0, 0), QStringLiteral("mpeg4"));
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"annotation1.avi", "annotation2.avi", "project.xml"}));
     }
 
     // A recording deleted, or left for another project, during its first playback: nothing waits
@@ -98,7 +145,7 @@ private slots:
             QVERIFY(QDir().mkpath(other) && QFile::copy(video, other + "/annotation1.avi"));
             s.dialogs.directories.enqueue(other);
             s.w.on_bOuvrirProjet_clicked();
-            QTRY_COMPARE_WITH_TIMEOUT(probe(first + "/annotation2.avi").value(0),
+            QTRY_COMPARE_WITH_TIMEOUT(probe(first + "/annotation2.avi").section(',', 0, 0),
                                       QStringLiteral("mpeg4"), 60000);
         }
         QTRY_VERIFY_WITH_TIMEOUT(!s.w.isTranscoding(), 60000);
@@ -137,17 +184,18 @@ private slots:
         QVERIFY(duringPlayback ? s.w.annotationPlayer->isPlaying() : s.w.webcamTimerId != 0);
     }
 
-    // The file's number, and the Type from the student's video: 1 paused, 0 playing, unchanged
-    // when stopped.
+    // The file's number; the Type from the student's video (1 paused, 0 playing, unchanged when
+    // stopped) and its position, taken when R is pressed: at 2.4 s of the playing video, a
+    // recording that ends near 6 s is placed at second 2.
     void newEntry_data() {
         QTest::addColumn<QList<int>>("existing"); // as many as counted
         QTest::addColumn<QString>("student");
         QTest::addColumn<bool>("wasPaused");
         QTest::addColumn<int>("number");
         QTest::addColumn<bool>("pauseType");
-        QTest::addColumn<int>("framePosition"); // -1: not checked
+        QTest::addColumn<int>("framePosition");
         // clang-format off
-        QTest::newRow("12 present, 5 missing; playing") << QList<int>{1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12} << "playing" << true << 13 << false << -1;
+        QTest::newRow("12 present, 5 missing; R at 2.4 s playing") << QList<int>{1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12} << "playing" << true << 13 << false << 50;
         QTest::newRow("1 and 4 present; paused at 2.9 s") << QList<int>{1, 4} << "paused" << false << 3 << true << 50;
         QTest::newRow("stopped after a paused one") << QList<int>{} << "stopped" << true << 1 << true << 0;
         QTest::newRow("stopped at start-up") << QList<int>{} << "stopped" << false << 1 << false << 0;
@@ -166,102 +214,26 @@ private slots:
         s.w.session->open(s.w.session->dir());
         s.w.studentWasPaused = wasPaused;
         kel::VideoPlayer* lecteur = s.w.studentPlayer->lecteur;
+        lecteur->setMuted(true);
         if (student != QLatin1String("stopped")) {
             lecteur->load(video);
             lecteur->play();
-            QTRY_VERIFY(lecteur->totalTime() > 0 && lecteur->isPlaying());
+            QTRY_VERIFY_WITH_TIMEOUT(lecteur->currentTime() >= 2400, 10000);
         }
         if (student == QLatin1String("paused")) {
             lecteur->pause();
             lecteur->seek(2900);
             QTRY_VERIFY(lecteur->currentTime() == 2900 && lecteur->isPaused());
         }
-        testrec::record(s.w, 200);
+        const bool playing = student == QLatin1String("playing");
+        s.w.setCountdownStepMs(playing ? 300 : 20);
+        testrec::record(s.w, playing ? 2500 : 200);
+        QVERIFY(!playing || lecteur->currentTime() >= 5500);
 
         QVERIFY(kel::AnnotationRecorder::isPlayable(s.file(number)));
-        const kel::ProjectFile file(s.w.session->dir());
-        const QList<int> schedule = file.loadAnnotationSchedule();
-        QCOMPARE(schedule.value(0), number);
-        QVERIFY(framePosition < 0 || schedule.value(1) == framePosition);
+        const QList<int> schedule = kel::ProjectFile(s.w.session->dir()).loadAnnotationSchedule();
+        QCOMPARE(schedule, (QList<int>{number, framePosition}));
         QCOMPARE(s.w.session->isPauseType(number), pauseType);
-    }
-
-    // The moment chosen is when R is pressed: at 2.4 s of the playing student video, a recording
-    // that ends near 6 s is placed at second 2.
-    void placedWhereRecordWasPressed() {
-        testrec::Studio s(video, tmp);
-        kel::VideoPlayer* student = s.w.studentPlayer->lecteur;
-        student->setMuted(true);
-        student->load(video);
-        student->play();
-        QTRY_VERIFY_WITH_TIMEOUT(student->currentTime() >= 2400, 10000);
-        s.w.setCountdownStepMs(300);
-        testrec::record(s.w, 2500);
-        QVERIFY2(student->currentTime() >= 5500,
-                 qPrintable(QString::number(student->currentTime())));
-        QCOMPARE(s.w.session->annotation(1)->entry.framePosition, 50);
-        QCOMPARE(s.w.session->annotation(1)->entry.type, 0);
-    }
-
-    // A recording made while the previous one is compressed is compressed after it; recordings
-    // left raw by an earlier run are compressed when their project is opened.
-    void compressedOneAfterTheOther() {
-        testrec::Studio s(video, tmp);
-        testrec::record(s.w, 1000);
-        QTRY_VERIFY_WITH_TIMEOUT(s.w.annotationPlayer->isHidden(), 10000);
-        QVERIFY(s.w.isTranscoding());
-        const auto boxes = s.dialogs.shown.size();
-        testrec::record(s.w, 1000);
-        QCOMPARE(s.dialogs.shown.size(), boxes + 1); // the box before the countdown alone
-        QTRY_VERIFY_WITH_TIMEOUT(s.w.annotationPlayer->isHidden(), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(!s.w.isTranscoding(), 60000);
-        for (int n : {1, 2})
-            QCOMPARE(probe(s.file(n)).value(0), QStringLiteral("mpeg4"));
-
-        // Left raw, as a recording is when KEL was closed before its compression.
-        const QString dir = s.w.session->dir();
-        QVERIFY(QFile::remove(s.file(2)) &&
-                testmedia::ffmpeg(
-                    {"-i", video, "-t", "1", "-c:v", "rawvideo", "-pix_fmt", "bgr24", s.file(2)}));
-        s.dialogs.directories << tmp.path() << dir;
-        s.w.on_bOuvrirProjet_clicked();
-        s.w.on_bOuvrirProjet_clicked();
-        QTRY_VERIFY_WITH_TIMEOUT(!s.w.isTranscoding(), 60000);
-        QCOMPARE(probe(s.file(2)).value(0), QStringLiteral("mpeg4"));
-        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{"annotation1.avi", "annotation2.avi", "project.xml"}));
-    }
-
-    // A camera that blocks 130 ms in each read never holds the window's event loop: in preview
-    // and while recording, a 10 ms timer is hardly ever late.
-    void slowCameraNeverHoldsTheWindow() {
-        testrec::Studio s("slow:130:" + video, tmp);
-        QList<qint64> late;
-        QElapsedTimer clock;
-        QTimer tick;
-        tick.setTimerType(Qt::PreciseTimer);
-        qint64 due = 0;
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            late << qMax<qint64>(0, clock.elapsed() - due);
-            due = clock.elapsed() + 10;
-        });
-        s.w.show();
-        clock.start();
-        tick.start(10);
-        QTest::qWait(1500);
-        const int inPreview = int(late.size());
-        testrec::record(s.w, 1500);
-        tick.stop();
-        QVERIFY(kel::AnnotationRecorder::isPlayable(s.file(1)));
-        for (auto [from, to] : {std::pair{0, inPreview}, {inPreview, int(late.size())}}) {
-            QList<qint64> part = late.mid(from, to - from);
-            std::sort(part.begin(), part.end());
-            const qint64 p90 = part.value(part.size() * 9 / 10),
-                         worst = part.value(part.size() - 1);
-            qInfo("%s: %lld ticks, 90%% within %lld ms, worst %lld ms",
-                  from ? "recording" : "preview", qint64(part.size()), p90, worst);
-            QVERIFY(part.size() > 50 && p90 <= 20 && worst < 100);
-        }
     }
 
     // No Space: a recording that fails ends by itself, keeping only what was written.
@@ -297,6 +269,60 @@ private slots:
         QCOMPARE(s.w.session->count(), int(kept));
         QCOMPARE(kel::ProjectFile(s.w.session->dir()).loadAnnotationSchedule().size(),
                  kept ? 2 : 0);
+    }
+
+    // Whatever goes wrong on ffmpeg's side, or when the application ends during a compression, no
+    // ffmpeg and nothing of ours is left behind, and the recording stays as it was, or gone if
+    // deleted. Last: it tells the application it ends.
+    void compressionTrouble_data() {
+        QTest::addColumn<QString>("ffmpeg"); // the fake's script; empty: none in PATH
+        QTest::addColumn<QString>("end");    // what happens during the run; empty: nothing
+        QTest::addColumn<QString>("told");   // in the warning; empty: none
+        const QString stuck = "echo partial > \"$out\"; exec sleep 60";
+        // clang-format off
+        QTest::newRow("garbage, exit 0") << "echo garbage > \"$out\"" << "" << "a échoué : ffmpeg";
+        QTest::newRow("ffmpeg missing") << "" << "" << "ffmpeg est introuvable";
+        QTest::newRow("recording deleted") << QString("sleep 0.5; cp '%1' \"$out\"").arg(video) << "deleted" << "";
+        QTest::newRow("quit") << stuck << "quitter" << "";
+        QTest::newRow("window destroyed") << stuck << "destroyed" << "";
+        QTest::newRow("application ends, window left") << stuck << "aboutToQuit" << "";
+        // clang-format on
+    }
+    void compressionTrouble() {
+        QFETCH(QString, ffmpeg);
+        QFETCH(QString, end);
+        QFETCH(QString, told);
+        const QString dir = tmp.filePath(QTest::currentDataTag()); // the project, and ffmpeg
+        const QString recording = dir + "/annotation3.avi";
+        const QString output = kel::AnnotationTranscoder::workPath(recording);
+        QVERIFY(QDir().mkpath(dir) && QFile::copy(video, recording) &&
+                testmedia::writeFake(dir + "/ffmpeg", ffmpeg.toUtf8()));
+        const auto path =
+            testmedia::pathFirst(ffmpeg.isEmpty() ? "/nonexistent" : dir, ffmpeg.isEmpty());
+
+        ScriptedDialogs dialogs;
+        QPointer<kel::PrincipalW> w = new kel::PrincipalW(video);
+        const auto gone = qScopeGuard([&w] { delete w; }); // also when a check fails
+        w->session->open(dir);
+        w->transcodeAnnotation(3);
+        const qint64 pid = w->encoderProcess->processId();
+        if (end == QLatin1String("deleted"))
+            QVERIFY(QFile::remove(recording));
+        // A stuck ffmpeg is ended once it has written something.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            end.isEmpty() || end == "deleted" ? !w->isTranscoding() : QFile::exists(output), 20000);
+        if (end == QLatin1String("quitter"))
+            w->quitter();
+        else if (end == QLatin1String("destroyed"))
+            delete w;
+        else if (end == QLatin1String("aboutToQuit")) // as Escape ends the application
+            QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
+        QVERIFY(ffmpeg.isEmpty() ? pid == 0 : pid > 0 && ::kill(pid_t(pid), 0) != 0);
+        QVERIFY(!QFile::exists(output));
+        QCOMPARE(testmedia::contents(recording),
+                 end == "deleted" ? QByteArray() : testmedia::contents(video));
+        QCOMPARE(dialogs.count(QStringLiteral("platform")), told.isEmpty() ? 0 : 1);
+        QVERIFY2(dialogs.lastText().contains(told), qPrintable(dialogs.lastText()));
     }
 };
 

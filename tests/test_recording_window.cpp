@@ -33,11 +33,7 @@ private slots:
         window.showFrame(grey(frame.width(), frame.height()));
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         const QRect outer = window.frameGeometry(), inner = window.geometry();
-        QVERIFY2(area.contains(outer), qPrintable(QStringLiteral("%1,%2 %3x%4")
-                                                      .arg(outer.x())
-                                                      .arg(outer.y())
-                                                      .arg(outer.width())
-                                                      .arg(outer.height())));
+        QVERIFY2(area.contains(outer), QTest::toString(outer));
         QVERIFY((outer.center() - area.center()).manhattanLength() <= 2);
         QVERIFY(std::abs(inner.width() * frame.height() - inner.height() * frame.width()) <=
                 frame.width() + frame.height());

@@ -2,7 +2,9 @@
 
 // Tiny media generated at test time with ffmpeg's lavfi sources.
 
+#include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QString>
 #include <QStringList>
 #include <QtTest>
@@ -37,6 +39,42 @@ inline bool makeVideo(const QString& path, const QString& source, double seconds
              << QStringLiteral("3");
     args << path;
     return ffmpeg(args);
+}
+
+// The `entries` of the first video stream as ffprobe orders them: "h264,160,120,25/1" by default.
+inline QString
+probe(const QString& path,
+      const QString& entries = QStringLiteral("codec_name,width,height,r_frame_rate")) {
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                        "stream=" + entries, "-of", "csv=p=0", path});
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+inline QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes, bool executable = false) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() &&
+           (!executable || f.setPermissions(f.permissions() | QFileDevice::ExeOwner));
+}
+
+// A shell script standing for a program such as ffmpeg: `body` runs with $out its last argument.
+inline bool writeFake(const QString& path, const QByteArray& body) {
+    return writeFile(path, "#!/bin/sh\nfor out; do :; done\n" + body + "\n", true);
+}
+
+// PATH starts with `dir` (is `dir` alone when `only`; unchanged when empty) until the returned
+// guard goes.
+[[nodiscard]] inline auto pathFirst(const QString& dir, bool only = false) {
+    const QByteArray path = qgetenv("PATH");
+    if (!dir.isEmpty())
+        qputenv("PATH", QFile::encodeName(dir) + (only ? QByteArray() : ':' + path));
+    return qScopeGuard([path] { qputenv("PATH", path); });
 }
 
 } // namespace testmedia

@@ -46,11 +46,7 @@ inline bool makeUpright(const QString& path, const QString& size, const QStringL
                {"-i", stored, "-c", "copy", "-metadata:s:v", "rotate=" + rotate, path});
 }
 
-inline bool writeFile(const QString& path, const QByteArray& bytes, bool executable = false) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() &&
-           (!executable || f.setPermissions(f.permissions() | QFileDevice::ExeOwner));
-}
+using testmedia::writeFile;
 
 struct Entry {
     int number;
@@ -75,14 +71,7 @@ inline bool writeProject(const QString& dir, const QList<Entry>& entries) {
     return writeFile(dir + "/project.xml", (xml + "</ANNOTATION>\n").toUtf8());
 }
 
-// "codec,width,height,rate" of the first video stream, "h264,160,120,25/1" for one.
-inline QString probe(const QString& path) {
-    QProcess p;
-    p.start("ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries",
-                        "stream=codec_name,width,height,r_frame_rate", "-of", "csv=p=0", path});
-    p.waitForFinished(30000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
+using testmedia::probe;
 
 // Files standing for the montage of an earlier export.
 inline bool writeEarlierMontage(const QString& dir) {
@@ -90,16 +79,18 @@ inline bool writeEarlierMontage(const QString& dir) {
            writeFile(dir + "/montage.avi", "earlier") && writeFile(dir + "/montage.srt", "earlier");
 }
 
+// What montageFiles() lists when an export left the earlier montage alone.
+inline const QStringList kEarlier{"VideoFinale.avi (earlier)", "montage.avi (earlier)",
+                                  "montage.srt (earlier)"};
+
 // The montage files in `dir`, temporary ones included, "(earlier)" after those writeEarlierMontage
 // wrote.
 inline QStringList montageFiles(const QString& dir) {
     QStringList names =
         QDir(dir).entryList({"*Finale*", "*montage*"}, QDir::Files | QDir::Hidden, QDir::Name);
-    for (QString& name : names) {
-        QFile f(QDir(dir).filePath(name));
-        if (f.open(QIODevice::ReadOnly) && f.readAll() == "earlier")
+    for (QString& name : names)
+        if (testmedia::contents(QDir(dir).filePath(name)) == "earlier")
             name += " (earlier)";
-    }
     return names;
 }
 
