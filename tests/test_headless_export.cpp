@@ -1,3 +1,4 @@
+#include "common/encoder_job.h"
 #include "support/montage_media.h"
 
 #include <QtTest>
@@ -7,6 +8,13 @@
 #include <csignal>
 
 using namespace montagemedia;
+using kel::EncoderJob;
+using Result = EncoderJob::Result;
+
+// A fake encoder beside `out`: a shell script whose last argument is the output.
+static QString fake(const QString& out, const QString& body) {
+    return testmedia::writeFake(out + ".sh", body.toUtf8()) ? out + ".sh" : QString();
+}
 
 // The export from the command line, run as the user would, without any display, from the folder
 // that holds the projects (paths are given relative to it).
@@ -58,8 +66,6 @@ private slots:
         QTest::newRow("unknown format")         << "ok" << QStringList{"--video", "student.avi", "--format", "mkv"} << 2 << "Format inconnu « mkv »" << QList<int>{};
         QTest::newRow("video named pipe:x.avi") << "ok" << QStringList{"--video", "pipe:x.avi"} << 0 << "VideoFinale.avi" << QList<int>{400, 300, 0, 206, 106, 94};
         QTest::newRow("inset out of range")     << "ok" << QStringList{"--video", "student.avi", "--inset", "100"} << 2 << "0 à 99" << QList<int>{};
-        QTest::newRow("unknown resolution")     << "ok" << QStringList{"--video", "student.avi", "--resolution", "haute"} << 2 << "Résolution inconnue" << QList<int>{};
-        QTest::newRow("unknown option")         << "ok" << QStringList{"--video", "student.avi", "--vitesse"} << 2 << "Option inconnue : vitesse" << QList<int>{};
         QTest::newRow("no video given")         << "ok" << QStringList{"--compress"} << 2 << "--video" << QList<int>{};
         QTest::newRow("undecodable video")      << "ok" << QStringList{"--video", "red.avi.txt"} << 1 << "red.avi.txt" << QList<int>{};
         QTest::newRow("project.xml missing")    << "missing" << QStringList{"--video", "student.avi"} << 1 << "est absent" << QList<int>{};
@@ -156,6 +162,58 @@ private slots:
         QCOMPARE(kel.exitCode(), 128 + SIGTERM);
         QVERIFY(!QFile::exists(ffmpegProc)); // killed, and waited for
         QCOMPARE(montageFiles(dir), kEarlier);
+    }
+
+    // The encoder's verdict on a run of a fake ffmpeg; the output goes unless it was left alone.
+    void encoderVerdict_data() {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<Result>("expected");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<bool>("kept"); // the earlier output, which the run did not touch
+        // clang-format off
+        QTest::newRow("exit 1 after a partial write") << "echo partial > \"$out\"; echo 'Unknown encoder foo' >&2; exit 1" << Result::Failed << "Unknown encoder foo" << false;
+        QTest::newRow("exit 0, output untouched")     << "exit 0" << Result::BadOutput << "" << true;
+        QTest::newRow("killed by a signal")           << "echo partial > \"$out\"; echo dying >&2; kill -9 $$" << Result::Crashed << "dying" << false;
+        // clang-format on
+    }
+
+    void encoderVerdict() {
+        QFETCH(QString, body);
+        QFETCH(Result, expected);
+        QFETCH(QString, logged);
+        QFETCH(bool, kept);
+        const QString out = m_dir.filePath(QTest::currentDataTag() + QStringLiteral(".avi"));
+        QVERIFY(testmedia::writeFile(out, "earlier"));
+        EncoderJob job;
+        job.setProgram(fake(out, body));
+        job.setArguments({"-i", "in.avi", out});
+        job.setOutputPath(out);
+        QSignalSpy done(&job, &EncoderJob::finished);
+        QVERIFY(job.start() && done.wait(30000));
+        QCOMPARE(job.result(), expected);
+        QCOMPARE(QFile::exists(out), kept); // a failed run leaves no output of its own
+        QVERIFY2(logged.isEmpty() || job.log().contains(logged), qPrintable(job.log().join('\n')));
+    }
+
+    // ffmpeg quits on "q" at once; a process that ignores it and TERM is killed.
+    void encoderStopIsGentleThenForced() {
+        const QString out = m_dir.filePath("stopped.avi");
+        for (const bool stubborn : {false, true}) {
+            EncoderJob job;
+            job.setProgram(stubborn ? fake(out, "trap '' TERM; echo x > \"$out\"; exec sleep 60")
+                                    : "");
+            job.setArguments({"-y", "-re", "-f", "lavfi", "-i",
+                              "testsrc=size=160x120:rate=25:duration=60", "-c:v", "mpeg4", out});
+            job.setOutputPath(out);
+            QVERIFY(job.start());
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 10000);
+            QSignalSpy done(&job, &EncoderJob::finished);
+            const QDeadlineTimer gentle(4000);
+            job.stop(stubborn ? 300 : 5000);
+            QCOMPARE(job.result(), Result::Stopped);
+            QVERIFY(done.size() == 1 && !job.isRunning() && !QFile::exists(out));
+            QVERIFY2(stubborn || !gentle.hasExpired(), "ffmpeg ended on q, not on terminate");
+        }
     }
 };
 

@@ -6,7 +6,9 @@
 #include <cstdio>
 
 // `make install` into a scratch prefix, then the installed program at work: every runtime file the
-// build deploys beside the executable must be installed, and the desktop files must validate.
+// build deploys beside the executable must be installed, and the desktop files must validate. Help,
+// version and refusals from the built program with no display at all: the window's toolkit must
+// not be reached.
 class TestInstall : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
@@ -21,6 +23,7 @@ class TestInstall : public QObject {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DESTDIR"})
             env.remove(name);
+        env.insert("LANG", "C.UTF-8");
         if (!destdir.isEmpty())
             env.insert("DESTDIR", destdir);
         p.setProcessEnvironment(env);
@@ -34,6 +37,37 @@ class TestInstall : public QObject {
     }
 
 private slots:
+    void answersWithoutDisplay_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("expected"); // in the standard output, or error when failing
+        const QStringList help{"Utilisation :", "--export", "Affiche cette aide."};
+        const QStringList version{"KEL " KEL_VERSION};
+        const QStringList noScreen{"Aucun écran", "kel --export"};
+        // clang-format off
+        QTest::newRow("--help")         << QStringList{"--help"} << 0 << help;
+        QTest::newRow("with an export") << QStringList{"--export", "/nulle/part", "--help"} << 0 << help;
+        QTest::newRow("--version")      << QStringList{"--version"} << 0 << version;
+        QTest::newRow("unknown option") << QStringList{"--vitesse"} << 2 << QStringList{"Option inconnue : vitesse.", "kel --help"};
+        QTest::newRow("missing value")  << QStringList{"--camera"} << 2 << QStringList{"Valeur manquante après « --camera »"};
+        QTest::newRow("no screen")      << QStringList{} << 1 << noScreen;
+        QTest::newRow("toolkit option") << QStringList{"-style", "fusion"} << 1 << noScreen;
+        // clang-format on
+    }
+    void answersWithoutDisplay() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, expected);
+        const Run kel = run(KEL_EXECUTABLE, arguments);
+        const QString out = exitCode ? kel.err : kel.out;
+        QVERIFY2(kel.code == exitCode, qPrintable(out));
+        for (const QString& text : expected)
+            QVERIFY2(out.contains(text), qPrintable(out));
+        // Not a word of the toolkit's English.
+        for (const char* english : {"Usage", "Displays", "Options:", "help on", "platform"})
+            QVERIFY2(!out.contains(QLatin1String(english)), english);
+    }
+
     void install_data() {
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<QString>("destdir");

@@ -6,6 +6,7 @@
 #include "recording/opencv_widget.h"
 #include "support/media.h"
 #include "support/scripted_dialogs.h"
+#include "support/window.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -17,43 +18,68 @@
 
 using kel::PrincipalW;
 
+static const QByteArray threeEntries =
+    "<ANNOTATION><Numero Value='1'><FramePosition Value='25'/></Numero><Numero Value='2'>"
+    "<FramePosition Value='50'/></Numero><Numero Value='10'><FramePosition Value='75'/></Numero>"
+    "</ANNOTATION>";
+
+static void touch(const QString& path, const QByteArray& content = "x") {
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()) && testmedia::writeFile(path, content));
+}
+
 class TestPrincipalW : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
     const QString noCamera = QStringLiteral("/nonexistent/camera.avi");
+    QString base; // a folder whose path has spaces, accents and quotes
+    QString at(const QString& name) const { return QDir::cleanPath(base + '/' + name); }
+
+    // The window's project: folder | list (numbers, empty for the placeholder) | count current |
+    // entries.
+    QString state(PrincipalW& w) {
+        QString s = w.session->dir().mid(base.size() + 1) + '|';
+        for (int i = 0; i < w.comboAnnotations->count(); ++i)
+            s += (i ? "," : "") + w.comboAnnotations->itemData(i).toString();
+        s += QString::asprintf("|%d %d|", w.session->count(), w.session->current());
+        for (const kel::SessionAnnotation& a : w.session->annotations())
+            if (a.hasEntry)
+                s += QStringLiteral("%1 %2 ").arg(a.number).arg(a.entry.framePosition);
+        return s.trimmed();
+    }
+
+    // The boxes shown since `from` as "kind: text"; a warning not from "KEL" shows as "bad".
+    static QStringList boxes(const ScriptedDialogs& d, int from = 0) {
+        QStringList texts;
+        for (const auto& s : d.shown.mid(from)) {
+            const bool fromKel = s.caption == "KEL" && s.icon == kel::Dialogs::Icon::Warning;
+            texts << (s.kind == "plain" || fromKel ? s.kind : "bad") + ": " + s.text;
+        }
+        return texts;
+    }
 
 private slots:
-    void initTestCase() { QVERIFY(dir.isValid()); }
+    void initTestCase() {
+        base = QDir(dir.path()).filePath(QStringLiteral("Cours d'été \"LSF\""));
+        for (const char* file : {"premier/annotation1.avi", "premier/annotation2.avi",
+                                 "premier/annotation10.avi", "autre/annotation4.avi",
+                                 "abîmé/annotation1.avi", "disparu/annotation1.avi", "fichier"})
+            touch(at(file));
+        touch(at("premier/project.xml"), threeEntries);
+    }
 
     // Without a camera: the buttons of a window with no project, and one warning naming the camera.
     void startupWithoutCamera() {
         ScriptedDialogs dialogs;
         PrincipalW w(noCamera);
         for (QWidget* b :
-             std::initializer_list<QWidget*>{w.bNouveau, w.bOuvrirProjet, w.bAide, w.bQuitter})
-            QVERIFY(b->isEnabled());
-        for (QWidget* b : std::initializer_list<QWidget*>{
-                 w.bOuvrirVideo, w.bEnregistrerProjet, w.bExporter, w.bOuvrirAnnotation,
-                 w.bEnregistrerAnnotation, w.bCouperDebut, w.bCouperFin, w.bSupprimerAnnotation,
-                 static_cast<QWidget*>(w.comboAnnotations)})
+             std::initializer_list<QWidget*>{w.bOuvrirVideo, w.bExporter, w.bEnregistrerAnnotation,
+                                             w.bSupprimerAnnotation, w.studentPlayer->bLecture})
             QVERIFY2(!b->isEnabled(), qPrintable(b->toolTip()));
-        auto* sp = w.studentPlayer;
-        for (QWidget* c : std::initializer_list<QWidget*>{
-                 sp->bDebut, sp->bRetourRapide, sp->bTramePrecedente, sp->bLecture,
-                 sp->bTrameSuivante, sp->bAvanceRapide, sp->bFin, sp->labelTemps})
-            QVERIFY(!c->isEnabled());
-        QCOMPARE(w.comboAnnotations->count(), 1);
         QCOMPARE(w.comboAnnotations->itemText(0), QStringLiteral("Aucune annotation"));
-        for (QPushButton* b : {w.bNouveau, w.bOuvrirProjet, w.bOuvrirVideo, w.bEnregistrerProjet,
-                               w.bExporter, w.bQuitter, w.bOuvrirAnnotation,
-                               w.bEnregistrerAnnotation, w.bCouperDebut, w.bCouperFin})
-            QVERIFY2(!b->icon().availableSizes().isEmpty(), qPrintable(b->toolTip()));
         w.show();
         QTest::qWait(200); // several preview ticks
         QCOMPARE(dialogs.count(QStringLiteral("platform")), 1);
-        QCOMPARE(dialogs.shown[0].caption, QStringLiteral("KEL"));
         QCOMPARE(dialogs.shown[0].text, kel::cameraOpenFailureText(noCamera));
-        QCOMPARE(dialogs.shown[0].icon, kel::Dialogs::Icon::Warning);
         QVERIFY(!w.webcamView->isVisible() && !w.webcamAvailable && w.webcamTimerId == 0);
     }
 
@@ -72,7 +98,6 @@ private slots:
         QTest::newRow("Ne pas enregistrer") << 1 << true << "r" << true << "opened" << false << true;
         QTest::newRow("Ne pas enregistrer, no file before") << 1 << false << "r" << true << "none" << false << true;
         QTest::newRow("Annuler") << 2 << true << "r" << true << "changed" << true << false;
-        QTest::newRow("box closed") << -1 << true << "r" << true << "changed" << true << false;
         QTest::newRow("no change") << 1 << true << "" << false << "opened" << false << true;
         QTest::newRow("saved") << 1 << true << "rs" << false << "changed" << true << true;
         QTest::newRow("changed after saving") << 1 << true << "srr" << true << "opened" << false << true;
@@ -173,25 +198,151 @@ private slots:
                      QStringLiteral("Ne pas enregistrer:%1").arg(QMessageBox::DestructiveRole)}));
     }
 
-    // A file camera feeds the preview, mirrored; Escape then closes the window without a question,
+    // From an open project, "Nouveau" or "Ouvrir" answered in every way.
+    void projectSlots_data() {
+        QTest::addColumn<QStringList>("answers"); // the slot, the name, the folder; "": cancelled
+        QTest::addColumn<QString>("box");         // %1: the folder aimed at
+        QTest::addColumn<QString>("after");
+        const QString first = "premier|1,10,2|3 2|1 25 10 75 2 50";
+        const QString created = "plain: Répertoire sélectionné: \r\n%1";
+        const QString opened = "plain: Répertoire sélectionné: \r\n %1";
+        const QString cannot = "platform: Impossible de créer le répertoire du projet « %1 ».\r\n"
+                               "Choisissez un autre nom ou un autre emplacement.";
+        // clang-format off
+        QTest::newRow("name cancelled") << QStringList{"new", "", ""} << "" << first;
+        QTest::newRow("created") << QStringList{"new", "Leçon 1 d'Élodie", "."} << created << "Leçon 1 d'Élodie||0 0|";
+        QTest::newRow("existing folder") << QStringList{"new", "premier", "."} << created << "premier|1,10,2|3 0|1 25 10 75 2 50";
+        QTest::newRow("name of a file") << QStringList{"new", "fichier", "."} << cannot << first;
+        QTest::newRow("name leaving the location") << QStringList{"new", "../ailleurs", "."} << cannot << first;
+        QTest::newRow("open another") << QStringList{"open", "", "autre"} << opened << "autre|4|1 0|";
+        QTest::newRow("cancelled") << QStringList{"open", "", ""} << "plain: Aucun répertoire n'a été sélectionné" << "||0 0|";
+        // clang-format on
+    }
+    void projectSlots() {
+        QFETCH(QStringList, answers);
+        QFETCH(QString, box);
+        QFETCH(QString, after);
+        ScriptedDialogs d;
+        PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
+        d.directories.enqueue(at("premier"));
+        w.on_bOuvrirProjet_clicked();
+        w.session->setCurrent(2);
+        w.bEnregistrerProjet->click();
+        QCOMPARE(state(w), QStringLiteral("premier|1,10,2|3 2|1 25 10 75 2 50"));
+
+        const int shown = int(d.shown.size());
+        const auto restore = qScopeGuard([cwd = QDir::currentPath()] { QDir::setCurrent(cwd); });
+        // A cancelled dialog must not stand for the working directory.
+        QDir::setCurrent(at("premier"));
+        d.texts.enqueue(answers[1]);
+        d.directories.enqueue(answers[2].isEmpty() ? "" : at(answers[2]));
+        answers[0] == "new" ? w.on_bNouveau_clicked() : w.on_bOuvrirProjet_clicked();
+        QCOMPARE(state(w), after);
+        if (!w.session->isOpen()) {
+            w.session->addAnnotation(1, 0, 25); // enters and writes nothing
+            QVERIFY(w.session->annotations().isEmpty() && !w.session->hasChanges());
+        }
+        QCOMPARE(boxes(d, shown).join('\n'),
+                 box.replace("%1", QDir(at(answers[2])).filePath(answers[1])));
+        QCOMPARE(testmedia::contents(at("premier/project.xml")), threeEntries);
+        QVERIFY(!QFileInfo::exists(at("../ailleurs")));
+    }
+
+    // Each item tells its annotation apart: number, second, Type, length, trimmed.
+    void listTexts() {
+        touch(at("textes/project.xml"),
+              "<ANNOTATION><Numero Value='1'><FramePosition Value='925'/><Type Value='0'/>"
+              "<Duree Value='4100'/><CouperAnnotation ValueFin='3000'/></Numero>"
+              "<Numero Value='2'><FramePosition Value='1525'/><Type Value='1'/></Numero>"
+              "</ANNOTATION>");
+        for (const char* file : {"textes/annotation1.avi", "textes/annotation2.avi",
+                                 "textes/annotation3.avi", "textes/Annotation4.avi"})
+            touch(at(file));
+        ScriptedDialogs d;
+        PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
+        d.directories.enqueue(at("textes"));
+        w.on_bOuvrirProjet_clicked();
+        QStringList items;
+        for (int i = 0; i < w.comboAnnotations->count(); ++i)
+            items << w.comboAnnotations->itemText(i);
+        QCOMPARE(items,
+                 (QStringList{"n°1 · 00:37 · lecture · 4,1 s ✂", "n°2 · 01:01 · pause", "n°3"}));
+        QCOMPARE(w.labelProjet->text(), QStringLiteral("Projet : textes"));
+    }
+
+    // The student's video opened with a project comes back with it, while it can be found.
+    void rememberedStudentVideo_data() {
+        QTest::addColumn<QString>("video"); // where, from the project's parent folder
+        QTest::addColumn<QString>("then");  // what happens before the project is opened again
+        QTest::addColumn<bool>("reopened");
+        // clang-format off
+        QTest::newRow("inside the project") << "projet/élève.avi" << "moved with it" << true;
+        QTest::newRow("beside the project") << "élève.avi" << "moved with it" << true;
+        QTest::newRow("elsewhere") << "../ailleurs/élève.avi" << "" << true;
+        QTest::newRow("deleted") << "élève.avi" << "deleted" << false;
+        // clang-format on
+    }
+    void rememberedStudentVideo() {
+        QFETCH(QString, video);
+        QFETCH(QString, then);
+        QFETCH(bool, reopened);
+        QTemporaryDir top;
+        const QString parent = top.filePath("cours"), moved = top.filePath("cours déplacé");
+        QVERIFY(QDir().mkpath(parent + "/projet") && QDir().mkpath(top.filePath("ailleurs")));
+        const QString path = QDir::cleanPath(parent + '/' + video);
+        QVERIFY(testmedia::makeVideo(path, QStringLiteral("testsrc"), 1));
+        {
+            ScriptedDialogs d;
+            PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
+            QVERIFY(testwindow::openProjectAndVideo(w, d, parent + "/projet", path));
+        }
+        QString project = parent + "/projet", expected = path;
+        if (then == "moved with it") {
+            QVERIFY(QDir().rename(parent, moved));
+            project = moved + "/projet";
+            expected = QDir::cleanPath(moved + '/' + video);
+        } else if (then == "deleted") {
+            QVERIFY(QFile::remove(path));
+        }
+        ScriptedDialogs d;
+        PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
+        d.directories.enqueue(project);
+        w.on_bOuvrirProjet_clicked();
+        QCOMPARE(w.studentVideoPath, reopened ? expected : QString());
+        QCOMPARE(d.count("platform"), 0);
+        QVERIFY(!QFile::exists(project + "/project.xml"));
+    }
+
+    // A damaged file is reported once, and so is a write that fails.
+    void writeProblemsAreReported() {
+        touch(at("abîmé/project.xml"), "<?xml version='1.0'?>\r\r<ANNOTATION>\n <Nu");
+        ScriptedDialogs d;
+        PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
+        d.directories << at("abîmé") << at("disparu");
+        w.on_bOuvrirProjet_clicked();
+        for (int n : {2, 3, 2})
+            w.session->addAnnotation(n, 0, 25);
+        w.on_bOuvrirProjet_clicked();
+        QVERIFY(QDir(at("disparu")).removeRecursively());
+        w.session->addAnnotation(2, 0, 25);
+        const QStringList shown = boxes(d).filter(QRegularExpression("^platform: "));
+        QCOMPARE(shown.size(), 2);
+        QVERIFY(shown[0].contains("« " + at("abîmé/project.xml") + " » est endommagé"));
+        QVERIFY(shown[1].contains("Impossible d'enregistrer le fichier de projet « " +
+                                  at("disparu/project.xml") + " »"));
+    }
+    // A file camera feeds the preview; Escape then closes the window without a question,
     // changes or not. Last: Escape ends the application.
     void fileCameraThenEscape() {
         ScriptedDialogs dialogs;
         const QString camera = dir.filePath(QStringLiteral("camera.avi"));
-        // Left half red, right half blue: mirrored, red must be on the right.
-        QVERIFY(testmedia::ffmpeg({"-f", "lavfi", "-i",
-                                   "color=c=red:size=64x48:rate=25:duration=2[a];color=c=blue:"
-                                   "size=64x48:rate=25:duration=2[b];[a][b]hstack",
-                                   "-c:v", "mpeg4", "-q:v", "2", camera}));
+        QVERIFY(testmedia::makeVideo(camera, QStringLiteral("testsrc"), 2, 25,
+                                     QStringLiteral("128x48")));
         QPointer<PrincipalW> w = new PrincipalW(camera);
         w->setAttribute(Qt::WA_DeleteOnClose);
         w->show();
         QTRY_COMPARE(w->webcamView->currentImage().size(), QSize(128, 48));
         QVERIFY(w->webcamAvailable);
-        const QImage img = w->webcamView->currentImage();
-        QVERIFY(qRed(img.pixel(120, 24)) > 200 && qBlue(img.pixel(120, 24)) < 60);
-        QVERIFY(qBlue(img.pixel(8, 24)) > 200 && qRed(img.pixel(8, 24)) < 60);
-
         QVERIFY(testmedia::writeFile(dir.filePath("annotation1.avi"), "x"));
         w->session->open(dir.path());
         w->session->addAnnotation(1, 0, 25);

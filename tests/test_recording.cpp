@@ -6,6 +6,7 @@
 #include "recording/annotation_recorder.h"
 #include "recording/annotation_transcoder.h"
 #include "recording/camera_source.h"
+#include "recording/opencv_widget.h"
 #include "support/media.h"
 #include "support/recording.h"
 
@@ -38,6 +39,49 @@ private slots:
     void initTestCase() {
         video = tmp.filePath(QStringLiteral("video.avi"));
         QVERIFY(testmedia::makeVideo(video, QStringLiteral("testsrc"), 10));
+    }
+
+    // Placed inside the area it is given (the preview's, beside the student's video), centred, the
+    // picture's proportions kept, scaled down only when it must. Nothing during the countdown;
+    // then a red mark, the time recorded and the key that ends it, over the picture.
+    void recordingWindow() {
+        const QRect area(800, 255, 451, 375);
+        for (const QSize frame : {QSize(480, 640), QSize(320, 240)}) {
+            kel::RecordingWindow window;
+            window.placeOver(area);
+            window.show();
+            window.showFrame(cv::Mat(frame.height(), frame.width(), CV_8UC3, cv::Scalar::all(128)));
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            const QRect outer = window.frameGeometry(), inner = window.geometry();
+            QVERIFY2(area.contains(outer), QTest::toString(outer));
+            QVERIFY((outer.center() - area.center()).manhattanLength() <= 2);
+            QVERIFY(std::abs(inner.width() * frame.height() - inner.height() * frame.width()) <=
+                    frame.width() + frame.height());
+            QVERIFY(frame.width() > 400 ? outer.height() >= area.height() - 1
+                                        : inner.size() == frame);
+            if (frame.width() > 400)
+                continue;
+            // Pixels of the top left quarter that are red, of the bottom quarter that are white.
+            const auto count = [&window](bool red) {
+                const QImage image = window.grab().toImage();
+                int n = 0;
+                for (int y = red ? 0 : image.height() * 3 / 4; y < image.height(); ++y)
+                    for (int x = 0; x < image.width(); ++x) {
+                        const QColor c = image.pixelColor(x, y);
+                        n += red ? y < image.height() / 4 && x < image.width() / 4 &&
+                                       c.red() > 180 && c.green() < 60 && c.blue() < 60
+                                 : qGray(c.rgb()) > 220;
+                    }
+                return n;
+            };
+            QSignalSpy finished(&window, &kel::RecordingWindow::countdownFinished);
+            window.startCountdown(1, 300);
+            QVERIFY(!window.isRecording() && count(true) == 0);
+            QTRY_COMPARE(finished.count(), 1);
+            QVERIFY(window.isRecording() && count(true) > 30 && count(false) > 20);
+            QCOMPARE(window.grab().toImage().pixelColor(160, 120), QColor(128, 128, 128));
+            QTRY_COMPARE_WITH_TIMEOUT(window.elapsedText(), QStringLiteral("00:01"), 2000);
+        }
     }
 
     // A camera that blocks 130 ms in each read, as a webcam in a dim room, never holds the
@@ -271,6 +315,91 @@ private slots:
                  kept ? 2 : 0);
     }
 
+    // Cuts of the annotation loaded, one after the other: each told and written where the paused
+    // annotation stands, refused while it plays.
+    void cuts() {
+        testrec::Studio s(video, tmp);
+        kel::ProjectFile file(s.w.session->dir());
+        file.writeAnnotationEntry(3, 0, 250);
+        QVERIFY(QFile::copy(video, s.file(3)));
+        s.w.session->open(s.w.session->dir());
+        s.w.playAnnotationFile(3);
+        kel::VideoPlayer* player = s.w.annotationPlayer;
+        const auto cut = [&](bool start, int at) { // at < 0: while it plays
+            at < 0 ? player->play() : (player->pause(), player->seek(at));
+            if (!QTest::qWaitFor([&] { return player->isPlaying() == (at < 0); }))
+                return QStringLiteral("the player did not follow");
+            start ? s.w.couperDebut() : s.w.couperFin();
+            return s.dialogs.lastText() +
+                   QStringLiteral(" | %1 %2").arg(file.readCutStart(3)).arg(file.readCutEnd(3));
+        };
+        const QString refused = QStringLiteral("La video doit être en pause | %1 0");
+        QCOMPARE(cut(true, -1), refused.arg(0));
+        QCOMPARE(cut(true, 1200), QStringLiteral("L'annotation sera coupée et commencera au temps: "
+                                                 "\r\n00:00:01.200 | 1200 0"));
+        QCOMPARE(cut(false, -1), refused.arg(1200));
+        QCOMPARE(cut(false, 3000), QStringLiteral("L'annotation sera coupée et se terminera au "
+                                                  "temps: \r\n00:00:03.000 | 1200 3000"));
+    }
+
+    // X deletes the annotation the list shows, or the one that played last, after a question that
+    // names it; once deleted, nothing is left to play, cut or delete, and the preview runs again.
+    void deletion() {
+        testrec::Studio s(video, tmp);
+        QList<int> remaining{1, 2, 3, 4};
+        for (int n : remaining)
+            QVERIFY(QFile::copy(video, s.file(n)));
+        s.dialogs.directories.enqueue(s.w.session->dir());
+        s.w.on_bOuvrirProjet_clicked();
+        QComboBox* list = s.w.comboAnnotations;
+        // `shown` chosen in the list, then `played` started by itself (0: none); X clicked and the
+        // question answered, `underBox` started while it is open.
+        const auto pressX = [&](int shown, int played, bool confirmed, int underBox = 0) {
+            if (shown) {
+                list->setCurrentIndex(list->findData(shown));
+                emit list->activated(list->currentIndex());
+            }
+            if (played)
+                s.w.playAnnotationFile(played);
+            const int deleted = played ? played : shown;
+            QCOMPARE(list->currentData().toInt(), deleted);
+            const auto boxes = s.dialogs.shown.size();
+            s.dialogs.questionAnswers.clear();
+            s.dialogs.questionAnswers.enqueue(confirmed);
+            if (underBox)
+                s.dialogs.underQuestion = [&] { s.w.playAnnotationFile(underBox); };
+            s.w.bSupprimerAnnotation->click();
+            QCOMPARE(s.dialogs.shown.size(), boxes + (deleted ? 1 : 0)); // and no warning
+            if (deleted)
+                QCOMPARE(s.dialogs.lastText(),
+                         QStringLiteral("Etes-vous sûr de vouloir supprimer l'annotation n°%1 ?")
+                             .arg(deleted));
+            const bool gone = deleted && confirmed;
+            if (gone)
+                remaining.removeOne(deleted);
+            for (int n : {1, 2, 3, 4}) {
+                QCOMPARE(QFile::exists(s.file(n)), remaining.contains(n));
+                QCOMPARE(list->findData(n) >= 0, remaining.contains(n));
+            }
+            QCOMPARE(list->itemText(0) == "Aucune annotation", remaining.isEmpty());
+            QCOMPARE(s.w.session->count(), remaining.size());
+            // What is left loaded: an annotation started under the question keeps its player.
+            const int left = underBox ? underBox : gone ? 0 : deleted;
+            QCOMPARE(s.w.annotationPlayer->source().isEmpty(), left == 0);
+            QCOMPARE(s.w.bSupprimerAnnotation->isEnabled(), left != 0);
+            QCOMPARE(s.w.bCouperDebut->isEnabled(), left != 0);
+            QCOMPARE(s.w.webcamTimerId != 0, left == 0);
+            QCOMPARE(s.w.webcamView->isVisibleTo(&s.w), left == 0);
+            if (left)
+                QCOMPARE(list->currentData().toInt(), left);
+        };
+        pressX(0, 0, true);    // none shown
+        pressX(2, 0, false);   // cancelled
+        pressX(2, 3, true);    // the one that played last
+        pressX(1, 0, true, 2); // 2 starts under the question
+        pressX(2, 0, true);
+        pressX(4, 0, true); // the last one
+    }
     // Whatever goes wrong on ffmpeg's side, or when the application ends during a compression, no
     // ffmpeg and nothing of ours is left behind, and the recording stays as it was, or gone if
     // deleted. Last: it tells the application it ends.
@@ -280,7 +409,6 @@ private slots:
         QTest::addColumn<QString>("told");   // in the warning; empty: none
         const QString stuck = "echo partial > \"$out\"; exec sleep 60";
         // clang-format off
-        QTest::newRow("garbage, exit 0") << "echo garbage > \"$out\"" << "" << "a échoué : ffmpeg";
         QTest::newRow("ffmpeg missing") << "" << "" << "ffmpeg est introuvable";
         QTest::newRow("recording deleted") << QString("sleep 0.5; cp '%1' \"$out\"").arg(video) << "deleted" << "";
         QTest::newRow("quit") << stuck << "quitter" << "";

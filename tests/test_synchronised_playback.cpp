@@ -1,5 +1,6 @@
 #include "app/principalw.h"
 #include "playback/player_widget.h"
+#include "playback/seek_slider.h"
 #include "playback/video_player.h"
 #include "project/project_file.h"
 #include "project/project_session.h"
@@ -17,11 +18,20 @@
 using kel::PrincipalW;
 using kel::ProjectFile;
 
-// The student video and its annotations played by the real players, headless.
+// The student video and its annotations played by the real players, headless, in one window.
 class TestSynchronisedPlayback : public QObject {
     Q_OBJECT
     QTemporaryDir tmp;
     QString studentVideo, shortClip;
+    ScriptedDialogs dialogs;
+    PrincipalW* w = nullptr;
+    kel::MyVideoPlayer* sp = nullptr;
+
+    void pauseAt(int ms) {
+        sp->lecteur->pause();
+        sp->lecteur->seek(ms);
+        QTRY_COMPARE(sp->lecteur->currentTime(), ms);
+    }
 
     QString makeProject(const QString& name, const QList<int>& numbers) {
         const QString dir = QDir(tmp.path()).filePath(name);
@@ -39,7 +49,13 @@ private slots:
         shortClip = QDir(tmp.path()).filePath(QStringLiteral("clip.avi"));
         QVERIFY(testmedia::makeVideo(shortClip, QStringLiteral("color=c=red"), 1, 25,
                                      QStringLiteral("160x120")));
+        w = new PrincipalW(QStringLiteral("/nonexistent/camera.avi"));
+        sp = w->studentPlayer;
+        w->show();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
     }
+    void cleanupTestCase() { delete w; }
 
     // Annotation 1 at second 1 (student keeps playing), annotation 2 at second 3 made while the
     // student video was paused: it pauses the student video, which resumes when it ends. Then both
@@ -50,55 +66,52 @@ private slots:
         QCOMPARE(file.writeAnnotationEntry(1, 0, 25), ProjectFile::WriteResult::Written);
         QCOMPARE(file.writeAnnotationEntry(2, 1, 75), ProjectFile::WriteResult::Written);
 
-        ScriptedDialogs dialogs;
-        PrincipalW w(QStringLiteral("/nonexistent/camera.avi"));
-        w.show();
-
         struct Start {
             int number;
             int studentMs;
         };
         QList<Start> starts;
-        connect(w.annotationPlayer->mediaPlayer(), &QMediaPlayer::sourceChanged, this,
+        QObject scope; // the connection ends with this test
+        connect(w->annotationPlayer->mediaPlayer(), &QMediaPlayer::sourceChanged, &scope,
                 [&](const QUrl& url) {
                     if (!url.isEmpty())
                         starts.append({ProjectFile::annotationNumber(url.fileName()),
-                                       w.studentPlayer->lecteur->currentTime()});
+                                       sp->lecteur->currentTime()});
                 });
-        QVERIFY(testwindow::openProjectAndVideo(w, dialogs, dir, studentVideo));
-        QCOMPARE(w.session->count(), 2);
+        QVERIFY(testwindow::openProjectAndVideo(*w, dialogs, dir, studentVideo));
+        QCOMPARE(w->session->count(), 2);
 
         QTRY_COMPARE_WITH_TIMEOUT(starts.size(), 1, 4000);
         QCOMPARE(starts[0].number, 1);
         QVERIFY2(starts[0].studentMs >= 1000 && starts[0].studentMs < 1400,
                  qPrintable(QString::number(starts[0].studentMs)));
-        QVERIFY(w.annotationPlayer->isVisible());
+        QVERIFY(w->annotationPlayer->isVisible());
         // The list shows the annotation that plays.
-        QCOMPARE(w.comboAnnotations->currentData().toInt(), 1);
+        QCOMPARE(w->comboAnnotations->currentData().toInt(), 1);
         // Both videos play at once.
-        QTRY_VERIFY_WITH_TIMEOUT(w.annotationPlayer->currentTime() > 300, 2000);
-        QVERIFY(w.studentPlayer->lecteur->isPlaying());
+        QTRY_VERIFY_WITH_TIMEOUT(w->annotationPlayer->currentTime() > 300, 2000);
+        QVERIFY(sp->lecteur->isPlaying());
 
         QTRY_COMPARE_WITH_TIMEOUT(starts.size(), 2, 5000);
         QCOMPARE(starts[1].number, 2);
         QVERIFY2(starts[1].studentMs >= 3000 && starts[1].studentMs < 3400,
                  qPrintable(QString::number(starts[1].studentMs)));
-        QVERIFY(w.studentPlayer->lecteur->isPaused());
-        const int pausedAt = w.studentPlayer->lecteur->currentTime();
+        QVERIFY(sp->lecteur->isPaused());
+        const int pausedAt = sp->lecteur->currentTime();
 
         // The end of the annotation resumes the student video where it stood.
-        QTRY_VERIFY_WITH_TIMEOUT(w.studentPlayer->lecteur->isPlaying(), 4000);
-        QCOMPARE(w.studentPlayer->bLecture->text(), QStringLiteral("||"));
-        QVERIFY(w.studentPlayer->lecteur->currentTime() >= pausedAt);
-        QVERIFY(!w.annotationPlayer->isVisible());
-        QCOMPARE(w.session->dueAnnotation(3000), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(sp->lecteur->isPlaying(), 4000);
+        QCOMPARE(sp->bLecture->text(), QStringLiteral("||"));
+        QVERIFY(sp->lecteur->currentTime() >= pausedAt);
+        QVERIFY(!w->annotationPlayer->isVisible());
+        QCOMPARE(w->session->dueAnnotation(3000), 0);
 
         // Each played annotation has its duration written once.
         QCOMPARE(testmedia::contents(file.path()).count("<Duree "), 2);
 
         // Reviewed from the list, an annotation leaves the student's video as the teacher left it,
         // paused then ended; N and P, after the end too, show the mark's picture and time.
-        kel::VideoPlayer* student = w.studentPlayer->lecteur;
+        kel::VideoPlayer* student = sp->lecteur;
         for (const bool ended : {false, true}) {
             if (ended) {
                 student->seek(5500);
@@ -109,28 +122,95 @@ private slots:
                 student->seek(2000);
                 QTRY_VERIFY(student->isPaused() && student->currentTime() == 2000);
             }
-            QCOMPARE(w.studentPlayer->bLecture->text(), QStringLiteral(">"));
+            QCOMPARE(sp->bLecture->text(), QStringLiteral(">"));
             const int before = student->currentTime();
-            w.comboAnnotations->setCurrentIndex(0);
-            emit w.comboAnnotations->activated(0);
-            QTRY_VERIFY(w.annotationPlayer->isPlaying());
-            QTRY_VERIFY_WITH_TIMEOUT(w.annotationPlayer->isHidden(), 5000);
+            w->comboAnnotations->setCurrentIndex(0);
+            emit w->comboAnnotations->activated(0);
+            QTRY_VERIFY(w->annotationPlayer->isPlaying());
+            QTRY_VERIFY_WITH_TIMEOUT(w->annotationPlayer->isHidden(), 5000);
             QTest::qWait(300);
             QVERIFY(!student->isPlaying());
             QCOMPARE(student->currentTime(), before);
-            QTest::keyClick(&w, ended ? Qt::Key_P : Qt::Key_N);
+            QTest::keyClick(w, ended ? Qt::Key_P : Qt::Key_N);
             QTRY_VERIFY(student->isPaused() && student->currentTime() == 3000);
-            QCOMPARE(w.studentPlayer->labelTemps->text(),
-                     QStringLiteral("00:00:03.000 / 00:00:06.000"));
+            QCOMPARE(sp->labelTemps->text(), QStringLiteral("00:00:03.000 / 00:00:06.000"));
         }
     }
 
+    // Keys on the project left by the test above: annotation 1 at 1 s, 2 (pausing) at 3 s, over a
+    // 6-second video.
+    void keys_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("expected"); // -1: playing from the start
+        // clang-format off
+        QTest::newRow("Right: next frame")        << int(Qt::Key_Right) << 0 << 1000 << 1040;
+        QTest::newRow("Shift+Left: a tenth back") << int(Qt::Key_Left) << int(Qt::ShiftModifier) << 3000 << 2400;
+        QTest::newRow("End: to the end")          << int(Qt::Key_End) << 0 << 1000 << 6000;
+        QTest::newRow("P skips one just passed")  << int(Qt::Key_P) << 0 << 3400 << 1000;
+        QTest::newRow("Home: play from the start") << int(Qt::Key_Home) << 0 << 3000 << -1;
+        // clang-format on
+    }
+    void keys() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(int, from);
+        QFETCH(int, expected);
+        pauseAt(from);
+        QTest::keyClick(w, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        if (expected >= 0) {
+            QTRY_COMPARE(sp->lecteur->currentTime(), expected);
+        } else {
+            QTRY_VERIFY(sp->lecteur->isPlaying());
+            QVERIFY(sp->lecteur->currentTime() < 1000);
+        }
+    }
+
+    // Space toggles once per press although the click reaches the toggle twice; the marks stand
+    // at the annotations, a pausing one in its own colour.
+    void spaceTogglesAndMarks() {
+        pauseAt(2000);
+        QTest::keyClick(w, Qt::Key_Space);
+        QTRY_VERIFY(sp->lecteur->isPlaying());
+        QCOMPARE(sp->bLecture->text(), QStringLiteral("||"));
+        QTest::qWait(30);
+        QTest::keyClick(w, Qt::Key_Space);
+        QTRY_VERIFY(sp->lecteur->isPaused());
+        QCOMPARE(sp->bLecture->text(), QStringLiteral(">"));
+        kel::SeekSlider* slider = sp->seekSlider;
+        QCOMPARE(slider->marks(),
+                 (QList<kel::SeekSlider::Mark>{{1000, false, 1}, {3000, true, 2}}));
+        QImage image(slider->size(), QImage::Format_RGB32);
+        slider->render(&image);
+        QCOMPARE(image.pixelColor(slider->pixelOf(3000), 1), QColor(0xe5, 0x39, 0x35));
+    }
+
+    // At twice the speed, annotation 1 still starts within its second.
+    void speedKeepsTheTriggerRule() {
+        emit sp->vitesse->activated(5);
+        QCOMPARE(sp->lecteur->playbackRate(), 2.0);
+        int startedAt = -1;
+        QObject scope;
+        connect(w->annotationPlayer->mediaPlayer(), &QMediaPlayer::sourceChanged, &scope,
+                [&](const QUrl& url) {
+                    if (url.fileName() == QStringLiteral("annotation1.avi"))
+                        startedAt = sp->lecteur->currentTime();
+                });
+        pauseAt(200);
+        QTest::mouseClick(sp->bDebut, Qt::LeftButton); // re-arms every annotation
+        QTRY_VERIFY_WITH_TIMEOUT(startedAt >= 0, 5000);
+        QVERIFY2(startedAt >= 1000 && startedAt < 1500, qPrintable(QString::number(startedAt)));
+        QCOMPARE(sp->lecteur->playbackRate(), 2.0);
+        emit sp->vitesse->activated(3);
+        QCOMPARE(sp->lecteur->playbackRate(), 1.0);
+    }
+
     void import_data() {
-        QTest::addColumn<QString>("chosen"); // "clip", "text", "missing" or "" (cancelled)
+        QTest::addColumn<QString>("chosen"); // "clip", "text" or "missing"
         QTest::addColumn<int>("newNumber");  // 0: nothing imported
         QTest::addColumn<QString>("box");    // kind of box shown, if any
         QTest::newRow("largest 4 gives 5") << "clip" << 5 << "";
-        QTest::newRow("cancelled") << "" << 0 << "";
         QTest::newRow("not a video") << "text" << 0 << "platform";
         QTest::newRow("unreadable") << "missing" << 0 << "information";
     }
@@ -144,31 +224,27 @@ private slots:
         QCOMPARE(file.writeAnnotationEntry(1, 0, 50), ProjectFile::WriteResult::Written);
         const QList<int> scheduleBefore = file.loadAnnotationSchedule();
 
-        const QString path = chosen == "clip"   ? shortClip
-                             : chosen.isEmpty() ? QString()
-                                                : QDir(tmp.path()).filePath(chosen + ".avi");
+        const QString path =
+            chosen == "clip" ? shortClip : QDir(tmp.path()).filePath(chosen + ".avi");
         QVERIFY(chosen != "text" || testmedia::writeFile(path, "ceci n'est pas une video\n"));
 
-        ScriptedDialogs dialogs;
-        PrincipalW w(QStringLiteral("/nonexistent/camera.avi"));
-        QVERIFY(testwindow::openProjectAndVideo(w, dialogs, dir, studentVideo));
-        w.studentPlayer->lecteur->pause();
-        const int countBefore = w.session->count();
+        QVERIFY(testwindow::openProjectAndVideo(*w, dialogs, dir, studentVideo));
+        sp->lecteur->pause();
+        const int countBefore = w->session->count();
         const int boxesBefore = dialogs.shown.size();
-        if (!path.isEmpty())
-            dialogs.files.enqueue(path);
-        QTest::mouseClick(w.bOuvrirAnnotation, Qt::LeftButton);
+        dialogs.files.enqueue(path);
+        QTest::mouseClick(w->bOuvrirAnnotation, Qt::LeftButton);
 
         QCOMPARE(dialogs.fileDialogDirs.last(), dir);
         QCOMPARE(ProjectFile::listAnnotationFiles(dir).size(), newNumber ? 3 : 2);
-        QCOMPARE(w.session->count(), countBefore + (newNumber ? 1 : 0));
+        QCOMPARE(w->session->count(), countBefore + (newNumber ? 1 : 0));
         const QList<int> schedule = file.loadAnnotationSchedule();
         QCOMPARE(schedule.mid(0, 2), scheduleBefore);
         QCOMPARE(schedule.size(), newNumber ? 4 : 2);
         if (newNumber) {
             QCOMPARE(schedule[2], 5);
-            QVERIFY(w.session->isPauseType(5));
-            const QString item = w.comboAnnotations->currentText();
+            QVERIFY(w->session->isPauseType(5));
+            const QString item = w->comboAnnotations->currentText();
             QVERIFY2(item.startsWith("n°5 · ") && item.endsWith(" · pause"), qPrintable(item));
         }
         QCOMPARE(dialogs.shown.size(), boxesBefore + (box.isEmpty() ? 0 : 1));
@@ -181,16 +257,14 @@ private slots:
         QVERIFY(
             testmedia::writeFile(bad, testmedia::contents(studentVideo).left(2000))); // no frame
 
-        ScriptedDialogs dialogs;
-        PrincipalW w(QStringLiteral("/nonexistent/camera.avi"));
-        QVERIFY(testwindow::openProjectAndVideo(w, dialogs, dir, studentVideo));
+        QVERIFY(testwindow::openProjectAndVideo(*w, dialogs, dir, studentVideo));
         dialogs.files.enqueue(bad);
-        QTest::mouseClick(w.bOuvrirVideo, Qt::LeftButton);
+        QTest::mouseClick(w->bOuvrirVideo, Qt::LeftButton);
         QCOMPARE(dialogs.shown.last().caption, QStringLiteral("KEL"));
         QVERIFY(dialogs.shown.last().text.contains(QStringLiteral("tronquée.avi")));
-        QCOMPARE(w.studentVideoPath, studentVideo);
-        QCOMPARE(w.studentPlayer->fichierVideo, studentVideo);
-        QVERIFY(w.studentPlayer->lecteur->isPlaying());
+        QCOMPARE(w->studentVideoPath, studentVideo);
+        QCOMPARE(sp->fichierVideo, studentVideo);
+        QVERIFY(sp->lecteur->isPlaying());
     }
 };
 

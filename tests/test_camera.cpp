@@ -1,0 +1,244 @@
+#include "recording/annotation_recorder.h"
+#include "recording/camera_grabber.h"
+#include "recording/camera_source.h"
+#include "recording/opencv_widget.h"
+#include "support/media.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+#include <opencv2/videoio.hpp>
+
+using namespace kel;
+
+// One recording: previewed for `previewMs`, then recorded for `durationMs`, ticked every `tickMs`
+// of a made-up clock; the camera gives nothing from `failFrom` on (-1: never) and the disk
+// refuses frame `failAt` (1-based; 0: never); `frames` is what its file must hold.
+struct Run {
+    double cameraFps;
+    bool gapsFail; // reads between two frames fail, as with a non-blocking camera
+    int tickMs, previewMs, durationMs, failFrom, failAt, frames;
+    AnnotationRecorder::Status status;
+};
+Q_DECLARE_METATYPE(Run)
+
+// Frame i is due from i / fps on: black, with a band on the left whose blue is i.
+struct FakeCamera : CameraSource {
+    explicit FakeCamera(const Run& run) : r(run) {}
+    bool isOpened() const override { return true; }
+    void setFrameSize(int, int) override {}
+    bool read(cv::Mat& frame) override {
+        const int index = int(clock * r.cameraFps / 1000);
+        if ((r.failFrom >= 0 && clock >= r.failFrom) ||
+            (r.gapsFail && index == std::exchange(last, index)))
+            return false;
+        frame = cv::Mat(120, 160, CV_8UC3, cv::Scalar::all(0));
+        frame.colRange(0, 40).setTo(cv::Scalar(index, 255, 255));
+        return true;
+    }
+    Run r;
+    qint64 clock = 0;
+    int last = -1;
+};
+
+struct FillingSink : AviFrameSink {
+    explicit FillingSink(int failAt) : left(failAt) {}
+    int left;
+    bool write(const cv::Mat& f) override { return --left != 0 && AviFrameSink::write(f); }
+};
+
+// Delivers `good` frames, then fails until `recoverAt` reads (never when 0).
+struct FlakyCamera : CameraSource {
+    std::atomic_int reads{0};
+    int good = 3, recoverAt = 0;
+    bool isOpened() const override { return true; }
+    void setFrameSize(int, int) override {}
+    bool read(cv::Mat& frame) override {
+        QThread::msleep(5);
+        const int n = ++reads;
+        if (n > good && (recoverAt == 0 || n < recoverAt))
+            return false;
+        frame = cv::Mat(48, 64, CV_8UC3, cv::Scalar::all(n % 256));
+        return true;
+    }
+};
+
+// The camera's way to the preview and to the recording: the file-fed source delivers the frame
+// due at the time of the call and starts again at the end; the grabber reads it on a thread.
+class TestCamera : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString video, webcam; // webcam: 640 x 480, 25 fps, the picture of a real one
+
+    // Frames of a 10 fps, 1-second file are filled with grey 20 × their index.
+    static int indexOf(const cv::Mat& frame) { return int(std::lround(cv::mean(frame)[0] / 20.0)); }
+
+private slots:
+    void initTestCase() {
+        video = dir.filePath(QStringLiteral("caméra.avi"));
+        cv::VideoWriter writer(QFile::encodeName(video).toStdString(), cv::CAP_FFMPEG,
+                               cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10.0, cv::Size(64, 48));
+        QVERIFY(writer.isOpened());
+        for (int i = 0; i < 10; ++i)
+            writer.write(cv::Mat(48, 64, CV_8UC3, cv::Scalar::all(20 * i)));
+        webcam = dir.filePath(QStringLiteral("webcam.avi"));
+        QVERIFY(testmedia::makeVideo(webcam, QStringLiteral("testsrc"), 20, 25,
+                                     QStringLiteral("640x480")));
+    }
+
+    void deliversInRealTimeAndLoops() {
+        auto source = openCameraSource(video);
+        QVERIFY(source);
+        cv::Mat frame;
+        QVERIFY(source->read(frame));
+        QCOMPARE(indexOf(frame), 0);
+        QTest::qWait(450);
+        QVERIFY(source->read(frame));
+        QVERIFY2(indexOf(frame) >= 4 && indexOf(frame) <= 6,
+                 qPrintable(QString::number(indexOf(frame))));
+        QTest::qWait(700); // past the end: the file starts again
+        QVERIFY(source->read(frame));
+        QVERIFY2(indexOf(frame) <= 3, qPrintable(QString::number(indexOf(frame))));
+    }
+
+    // Nothing opens, and the warning names what could not be opened.
+    void missingSourcesOpenNothing_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("told");
+        // clang-format off
+        QTest::newRow("missing file") << "/nonexistent/cam.avi" << "La vidéo /nonexistent/cam.avi";
+        QTest::newRow("missing device") << "/dev/video42" << "périphérique /dev/video42";
+        QTest::newRow("missing index") << "3" << "La webcam n°3";
+        // clang-format on
+    }
+    void missingSourcesOpenNothing() {
+        QFETCH(QString, name);
+        QFETCH(QString, told);
+        QVERIFY(!openCameraSource(name));
+        const QString text = cameraOpenFailureText(name);
+        QVERIFY2(text.contains(told), qPrintable(text));
+    }
+
+    // The preview shows a frame mirrored, from BGR to RGB, at its own size; a frame of another
+    // kind leaves the picture as it was.
+    void previewMirrorsAndConvertsColours() {
+        cv::Mat frame(4, 6, CV_8UC3, cv::Scalar(255, 0, 0)); // BGR blue
+        frame.at<cv::Vec3b>(1, 0) = cv::Vec3b(10, 200, 30);  // B=10 G=200 R=30
+        QOpenCVWidget w;
+        w.showFrame(frame);
+        QCOMPARE(w.currentImage().size(), QSize(6, 4));
+        QCOMPARE(w.currentImage().pixel(0, 0), qRgb(0, 0, 255));
+        QCOMPARE(w.currentImage().pixel(5, 1), qRgb(30, 200, 10));
+        cv::Mat larger(24, 32, CV_8UC3), grey(10, 10, CV_8UC1), deep(10, 10, CV_16UC3);
+        w.showFrame(larger);
+        w.showFrame(grey);
+        w.showFrame(deep);
+        QCOMPARE(w.currentImage().size(), QSize(32, 24));
+    }
+
+    // A busy window finds one notice waiting, not one per frame missed; pausing holds the
+    // frames, and stop() waits for no more than the read in progress.
+    void noticesDoNotPileUp() {
+        CameraGrabber grabber(openCameraSource(QStringLiteral("slow:40:") + webcam));
+        QSignalSpy ready(&grabber, &CameraGrabber::frameReady);
+        QVERIFY(grabber.start());
+        QThread::msleep(500); // the window is busy: about twelve frames go by
+        QVERIFY(grabber.latestFrame().index >= 8);
+        QCoreApplication::processEvents();
+        QCOMPARE(ready.count(), 1);
+
+        grabber.setPaused(true);
+        QTest::qWait(100);
+        const quint64 held = grabber.latestFrame().index;
+        QTest::qWait(300);
+        QCOMPARE(grabber.latestFrame().index, held);
+        grabber.setPaused(false);
+        QTRY_VERIFY(grabber.latestFrame().index > held);
+
+        QElapsedTimer clock;
+        clock.start();
+        grabber.stop();
+        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!grabber.isRunning());
+        QVERIFY(grabber.start()); // and again
+        QVERIFY(grabber.waitForFrame(grabber.latestFrame().index, 1000).index > held + 1);
+    }
+
+    // A camera that stops delivering is reported once, after a second of failures, and a frame
+    // clears it.
+    void lostCameraIsReported() {
+        FlakyCamera camera;
+        camera.recoverAt = 200; // about 2 s of failures
+        CameraGrabber grabber(&camera);
+        QSignalSpy lost(&grabber, &CameraGrabber::cameraLost);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(grabber.start());
+        QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 3000);
+        QVERIFY(grabber.isLost() && clock.elapsed() >= CameraGrabber::kLostAfterMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!grabber.isLost(), 5000);
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(grabber.latestFrame().index > 3);
+    }
+
+    // However the camera and the ticks run, the file holds one frame per 1/15 s of the clock,
+    // mirrored, each the camera's latest at its time, beginning with the picture current when the
+    // clock started.
+    void realTime_data() {
+        using S = AnnotationRecorder::Status;
+        QTest::addColumn<Run>("run");
+        // clang-format off
+        QTest::newRow("30 fps camera")               << Run{30, false, 20, 0, 4000, -1, 0, 60, S::Stopped};
+        QTest::newRow("5 fps camera, gaps fail")     << Run{5, true, 20, 0, 4000, -1, 0, 60, S::Stopped};
+        QTest::newRow("7.5 fps camera, late ticks")  << Run{7.5, false, 170, 0, 3000, -1, 0, 45, S::Stopped};
+        QTest::newRow("stopped at once")             << Run{30, false, 20, 0, 0, -1, 0, 1, S::Stopped};
+        QTest::newRow("previewed 3 s first")         << Run{30, false, 20, 3000, 1000, -1, 0, 15, S::Stopped};
+        QTest::newRow("camera lost after 1 s")       << Run{30, false, 20, 0, 10000, 1000, 0, 15, S::CameraLost};
+        QTest::newRow("disk full at the 10th frame") << Run{30, false, 20, 0, 4000, -1, 10, 9, S::WriteFailed};
+        // clang-format on
+    }
+    void realTime() {
+        QFETCH(Run, run);
+        FakeCamera camera(run);
+        CameraGrabber grabber(&camera); // read here, on the test's clock
+        AnnotationRecorder recorder(&grabber, std::make_unique<FillingSink>(run.failAt));
+        recorder.setClock([&camera] { return camera.clock; });
+        const auto tick = [&] {
+            grabber.readOnce();
+            recorder.tick();
+        };
+        const QString path = dir.filePath(QTest::currentDataTag()) + ".avi";
+        QVERIFY(grabber.readOnce() && recorder.open(path));
+        recorder.preview(false);
+        for (; camera.clock < run.previewMs; tick())
+            camera.clock += run.tickMs;
+        const int firstIndex = int(camera.clock * run.cameraFps / 1000);
+        recorder.start(false);
+        for (const qint64 end = camera.clock + run.durationMs; camera.clock < end; tick())
+            camera.clock = std::min(end, camera.clock + run.tickMs);
+        recorder.stop();
+        QCOMPARE(recorder.status(), run.status);
+
+        cv::VideoCapture capture(QFile::encodeName(path).toStdString(), cv::CAP_FFMPEG);
+        int k = 0;
+        for (cv::Mat f; capture.read(f); ++k) {
+            const int index = f.at<cv::Vec3b>(60, 150)[0];
+            QVERIFY(f.at<cv::Vec3b>(60, 150)[1] == 255); // mirrored
+            // No older than the camera's picture one tick before its time.
+            const double ms = run.previewMs + k * 1000.0 / 15 - run.tickMs;
+            QVERIFY(k ? index >= int(ms * run.cameraFps / 1000) - 1 : index == firstIndex);
+        }
+        QVERIFY(std::abs(k - run.frames) <= 1);
+    }
+
+    // OpenCV's writer never reports a failed write: the sink must notice nothing reaches the disk.
+    void sinkNoticesADeadDisk() {
+        QVERIFY(QFile::link(QStringLiteral("/dev/full"), dir.filePath(QStringLiteral("full.avi"))));
+        AviFrameSink sink(300);
+        QVERIFY(sink.open(dir.filePath(QStringLiteral("full.avi")), 15.0, cv::Size(320, 240)));
+        // Written every 50 ms until refused.
+        QTRY_VERIFY_WITH_TIMEOUT(!sink.write(cv::Mat::zeros(240, 320, CV_8UC3)), 10000);
+    }
+};
+
+QTEST_MAIN(TestCamera)
+#include "test_camera.moc"
