@@ -190,7 +190,6 @@ private slots:
         QTest::newRow("30 fps camera")               << Run{30, false, 20, 0, 4000, -1, 0, 60, S::Stopped};
         QTest::newRow("5 fps camera, gaps fail")     << Run{5, true, 20, 0, 4000, -1, 0, 60, S::Stopped};
         QTest::newRow("7.5 fps camera, late ticks")  << Run{7.5, false, 170, 0, 3000, -1, 0, 45, S::Stopped};
-        QTest::newRow("stopped at once")             << Run{30, false, 20, 0, 0, -1, 0, 1, S::Stopped};
         QTest::newRow("previewed 3 s first")         << Run{30, false, 20, 3000, 1000, -1, 0, 15, S::Stopped};
         QTest::newRow("camera lost after 1 s")       << Run{30, false, 20, 0, 10000, 1000, 0, 15, S::CameraLost};
         QTest::newRow("disk full at the 10th frame") << Run{30, false, 20, 0, 4000, -1, 10, 9, S::WriteFailed};

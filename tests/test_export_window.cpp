@@ -109,7 +109,6 @@ private slots:
             checkResolution(e, resolution);
             e.cbCompresserMontage->setChecked(compress);
             e.comboFormat->setCurrentIndex(e.comboFormat->findData(format));
-            QCOMPARE(e.chosenFormat(), format);
             for (int launch = 0; launch < 2; ++launch) { // a second launch gives the same sizes
                 e.applyResolutionChoice();
                 QCOMPARE(
@@ -120,13 +119,11 @@ private slots:
             const QRect frame = e.previewVideo->geometry();
             const QRect inset = e.previewAnnotation->geometry();
             const double scale = double(frame.width()) / e.frameWidth;
-            QVERIFY(frame.width() >= 200 && frame.bottom() < e.sliderTaille->y());
             QVERIFY(qAbs(frame.height() - e.frameHeight * scale) <= 1);
             QCOMPARE(inset.left(), frame.left());
             QVERIFY(qAbs(inset.top() - frame.top() - e.insetTop * scale) <= 1);
             QVERIFY(qAbs(inset.width() - e.insetWidth * scale) <= 1);
             QVERIFY(qAbs(inset.height() - e.insetHeight * scale) <= 1);
-            QVERIFY(frame.contains(inset));
             picked = chosen(e);
             launched ? e.bLancerExportation->click() : e.bAnnuler->click();
         }
