@@ -223,6 +223,32 @@ private slots:
         QVERIFY(kel::MontageComposer::captionFont(g).bold());
     }
 
+    // A copy lands its luma exactly; a colour sample it covers in part mixes both colours by the
+    // share covered. A red 4 x 4 into a black 8 x 8.
+    void pictureCopy_data() {
+        QTest::addColumn<QPoint>("to");
+        QTest::addColumn<QList<int>>("v"); // chroma V of cells 0 to 3 on row 1 (mid-height)
+        QTest::newRow("even corner") << QPoint(2, 2) << QList<int>{128, 240, 240, 128};
+        QTest::newRow("odd corner") << QPoint(1, 2) << QList<int>{184, 240, 184, 128};
+    }
+    void pictureCopy() {
+        QFETCH(QPoint, to);
+        QFETCH(QList<int>, v);
+        cv::Mat red = kel::yuv::black({4, 4}), frame = kel::yuv::black({8, 8});
+        kel::yuv::Planes r = kel::yuv::planes(red);
+        r.y.setTo(81);
+        r.u.setTo(90);
+        r.v.setTo(240);
+        kel::yuv::copy(red, cv::Rect(0, 0, 4, 4), frame, cv::Point(to.x(), to.y()));
+        const kel::yuv::Planes f = kel::yuv::planes(frame);
+        QCOMPARE(cv::countNonZero(f.y == 81), 16);
+        QCOMPARE(int(f.y.at<uchar>(to.y(), to.x())), 81);
+        QList<int> row;
+        for (int x = 0; x < 4; ++x)
+            row << f.v.at<uchar>(1, x);
+        QCOMPARE(row, v);
+    }
+
     // Hidden files of exports killed on their way go; the one a running export holds stays.
     void staleTemporaryFiles() {
         const QString dir = media("stale");

@@ -55,33 +55,31 @@ void copy(const cv::Mat& source, cv::Rect from, cv::Mat& target, cv::Point to) {
     const cv::Rect into = cv::Rect(to, from.size()) & cv::Rect(cv::Point(), sizeOf(target));
     if (into.empty())
         return;
-    s.y(cv::Rect(from.tl(), into.size())).copyTo(t.y(into));
-    const cv::Rect intoHalf(into.x / 2, into.y / 2, (into.br().x + 1) / 2 - into.x / 2,
-                            (into.br().y + 1) / 2 - into.y / 2);
-    const cv::Rect fromHalf = cv::Rect(from.x / 2, from.y / 2, intoHalf.width, intoHalf.height) &
-                              cv::Rect(0, 0, s.u.cols, s.u.rows);
-    const cv::Rect half(intoHalf.tl(), fromHalf.size());
-    // A colour sample shared with what is around (an odd edge) mixes both by the share covered,
-    // so that the copy's colour does not spill half a pixel out.
-    const bool oddEdge = (into.x | into.y | into.br().x | into.br().y) & 1;
-    const cv::Mat uAround = oddEdge ? t.u(half).clone() : cv::Mat();
-    const cv::Mat vAround = oddEdge ? t.v(half).clone() : cv::Mat();
-    s.u(fromHalf).copyTo(t.u(half));
-    s.v(fromHalf).copyTo(t.v(half));
-    if (!oddEdge)
+    from = cv::Rect(from.tl() + (into.tl() - to), into.size());
+    s.y(from).copyTo(t.y(into));
+    if (!((from.x | from.y | into.x | into.y | into.width | into.height) & 1)) {
+        const cv::Rect fromHalf(from.x / 2, from.y / 2, from.width / 2, from.height / 2);
+        const cv::Rect intoHalf(into.x / 2, into.y / 2, into.width / 2, into.height / 2);
+        s.u(fromHalf).copyTo(t.u(intoHalf));
+        s.v(fromHalf).copyTo(t.v(intoHalf));
         return;
-    const auto covered = [](int cell, int begin, int end) {
-        return std::min(end, 2 * cell + 2) - std::max(begin, 2 * cell);
+    }
+    // Colour samples straddling the edge or shifted by a pixel: each takes the source's sample
+    // under the first pixel it covers, mixed with what is there by the share it covers (of 4).
+    const auto span = [](int cell, int begin, int end) {
+        const int first = std::max(begin, 2 * cell);
+        return std::pair{first, std::min(end, 2 * cell + 2) - first};
     };
-    for (int y = 0; y < half.height; ++y) {
-        const int rows = covered(half.y + y, into.y, into.br().y);
-        for (int x = 0; x < half.width; ++x) {
-            const int share = rows * covered(half.x + x, into.x, into.br().x); // of 4
-            if (share == 4)
-                continue;
-            for (auto [plane, around] : {std::pair{t.u(half), uAround}, {t.v(half), vAround}}) {
-                uchar& p = plane.at<uchar>(y, x);
-                p = uchar((p * share + around.at<uchar>(y, x) * (4 - share) + 2) / 4);
+    for (int cy = into.y / 2; cy < (into.br().y + 1) / 2; ++cy) {
+        const auto [ly, rows] = span(cy, into.y, into.br().y);
+        const int sy = std::min((ly - into.y + from.y) / 2, s.u.rows - 1);
+        for (int cx = into.x / 2; cx < (into.br().x + 1) / 2; ++cx) {
+            const auto [lx, cols] = span(cx, into.x, into.br().x);
+            const int sx = std::min((lx - into.x + from.x) / 2, s.u.cols - 1);
+            const int share = rows * cols;
+            for (auto [plane, sample] : {std::pair{t.u, s.u}, std::pair{t.v, s.v}}) {
+                uchar& p = plane.at<uchar>(cy, cx);
+                p = uchar((sample.at<uchar>(sy, sx) * share + p * (4 - share) + 2) / 4);
             }
         }
     }

@@ -21,8 +21,8 @@ Planes planes(const cv::Mat& picture);
 cv::Size evenDown(cv::Size size);
 // Paints a picture black.
 void clear(cv::Mat& picture);
-// Copies the `from` rectangle of `source` (in luma pixels) to `to` in `target`; the chroma
-// follows by halves, so an odd corner takes half a pixel more colour.
+// Copies the `from` rectangle of `source` (in luma pixels) to `to` in `target`. The luma lands
+// exactly; a colour sample the copy covers in part mixes both colours by the share covered.
 void copy(const cv::Mat& source, cv::Rect from, cv::Mat& target, cv::Point to);
 // The picture turned clockwise by quarter turns (0 to 3).
 cv::Mat rotated(const cv::Mat& picture, int quarterTurns);
