@@ -19,6 +19,7 @@
 using kel::MontageRenderer;
 using namespace montagemedia;
 Q_DECLARE_METATYPE(montagemedia::Entry)
+Q_DECLARE_METATYPE(kel::Resolution)
 
 namespace {
 const kel::MontageGeometry kSmall{160, 120, 60, 80, 60, 42, 13, 10}; // inset (0, 60, 80, 60)
@@ -203,11 +204,17 @@ private slots:
                  QTest::toString(w));
     }
 
-    // White, bold, right-aligned, and whole inside its box whatever font is installed, at the
-    // smallest size.
+    // White, bold, right-aligned, and whole inside its box whatever font is installed, at each
+    // size.
+    void caption_data() {
+        QTest::addColumn<kel::Resolution>("resolution");
+        QTest::newRow("grande") << kel::Resolution::Grande;
+        QTest::newRow("moyenne") << kel::Resolution::Moyenne;
+        QTest::newRow("faible") << kel::Resolution::Faible;
+    }
     void caption() {
-        const kel::MontageGeometry g =
-            kel::montageGeometry(kel::Resolution::Faible, false, 0, 0, 0);
+        QFETCH(kel::Resolution, resolution);
+        const kel::MontageGeometry g = kel::montageGeometry(resolution, false, 0, 0, 0);
         kel::MontageComposer composer(g);
         cv::Mat frame;
         cv::cvtColor(composer.withAnnotation(kel::yuv::black(composer.insetFillSize({}))), frame,
