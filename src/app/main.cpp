@@ -4,14 +4,15 @@
 #include "export/headless_export.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
 int main(int argc, char* argv[]) {
     // Help, version and a wrong command line need no display, in either mode.
-    if (const int code = kel::answerBeforeDisplay(argc, argv, kel::addHeadlessExportOptions);
+    QString camera;
+    if (const int code =
+            kel::answerBeforeDisplay(argc, argv, kel::addHeadlessExportOptions, &camera);
         code >= 0)
         return code;
     // An export from the command line opens no window and needs no display.
@@ -30,17 +31,7 @@ int main(int argc, char* argv[]) {
     if (qtTranslator.load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtTranslator);
-    app.installTranslator(kel::commandLineTranslator(&app));
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(kel::programDescription());
-    parser.addHelpOption();
-    const QCommandLineOption camera = kel::cameraOption();
-    parser.addOption(camera);
-    kel::addHeadlessExportOptions(parser);
-    parser.process(app);
-
-    auto* w = new kel::PrincipalW(parser.value(camera));
+    auto* w = new kel::PrincipalW(camera);
     kel::mainWindow = w;
     w->setWindowModality(Qt::WindowModal);
     w->show();

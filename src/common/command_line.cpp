@@ -120,7 +120,8 @@ QString usageErrorText(const QCommandLineParser& parser, const QStringList& unkn
     return QStringLiteral("Ligne de commande incorrecte : %1").arg(text);
 }
 
-int answerBeforeDisplay(int argc, char* argv[], void (*addOptions)(QCommandLineParser&)) {
+int answerBeforeDisplay(int argc, char* argv[], void (*addOptions)(QCommandLineParser&),
+                        QString* camera) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
@@ -141,7 +142,8 @@ int answerBeforeDisplay(int argc, char* argv[], void (*addOptions)(QCommandLineP
     parser.addOption(help);
     parser.addOption(helpAll);
     parser.addOption(version);
-    parser.addOption(cameraOption());
+    const QCommandLineOption cameraSource = cameraOption();
+    parser.addOption(cameraSource);
     if (addOptions)
         addOptions(parser);
     const bool parsed = parser.parse(arguments);
@@ -176,11 +178,9 @@ int answerBeforeDisplay(int argc, char* argv[], void (*addOptions)(QCommandLineP
               stderr);
         return 1;
     }
+    if (camera)
+        *camera = parser.value(cameraSource);
     return -1;
-}
-
-QTranslator* commandLineTranslator(QObject* parent) {
-    return new CommandLineFrench(parent);
 }
 
 } // namespace kel

@@ -6,7 +6,6 @@
 
 class QCommandLineParser;
 class QObject;
-class QTranslator;
 
 namespace kel {
 
@@ -24,14 +23,11 @@ constexpr int kUsageErrorExit = 2;
 // French on standard output; for the window, an unknown option (not the toolkit's) or a missing
 // value with exit code 2, and the lack of a screen with 1, in French on standard error.
 // `addOptions` adds the options that the help lists besides --camera. Returns the exit code, or
-// -1 to go on.
-int answerBeforeDisplay(int argc, char* argv[], void (*addOptions)(QCommandLineParser&));
+// -1 to go on with `camera` set to the window's --camera value.
+int answerBeforeDisplay(int argc, char* argv[], void (*addOptions)(QCommandLineParser&),
+                        QString* camera = nullptr);
 
 // The French reason of a command line that `parser` refused; `unknownOptions` those to name.
 QString usageErrorText(const QCommandLineParser& parser, const QStringList& unknownOptions);
-
-// French for the command-line parser's own words ("Usage", its error messages), to install on
-// the application object before parsing.
-QTranslator* commandLineTranslator(QObject* parent);
 
 } // namespace kel

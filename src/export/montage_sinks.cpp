@@ -81,14 +81,12 @@ public:
     bool write(const cv::Mat& frame, QString* error) override {
         // Converted as ffmpeg converts, so that what reads the file back as 4:2:0 finds the
         // montage's own pixels; written bottom up straight into the packet.
-        const yuv::Planes p = yuv::planes(frame);
-        const uint8_t* src[4] = {p.y.data, p.u.data, p.v.data, nullptr};
-        const int srcStride[4] = {int(p.y.step), int(p.u.step), int(p.v.step), 0};
+        const yuv::SwsPlanes src = yuv::swsPlanes(frame);
         uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(m_buffer.data()) +
                                qsizetype(m_size.height - 1) * m_rowBytes,
                            nullptr, nullptr, nullptr};
         const int dstStride[4] = {-m_rowBytes, 0, 0, 0};
-        sws_scale(m_toBgr, src, srcStride, 0, m_size.height, dst, dstStride);
+        sws_scale(m_toBgr, src.data, src.linesize, 0, m_size.height, dst, dstStride);
         AVPacket* packet = av_packet_alloc();
         packet->data = reinterpret_cast<uint8_t*>(m_buffer.data());
         packet->size = int(m_buffer.size());

@@ -231,11 +231,9 @@ cv::Mat VideoDecoder::picture(cv::Size size) {
         sws_scale(d->sws, f->data, f->linesize, 0, f->height, dst, dstStride);
         cv::cvtColor(bgr, out, cv::COLOR_BGR2YUV_I420);
     } else {
-        out.create(stored.height * 3 / 2, stored.width, CV_8UC1);
-        const yuv::Planes p = yuv::planes(out);
-        uint8_t* dst[4] = {p.y.data, p.u.data, p.v.data, nullptr};
-        int dstStride[4] = {int(p.y.step), int(p.u.step), int(p.v.step), 0};
-        sws_scale(d->sws, f->data, f->linesize, 0, f->height, dst, dstStride);
+        out = yuv::picture(stored);
+        const yuv::SwsPlanes p = yuv::swsPlanes(out);
+        sws_scale(d->sws, f->data, f->linesize, 0, f->height, p.data, p.linesize);
     }
     return yuv::rotated(out, m_quarterTurns);
 }
@@ -266,11 +264,12 @@ double FrameStepper::durationMs() const {
 }
 
 const cv::Mat& FrameStepper::picture(cv::Size size) {
-    if (m_pictureGeneration != m_generation || yuv::sizeOf(m_picture) != yuv::evenDown(size)) {
+    const cv::Size even = yuv::evenDown(size);
+    if (m_pictureGeneration != m_generation || yuv::sizeOf(m_picture) != even) {
         cv::Mat decoded = m_decoder.picture(size);
         if (!decoded.empty()) // a frame that does not convert shows the previous one again
             m_picture = decoded;
-        else if (yuv::sizeOf(m_picture) != yuv::evenDown(size))
+        else if (yuv::sizeOf(m_picture) != even)
             m_picture = yuv::black(size);
         m_pictureGeneration = m_generation;
     }

@@ -8,13 +8,8 @@ namespace {
 constexpr int kBlackLuma = 16;
 constexpr int kNeutralChroma = 128;
 
-void rotatePlane(const cv::Mat& from, cv::Mat& to, int quarterTurns) {
-    static const int codes[] = {-1, cv::ROTATE_90_CLOCKWISE, cv::ROTATE_180,
-                                cv::ROTATE_90_COUNTERCLOCKWISE};
-    if (quarterTurns == 0)
-        from.copyTo(to);
-    else
-        cv::rotate(from, to, codes[quarterTurns]); // writes into `to`, a view of the same size
+cv::Mat allocate(cv::Size size) {
+    return cv::Mat(size.height * 3 / 2, size.width, CV_8UC1);
 }
 } // namespace
 
@@ -23,8 +18,7 @@ cv::Size evenDown(cv::Size size) {
 }
 
 cv::Mat black(cv::Size size) {
-    size = evenDown(size);
-    cv::Mat picture(size.height * 3 / 2, size.width, CV_8UC1);
+    cv::Mat picture = allocate(evenDown(size));
     clear(picture);
     return picture;
 }
@@ -85,16 +79,28 @@ void copy(const cv::Mat& source, cv::Rect from, cv::Mat& target, cv::Point to) {
     }
 }
 
+cv::Mat picture(cv::Size size) {
+    return allocate(evenDown(size));
+}
+
+SwsPlanes swsPlanes(const cv::Mat& picture) {
+    const Planes p = planes(picture);
+    return {{p.y.data, p.u.data, p.v.data, nullptr},
+            {int(p.y.step), int(p.u.step), int(p.v.step), 0}};
+}
+
 cv::Mat rotated(const cv::Mat& picture, int quarterTurns) {
     if (quarterTurns == 0)
         return picture;
+    static const int codes[] = {-1, cv::ROTATE_90_CLOCKWISE, cv::ROTATE_180,
+                                cv::ROTATE_90_COUNTERCLOCKWISE};
     const cv::Size s = sizeOf(picture);
-    cv::Mat out = black(quarterTurns % 2 ? cv::Size(s.height, s.width) : s);
+    cv::Mat out = allocate(quarterTurns % 2 ? cv::Size(s.height, s.width) : s);
     const Planes from = planes(picture);
-    Planes to = planes(out);
-    rotatePlane(from.y, to.y, quarterTurns);
-    rotatePlane(from.u, to.u, quarterTurns);
-    rotatePlane(from.v, to.v, quarterTurns);
+    const Planes to = planes(out);
+    // Each plane turned into its place in `out` (a view of the right size: nothing reallocates).
+    for (auto [f, t] : {std::pair{from.y, to.y}, {from.u, to.u}, {from.v, to.v}})
+        cv::rotate(f, t, codes[quarterTurns]);
     return out;
 }
 

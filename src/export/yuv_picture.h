@@ -2,6 +2,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstdint>
+
 namespace kel {
 
 // The montage's pictures are 4:2:0, as the encoder reads them: one buffer at an even size, the
@@ -15,6 +17,14 @@ struct Planes {
 
 // A black picture; `size` rounded down to even.
 cv::Mat black(cv::Size size);
+// A picture of that size whose pixels are left to be written.
+cv::Mat picture(cv::Size size);
+// Plane pointers and line sizes as swscale takes them.
+struct SwsPlanes {
+    uint8_t* data[4];
+    int linesize[4];
+};
+SwsPlanes swsPlanes(const cv::Mat& picture);
 cv::Size sizeOf(const cv::Mat& picture);
 Planes planes(const cv::Mat& picture);
 // The nearest even size below (at least 2 x 2).
