@@ -118,12 +118,9 @@ private slots:
         const QByteArray opened = "<ANNOTATION><Numero Value='1'><FramePosition Value='250'/>"
                                   "<Type Value='1'/><CouperAnnotation ValueFin='900'/></Numero>"
                                   "</ANNOTATION>";
-        auto write = [&folder](const QString& name, const QByteArray& bytes) {
-            QVERIFY(testmedia::writeFile(folder.filePath(name), bytes));
-        };
-        write("annotation1.avi", "earlier");
+        touch(folder.filePath("annotation1.avi"), "earlier");
         if (hadXml)
-            write("project.xml", opened);
+            touch(folder.filePath("project.xml"), opened);
 
         ScriptedDialogs dialogs;
         dialogs.choices.enqueue(answer);
@@ -136,7 +133,7 @@ private slots:
                 continue;
             }
             const int n = w->session->numberForRecording();
-            write(QStringLiteral("annotation%1.avi").arg(n), "recorded");
+            touch(folder.filePath(QStringLiteral("annotation%1.avi").arg(n)), "recorded");
             w->session->addAnnotation(n, 0, 50 * n);
         }
         const QByteArray changed = testmedia::contents(folder.filePath("project.xml"));
@@ -150,12 +147,8 @@ private slots:
                                                                           : "");
         QVERIFY(folder.exists("annotation1.avi"));
         QCOMPARE(folder.exists("annotation2.avi"), recordingKept);
-        if (closed) {
-            QTRY_VERIFY(w.isNull());
-        } else {
-            QVERIFY(w->isVisible());
-            delete w;
-        }
+        QTRY_VERIFY(closed ? w.isNull() : w->isVisible());
+        delete w;
     }
 
     // The real boxes: the quit question's buttons in their order and roles, and what Escape and
