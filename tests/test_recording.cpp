@@ -133,12 +133,9 @@ private slots:
         }
         // From the end of the countdown to Space, within one frame; about one picture per 130 ms.
         const double expected = r.recordedMs * 15 / 1000.0;
-        QVERIFY2(std::abs(frames - expected) <= 1.5 &&
-                     std::abs(pictures - r.recordedMs / 130.0) <= 4,
-                 qPrintable(QStringLiteral("%1 frames, %2 pictures in %3 ms")
-                                .arg(frames)
-                                .arg(pictures)
-                                .arg(r.recordedMs)));
+        qInfo("%d frames, %d pictures in %lld ms", frames, pictures, r.recordedMs);
+        QVERIFY(std::abs(frames - expected) <= 1.5 &&
+                std::abs(pictures - r.recordedMs / 130.0) <= 4);
 
         // The end of its playback compresses it under its own name; a recording made meanwhile is
         // compressed after it, and one left raw by an earlier run when its project is opened.
