@@ -170,8 +170,8 @@ private slots:
         file.close();
         const QByteArray kept = contents(path);
 
-        const QStringList gone = AnnotationTranscoder::removeLeftovers(dir);
-        QCOMPARE(gone, removed ? QStringList{path} : QStringList());
+        QCOMPARE(AnnotationTranscoder::removeLeftovers(dir),
+                 removed ? QStringList{path} : QStringList());
         QCOMPARE(QFileInfo::exists(path), !removed);
         QVERIFY(removed || contents(path) == kept);
         QVERIFY(QFileInfo::exists(dir + "/annotation1.avi") &&

@@ -272,8 +272,8 @@ private slots:
         QVERIFY(!playing || lecteur->currentTime() >= 5500);
 
         QVERIFY(kel::AnnotationRecorder::isPlayable(s.file(number)));
-        const QList<int> schedule = kel::ProjectFile(s.w.session->dir()).loadAnnotationSchedule();
-        QCOMPARE(schedule, (QList<int>{number, framePosition}));
+        QCOMPARE(kel::ProjectFile(s.w.session->dir()).loadAnnotationSchedule(),
+                 (QList<int>{number, framePosition}));
         QCOMPARE(s.w.session->isPauseType(number), pauseType);
     }
 
