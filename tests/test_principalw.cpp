@@ -23,9 +23,7 @@ static const QByteArray threeEntries =
     "<FramePosition Value='50'/></Numero><Numero Value='10'><FramePosition Value='75'/></Numero>"
     "</ANNOTATION>";
 
-static void touch(const QString& path, const QByteArray& content = "x") {
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()) && testmedia::writeFile(path, content));
-}
+using testmedia::touch;
 
 class TestPrincipalW : public QObject {
     Q_OBJECT

@@ -13,6 +13,7 @@ using kel::ProjectSession;
 using Result = ProjectFile::WriteResult;
 
 using testmedia::contents;
+using testmedia::touch;
 
 // The children of the last entry `number`, shortened: "FramePosition=250 Type=0 Debut=1200".
 static QString entry(const QByteArray& xml, int number) {
@@ -35,9 +36,6 @@ class TestProjectFile : public QObject {
     ProjectFile file{QString()};
     QByteArray bytes() const { return contents(file.path()); }
     QString at(const QString& name) const { return tmp->filePath(name); }
-    static void write(const QString& path, const QByteArray& bytes) {
-        QVERIFY(testmedia::writeFile(path, bytes));
-    }
 
 private slots:
     void init() { file = ProjectFile(tmp.emplace().path()); }
@@ -107,8 +105,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(int, damaged);
         QFETCH(QByteArray, written);
-        QFile f(file.path());
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush());
+        touch(file.path(), content);
         QVERIFY(damaged < 0 || file.isDamaged() == bool(damaged));
         damaged = file.isDamaged();
         QVERIFY(std::isfinite(file.readCutStart(1) + file.readCutEnd(1) + file.readCutEnd(3)));
@@ -155,7 +152,7 @@ private slots:
              {"annotation1.avi", "annotation10.avi", "Annotation5.avi", "annotation05.avi",
               "annotation6.AVI", "annotation7b.avi", "annotation2.avi.bak", "annotation11.avi",
               "annotation2147483647.avi"})
-            write(at(name), "x");
+            touch(at(name), "x");
         QVERIFY(QDir(tmp->path()).mkdir("annotation12.avi"));
         QFile::remove(at("annotation11.avi"));
         QVERIFY(QFile::link(at("annotation1.avi"), at("annotation11.avi")));
@@ -164,7 +161,7 @@ private slots:
         QCOMPARE(numbers(s), QStringLiteral("1? 10? 11?"));
         QCOMPARE(s.numberForCopy(), 13);
         QCOMPARE(s.numberForRecording(), 4);
-        write(at("annotation4.avi"), "x");
+        touch(at("annotation4.avi"), "x");
         QCOMPARE(s.numberForRecording(), 13);
     }
 
@@ -184,7 +181,7 @@ private slots:
         QFETCH(qint64, positionMs);
         QFETCH(QList<int>, played);
         QFETCH(int, due);
-        write(at("project.xml"),
+        touch(at("project.xml"),
               "<ANNOTATION><Numero Value='1'><FramePosition Value='0'/></Numero>"
               "<Numero Value='2'><FramePosition Value='75'/></Numero>"
               "<Numero Value='5'><FramePosition Value='75'/></Numero>"
@@ -192,7 +189,7 @@ private slots:
               "<Numero Value='4'><FramePosition Value='125'/></Numero>"
               "<Numero Value='5'><FramePosition Value='175'/></Numero></ANNOTATION>");
         for (int n : {1, 2, 3, 5})
-            write(at(QStringLiteral("annotation%1.avi").arg(n)), "x");
+            touch(at(QStringLiteral("annotation%1.avi").arg(n)), "x");
         ProjectSession s;
         s.open(tmp->path());
         for (int n : played)
@@ -208,15 +205,15 @@ private slots:
 
     // The session answers from what it read: a query never reads the file again; a change does.
     void readsOncePerChange() {
-        write(at("annotation1.avi"), "x");
-        write(at("project.xml"), "<ANNOTATION><Numero Value='1'><FramePosition Value='50'/>"
+        touch(at("annotation1.avi"), "x");
+        touch(at("project.xml"), "<ANNOTATION><Numero Value='1'><FramePosition Value='50'/>"
                                  "<Type Value='1'/></Numero></ANNOTATION>");
         ProjectSession s;
         s.open(tmp->path());
-        write(at("project.xml"), "<ANNOTATION/>");
+        touch(at("project.xml"), "<ANNOTATION/>");
         QVERIFY(s.isPauseType(1));
         QCOMPARE(s.dueAnnotation(2000), 1);
-        write(at("annotation2.avi"), "x");
+        touch(at("annotation2.avi"), "x");
         s.addAnnotation(2, 0, 75); // a change reads the file again
         QVERIFY(!s.annotation(1)->hasEntry);
         // A length measured while watching is written but leaves nothing to save; beside a real
@@ -249,10 +246,10 @@ private slots:
         else if (kind == "fifo")
             QCOMPARE(mkfifo(QFile::encodeName(xml).constData(), 0600), 0);
         else if (kind == "large")
-            write(xml, "<ANNOTATION>" + QByteArray(5 << 20, ' ') + "</ANNOTATION>");
+            touch(xml, "<ANNOTATION>" + QByteArray(5 << 20, ' ') + "</ANNOTATION>");
         else
-            write(xml, "<ANNOTATION><Numero Value='1'><Type><a/></Type></Numero></ANNOTATION>");
-        write(at("annotation1.avi"), "x");
+            touch(xml, "<ANNOTATION><Numero Value='1'><Type><a/></Type></Numero></ANNOTATION>");
+        touch(at("annotation1.avi"), "x");
         ProjectSession s;
         QSignalSpy warnings(&s, &ProjectSession::warning);
         QElapsedTimer clock;

@@ -63,6 +63,11 @@ inline bool writeFile(const QString& path, const QByteArray& bytes, bool executa
            (!executable || f.setPermissions(f.permissions() | QFileDevice::ExeOwner));
 }
 
+// Writes `path`, its folder made first; fails the test when it cannot.
+inline void touch(const QString& path, const QByteArray& content = "x") {
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()) && writeFile(path, content));
+}
+
 // A shell script standing for a program such as ffmpeg: `body` runs with $out its last argument.
 inline bool writeFake(const QString& path, const QByteArray& body) {
     return writeFile(path, "#!/bin/sh\nfor out; do :; done\n" + body + "\n", true);
