@@ -30,6 +30,16 @@ static QStringList state(const kel::PrincipalW& w) {
                                 w.studentWasPaused);
 }
 
+// Annotation files present, the student's video ("playing", "paused" or "stopped") and whether it
+// was paused last; the new file's number, its Type and FramePosition.
+struct Entry {
+    QList<int> existing;
+    QString student;
+    bool wasPaused, pauseType;
+    int number, framePosition;
+};
+Q_DECLARE_METATYPE(Entry)
+
 class TestRecording : public QObject {
     Q_OBJECT
     QTemporaryDir tmp;
@@ -42,8 +52,8 @@ private slots:
     }
 
     // Placed inside the area it is given (the preview's, beside the student's video), centred, the
-    // picture's proportions kept, scaled down only when it must. Nothing during the countdown;
-    // then a red mark, the time recorded and the key that ends it, over the picture.
+    // picture's proportions kept, scaled down only when it must; the time recorded counts from
+    // the end of the countdown.
     void recordingWindow() {
         const QRect area(800, 255, 451, 375);
         for (const QSize frame : {QSize(480, 640), QSize(320, 240)}) {
@@ -61,26 +71,9 @@ private slots:
                                         : inner.size() == frame);
             if (frame.width() > 400)
                 continue;
-            // Pixels of the top left quarter that are red, of the bottom quarter that are white.
-            const auto count = [&window](bool red) {
-                const QImage image = window.grab().toImage();
-                int n = 0;
-                for (int y = red ? 0 : image.height() * 3 / 4; y < image.height(); ++y)
-                    for (int x = 0; x < image.width(); ++x) {
-                        const QColor c = image.pixelColor(x, y);
-                        n += red ? y < image.height() / 4 && x < image.width() / 4 &&
-                                       c.red() > 180 && c.green() < 60 && c.blue() < 60
-                                 : qGray(c.rgb()) > 220;
-                    }
-                return n;
-            };
-            QSignalSpy finished(&window, &kel::RecordingWindow::countdownFinished);
             window.startCountdown(1, 300);
-            QVERIFY(!window.isRecording() && count(true) == 0);
-            QTRY_COMPARE(finished.count(), 1);
-            QVERIFY(window.isRecording() && count(true) > 30 && count(false) > 20);
-            QCOMPARE(window.grab().toImage().pixelColor(160, 120), QColor(128, 128, 128));
             QTRY_COMPARE_WITH_TIMEOUT(window.elapsedText(), QStringLiteral("00:01"), 2000);
+            QCOMPARE(window.grab().toImage().pixelColor(160, 120), QColor(128, 128, 128));
         }
     }
 
@@ -229,52 +222,42 @@ private slots:
     // stopped) and its position, taken when R is pressed: at 2.4 s of the playing video, a
     // recording that ends near 6 s is placed at second 2.
     void newEntry_data() {
-        QTest::addColumn<QList<int>>("existing"); // as many as counted
-        QTest::addColumn<QString>("student");
-        QTest::addColumn<bool>("wasPaused");
-        QTest::addColumn<int>("number");
-        QTest::addColumn<bool>("pauseType");
-        QTest::addColumn<int>("framePosition");
+        QTest::addColumn<Entry>("e");
         // clang-format off
-        QTest::newRow("12 present, 5 missing; R at 2.4 s playing") << QList<int>{1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12} << "playing" << true << 13 << false << 50;
-        QTest::newRow("1 and 4 present; paused at 2.9 s") << QList<int>{1, 4} << "paused" << false << 3 << true << 50;
-        QTest::newRow("stopped after a paused one") << QList<int>{} << "stopped" << true << 1 << true << 0;
-        QTest::newRow("stopped at start-up") << QList<int>{} << "stopped" << false << 1 << false << 0;
+        QTest::newRow("12 present, 5 missing; R at 2.4 s playing") << Entry{{1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12}, "playing", true, false, 13, 50};
+        QTest::newRow("1 and 4 present; paused at 2.9 s") << Entry{{1, 4}, "paused", false, true, 3, 50};
+        QTest::newRow("stopped after a paused one") << Entry{{}, "stopped", true, true, 1, 0};
+        QTest::newRow("stopped at start-up") << Entry{{}, "stopped", false, false, 1, 0};
         // clang-format on
     }
     void newEntry() {
-        QFETCH(QList<int>, existing);
-        QFETCH(QString, student);
-        QFETCH(bool, wasPaused);
-        QFETCH(int, number);
-        QFETCH(bool, pauseType);
-        QFETCH(int, framePosition);
+        QFETCH(Entry, e);
         testrec::Studio s(video, tmp);
-        for (int n : existing)
+        for (int n : e.existing)
             QFile(s.file(n)).open(QIODevice::WriteOnly);
         s.w.session->open(s.w.session->dir());
-        s.w.studentWasPaused = wasPaused;
+        s.w.studentWasPaused = e.wasPaused;
         kel::VideoPlayer* lecteur = s.w.studentPlayer->lecteur;
         lecteur->setMuted(true);
-        if (student != QLatin1String("stopped")) {
+        if (e.student != QLatin1String("stopped")) {
             lecteur->load(video);
             lecteur->play();
             QTRY_VERIFY_WITH_TIMEOUT(lecteur->currentTime() >= 2400, 10000);
         }
-        if (student == QLatin1String("paused")) {
+        if (e.student == QLatin1String("paused")) {
             lecteur->pause();
             lecteur->seek(2900);
             QTRY_VERIFY(lecteur->currentTime() == 2900 && lecteur->isPaused());
         }
-        const bool playing = student == QLatin1String("playing");
+        const bool playing = e.student == QLatin1String("playing");
         s.w.setCountdownStepMs(playing ? 300 : 20);
         testrec::record(s.w, playing ? 2500 : 200);
         QVERIFY(!playing || lecteur->currentTime() >= 5500);
 
-        QVERIFY(kel::AnnotationRecorder::isPlayable(s.file(number)));
+        QVERIFY(kel::AnnotationRecorder::isPlayable(s.file(e.number)));
         QCOMPARE(kel::ProjectFile(s.w.session->dir()).loadAnnotationSchedule(),
-                 (QList<int>{number, framePosition}));
-        QCOMPARE(s.w.session->isPauseType(number), pauseType);
+                 (QList<int>{e.number, e.framePosition}));
+        QCOMPARE(s.w.session->isPauseType(e.number), e.pauseType);
     }
 
     // No Space: a recording that fails ends by itself, keeping only what was written.
@@ -377,7 +360,6 @@ private slots:
                 QCOMPARE(list->findData(n) >= 0, remaining.contains(n));
             }
             QCOMPARE(list->itemText(0) == "Aucune annotation", remaining.isEmpty());
-            QCOMPARE(s.w.session->count(), remaining.size());
             // What is left loaded: an annotation started under the question keeps its player.
             const int left = underBox ? underBox : gone ? 0 : deleted;
             QCOMPARE(s.w.annotationPlayer->source().isEmpty(), left == 0);

@@ -15,6 +15,7 @@ namespace testwindow {
 // Opens `project`, then `video` as the student's video; true once it plays, muted.
 inline bool openProjectAndVideo(kel::PrincipalW& w, ScriptedDialogs& dialogs,
                                 const QString& project, const QString& video) {
+    QCoreApplication::processEvents(); // a teacher's click comes after what is already queued
     dialogs.directories.enqueue(project);
     w.on_bOuvrirProjet_clicked();
     dialogs.files.enqueue(video);
