@@ -6,13 +6,31 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QToolTip>
 #include <QVideoWidget>
 #include <QtTest>
 
 using kel::MyVideoPlayer;
 using kel::SeekSlider;
+
+// A button pressed on the video paused (or playing) at `from`, at `fps` (0: unknown); afterwards
+// the position from `low` to `high` (-1: not checked), the state, and the play button's text
+// (empty: not checked).
+struct Press {
+    QPushButton* MyVideoPlayer::*button;
+    int from;
+    bool playing;
+    int fps, low, high;
+    QString state, label; // state: "playing", "paused" or "stopped"
+};
+Q_DECLARE_METATYPE(Press)
+
+// A press on the seek slider, the video paused at `from`: ms under the pointer at the press and at
+// the release, and the position afterwards.
+struct Drag {
+    int from, press, release, expected;
+};
+Q_DECLARE_METATYPE(Drag)
 
 // The transport rules on a real 10-second, 25 fps video played by the real player.
 class TestPlayerWidget : public QObject {
@@ -40,71 +58,49 @@ class TestPlayerWidget : public QObject {
 
 private slots:
     void initTestCase() {
-        QVERIFY(dir.isValid());
         video = dir.filePath(QStringLiteral("étudiant vidéo.avi"));
         QVERIFY(testmedia::makeVideo(video, QStringLiteral("testsrc"), 10));
+        QVERIFY(testmedia::ffmpeg({"-f", "lavfi", "-i", "testsrc=size=720x576:rate=25:d=1", "-c:v",
+                                   "dvvideo", "-pix_fmt", "yuv420p", "-aspect", "16:9",
+                                   dir.filePath("dv.avi")}));
         player = new MyVideoPlayer(&host);
         player->lecteur->setMuted(true);
+        player->seekSlider->setMarks({{2000, false, 1}, {7000, true, 2}, {7000, false, 5}});
     }
-    void cleanupTestCase() { delete player; }
 
     void transport_data() {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("from");
-        QTest::addColumn<bool>("playing");
-        QTest::addColumn<int>("fps");
-        QTest::addColumn<int>("expected");  // position afterwards; -1: the player is stopped
-        QTest::addColumn<QString>("state"); // "playing", "paused" or "stopped" afterwards
-
-        QTest::newRow(">> lands on the end") << ">>" << 9000 << false << 25 << 10000 << "paused";
-        QTest::newRow(">> past the end stops") << ">>" << 9500 << false << 25 << -1 << "stopped";
-        QTest::newRow("<< clamps to 0") << "<<" << 400 << false << 25 << 0 << "paused";
-        QTest::newRow("+1 with unknown rate") << "+1" << 1000 << false << 0 << 1040 << "paused";
-        QTest::newRow("+1 at the last frame") << "+1" << 9970 << false << 25 << 9970 << "paused";
-        QTest::newRow("+1 pauses a playing video") << "+1" << 3000 << true << 25 << -2 << "paused";
-        QTest::newRow("-1 steps back a frame") << "-1" << 1000 << false << 25 << 960 << "paused";
-        QTest::newRow("-1 within the first frame") << "-1" << 30 << false << 25 << 30 << "paused";
-        QTest::newRow("|< plays from 0") << "|<" << 4000 << false << 25 << -3 << "playing";
+        QTest::addColumn<Press>("c");
+        using P = MyVideoPlayer;
+        // clang-format off
+        QTest::newRow(">> lands on the end")       << Press{&P::bAvanceRapide, 9000, false, 25, 10000, 10000, "paused", ""};
+        QTest::newRow(">> past the end stops")     << Press{&P::bAvanceRapide, 9500, false, 25, -1, -1, "stopped", ""};
+        QTest::newRow("<< clamps to 0")            << Press{&P::bRetourRapide, 400, false, 25, 0, 0, "paused", ""};
+        QTest::newRow("+1 with unknown rate")      << Press{&P::bTrameSuivante, 1000, false, 0, 1040, 1040, "paused", ""};
+        QTest::newRow("+1 at the last frame")      << Press{&P::bTrameSuivante, 9970, false, 25, 9970, 9970, "paused", ""};
+        // Paused first, then one frame after wherever playback had reached.
+        QTest::newRow("+1 pauses a playing video") << Press{&P::bTrameSuivante, 3000, true, 25, 3001, 10000, "paused", ">"};
+        QTest::newRow("-1 steps back a frame")     << Press{&P::bTramePrecedente, 1000, false, 25, 960, 960, "paused", ""};
+        QTest::newRow("-1 within the first frame") << Press{&P::bTramePrecedente, 30, false, 25, 30, 30, "paused", ""};
+        QTest::newRow("|< plays from 0")           << Press{&P::bDebut, 4000, false, 25, 0, 999, "playing", "||"};
+        // clang-format on
     }
 
     void transport() {
-        QFETCH(QString, button);
-        QFETCH(int, from);
-        QFETCH(bool, playing);
-        QFETCH(int, fps);
-        QFETCH(int, expected);
-        QFETCH(QString, state);
-
-        startAt(from, playing);
-        player->fps = fps;
+        QFETCH(Press, c);
+        startAt(c.from, c.playing);
+        player->fps = c.fps;
         player->nbAnnotationsJouees = 3;
-        QPushButton* b = button == ">>"   ? player->bAvanceRapide
-                         : button == "<<" ? player->bRetourRapide
-                         : button == "+1" ? player->bTrameSuivante
-                         : button == "-1" ? player->bTramePrecedente
-                                          : player->bDebut;
-        QTest::mouseClick(b, Qt::LeftButton);
-
-        if (state == "playing")
-            QTRY_VERIFY(player->lecteur->isPlaying());
-        else if (state == "paused")
-            QTRY_VERIFY(player->lecteur->isPaused());
-        else
-            QTRY_VERIFY(!player->lecteur->isPlaying() && !player->lecteur->isPaused());
-
-        if (expected >= 0) {
-            QTRY_COMPARE(player->lecteur->currentTime(), expected);
-        } else if (expected == -2) {
-            // Paused first, then one frame after wherever playback had reached; the play button
-            // says so.
-            QVERIFY(player->lecteur->currentTime() > from);
-            QTRY_COMPARE(player->bLecture->text(), QStringLiteral(">"));
-        } else if (expected == -3) {
-            QVERIFY(player->lecteur->currentTime() < 1000);
-            QCOMPARE(player->bLecture->text(), QStringLiteral("||"));
-            QCOMPARE(player->nbAnnotationsJouees, 0);
-        }
-        player->fps = 25;
+        QTest::mouseClick(player->*c.button, Qt::LeftButton);
+        kel::VideoPlayer* p = player->lecteur;
+        QTRY_COMPARE(QString(p->isPlaying()  ? "playing"
+                             : p->isPaused() ? "paused"
+                                             : "stopped"),
+                     c.state);
+        QTRY_VERIFY2(c.low < 0 || (p->currentTime() >= c.low && p->currentTime() <= c.high),
+                     qPrintable(QString::number(p->currentTime())));
+        QTRY_COMPARE(c.label.isEmpty() ? c.label : player->bLecture->text(), c.label);
+        // Only |< starts the annotations again.
+        QCOMPARE(player->nbAnnotationsJouees, c.button == &MyVideoPlayer::bDebut ? 0 : 3);
     }
 
     // A file recorded again under the same name plays as the new take, with its own length.
@@ -119,57 +115,44 @@ private slots:
             QTRY_COMPARE(p->totalTime(), seconds * 1000);
         }
         p->load(QString());
-        QVERIFY(p->source().isEmpty());
         player->lectureDemarree = false;
     }
 
-    // The display holds the position and the length; "|>|" shows the end, paused.
-    void timeShowsPositionAndLength() {
-        startAt(3000, false);
-        player->updateTimer();
-        const QLabel* label = player->labelTemps;
-        QCOMPARE(label->text(), QStringLiteral("00:00:03.000 / 00:00:10.000"));
-
-        player->lecteur->play();
+    // "|>|" shows the end, paused, its time at once.
+    void endShowsItsTime() {
+        startAt(3000, true);
         QTest::mouseClick(player->bFin, Qt::LeftButton);
-        QCOMPARE(label->text(), QStringLiteral("00:00:10.000 / 00:00:10.000"));
+        QCOMPARE(player->labelTemps->text(), QStringLiteral("00:00:10.000 / 00:00:10.000"));
         QCOMPARE(player->bLecture->text(), QStringLiteral(">"));
         QVERIFY(!player->timerTemps->isActive());
     }
 
     void marksTellAndSeek_data() {
-        QTest::addColumn<int>("from");    // where the video is paused
-        QTest::addColumn<int>("press");   // ms under the pointer at the press
-        QTest::addColumn<int>("release"); // ms under the pointer at the release
-        QTest::addColumn<int>("expected");
+        QTest::addColumn<Drag>("c");
         // clang-format off
-        QTest::newRow("click on a mark")              << 6000 << 2000 << 2000 << 2000;
-        QTest::newRow("click on its edge")            << 6000 << 2060 << 2060 << 2000;
-        QTest::newRow("click on the handle over one") << 7100 << 7000 << 7000 << 7000;
-        QTest::newRow("drag from the handle over one") << 7100 << 7000 << 9000 << 9100;
+        QTest::newRow("click on a mark")               << Drag{6000, 2000, 2000, 2000};
+        QTest::newRow("click on its edge")             << Drag{6000, 2060, 2060, 2000};
+        QTest::newRow("click on the handle over one")  << Drag{7100, 7000, 7000, 7000};
+        QTest::newRow("drag from the handle over one") << Drag{7100, 7000, 9000, 9100};
         // clang-format on
     }
     void marksTellAndSeek() {
-        QFETCH(int, from);
-        QFETCH(int, press);
-        QFETCH(int, release);
-        QFETCH(int, expected);
-        startAt(from, false);
+        QFETCH(Drag, c);
+        startAt(c.from, false);
         SeekSlider* slider = player->seekSlider;
-        slider->setMarks({{2000, false, 1}, {7000, true, 2}, {7000, false, 5}});
         const int y = slider->height() / 2;
-        QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(slider->pixelOf(press), y));
-        QTest::mouseMove(slider, QPoint(slider->pixelOf(release), y));
-        QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->pixelOf(release), y));
+        QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(slider->pixelOf(c.press), y));
+        QTest::mouseMove(slider, QPoint(slider->pixelOf(c.release), y));
+        QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->pixelOf(c.release), y));
         // A pixel of the slider is 23 ms of this video.
-        QTRY_VERIFY(qAbs(player->lecteur->currentTime() - expected) <= 50);
+        QTRY_VERIFY(qAbs(player->lecteur->currentTime() - c.expected) <= 50);
     }
 
-    // Each mark, at least 5 px wide, shows through the handle and names its annotation.
+    // Each mark (set at the start: 1 at 2 s, 2 pausing and 5 at 7 s), at least 5 px wide, shows
+    // through the handle and names its annotation.
     void marksCanBeSeen() {
         startAt(7100, false);
         SeekSlider* slider = player->seekSlider;
-        slider->setMarks({{2000, false, 1}, {7000, true, 2}, {7000, false, 5}});
         QImage image(slider->size(), QImage::Format_RGB32);
         slider->render(&image);
         const int y = slider->height() / 2;
@@ -179,36 +162,28 @@ private slots:
         const QColor underHandle = image.pixelColor(slider->pixelOf(7000), y);
         QVERIFY2(underHandle.red() - underHandle.blue() > 40, qPrintable(underHandle.name()));
 
-        QCOMPARE(slider->markToolTip(playing + 3), QStringLiteral("Annotation n°1 · 00:02"));
         QCOMPARE(slider->markToolTip(slider->pixelOf(7000)),
                  QStringLiteral("Annotation n°2 · 00:07\nAnnotation n°5 · 00:07"));
         QCOMPARE(slider->markToolTip(slider->pixelOf(4500)), QString());
         host.show();
-        QHelpEvent hover(QEvent::ToolTip, QPoint(playing, y),
-                         slider->mapToGlobal(QPoint(playing, y)));
+        QHelpEvent hover(QEvent::ToolTip, QPoint(playing + 3, y),
+                         slider->mapToGlobal(QPoint(playing + 3, y)));
         QCoreApplication::sendEvent(slider, &hover);
         QTRY_COMPARE(QToolTip::text(), QStringLiteral("Annotation n°1 · 00:02"));
         host.hide();
     }
 
-    // PAL DV stores 720 x 576 for a 16:9 or 4:3 picture: it is shown at that shape, not squeezed.
+    // PAL DV stores 720 x 576 for a 16:9 picture: it is shown at that shape, not squeezed.
     void nonSquarePixels_data() {
-        QTest::addColumn<QString>("aspect"); // of a DV file; empty: the square-pixel test video
-        QTest::addColumn<QRect>("surface");  // in a 640 x 480 player
-        QTest::newRow("DV 16:9") << "16:9" << QRect(0, 60, 640, 360);
-        QTest::newRow("square pixels") << "" << QRect(0, 0, 640, 480);
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QRect>("surface"); // in a 640 x 480 player
+        QTest::newRow("DV 16:9") << dir.filePath("dv.avi") << QRect(0, 60, 640, 360);
+        QTest::newRow("square pixels") << video << QRect(0, 0, 640, 480);
     }
 
     void nonSquarePixels() {
-        QFETCH(QString, aspect);
+        QFETCH(QString, path);
         QFETCH(QRect, surface);
-        QString path = video;
-        if (!aspect.isEmpty()) {
-            path = dir.filePath("dv" + QString(aspect).remove(':') + ".avi");
-            QVERIFY(
-                testmedia::ffmpeg({"-f", "lavfi", "-i", "testsrc=size=720x576:rate=25:d=1", "-c:v",
-                                   "dvvideo", "-pix_fmt", "yuv420p", "-aspect", aspect, path}));
-        }
         kel::VideoPlayer p;
         p.setMuted(true);
         p.resize(640, 480);
