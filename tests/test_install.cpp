@@ -21,19 +21,16 @@ class TestInstall : public QObject {
                    const QString& destdir = QString()) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DESTDIR"})
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(name);
         env.insert("LANG", "C.UTF-8");
-        if (!destdir.isEmpty())
-            env.insert("DESTDIR", destdir);
+        env.insert("DESTDIR", destdir); // empty: none
         p.setProcessEnvironment(env);
         p.start(program, args);
-        Run r;
-        if (p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit)
-            r.code = p.exitCode();
-        r.out = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-        r.err = QString::fromLocal8Bit(p.readAllStandardError());
-        return r;
+        const bool ended = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
+        return {ended ? p.exitCode() : -1,
+                QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed(),
+                QString::fromLocal8Bit(p.readAllStandardError())};
     }
 
 private slots:
@@ -41,17 +38,12 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("expected"); // in the standard output, or error when failing
-        const QStringList help{"Utilisation :", "--export", "Affiche cette aide."};
-        const QStringList version{"KEL " KEL_VERSION};
-        const QStringList noScreen{"Aucun écran", "kel --export"};
         // clang-format off
-        QTest::newRow("--help")         << QStringList{"--help"} << 0 << help;
-        QTest::newRow("with an export") << QStringList{"--export", "/nulle/part", "--help"} << 0 << help;
-        QTest::newRow("--version")      << QStringList{"--version"} << 0 << version;
-        QTest::newRow("unknown option") << QStringList{"--vitesse"} << 2 << QStringList{"Option inconnue : vitesse.", "kel --help"};
-        QTest::newRow("missing value")  << QStringList{"--camera"} << 2 << QStringList{"Valeur manquante après « --camera »"};
-        QTest::newRow("no screen")      << QStringList{} << 1 << noScreen;
-        QTest::newRow("toolkit option") << QStringList{"-style", "fusion"} << 1 << noScreen;
+        QTest::newRow("--help, export too")         << QStringList{"--export", "/nulle/part", "--help"} << 0 << QStringList{"Utilisation :", "--export", "Affiche cette aide."};
+        QTest::newRow("--version")                  << QStringList{"--version"} << 0 << QStringList{"KEL " KEL_VERSION};
+        QTest::newRow("unknown option")             << QStringList{"--vitesse"} << 2 << QStringList{"Option inconnue : vitesse.", "kel --help"};
+        QTest::newRow("missing value")              << QStringList{"--camera"} << 2 << QStringList{"Valeur manquante après « --camera »"};
+        QTest::newRow("no screen, toolkit option")  << QStringList{"-style", "fusion"} << 1 << QStringList{"Aucun écran", "kel --export"};
         // clang-format on
     }
     void answersWithoutDisplay() {
@@ -101,22 +93,20 @@ private slots:
             {"appstreamcli", "validate", "--no-net",
              root.filePath("share/metainfo/fr.kel.kel.metainfo.xml")}};
         for (const QStringList& v : validators) {
-            if (QStandardPaths::findExecutable(v.first()).isEmpty()) {
-                qWarning("%s is not installed: not checked", qPrintable(v.first()));
-                continue;
-            }
             const Run check = run(v.first(), v.mid(1));
-            QVERIFY2(check.code == 0, qPrintable(check.out + check.err));
+            if (check.code < 0 && QStandardPaths::findExecutable(v.first()).isEmpty())
+                qWarning("%s is not installed: not checked", qPrintable(v.first()));
+            else
+                QVERIFY2(check.code == 0, qPrintable(check.out + check.err));
         }
 
         const QString project = m_dir.filePath(QTest::currentDataTag());
         QVERIFY(QDir().mkpath(project));
-        QVERIFY(montagemedia::makeStudent(project + "/student.avi", 2));
         QVERIFY(testmedia::makeVideo(project + "/annotation1.avi", "color=c=red", 1));
         QVERIFY(montagemedia::writeProject(project, {{1, 0}}));
         const Run kel =
-            run(root.filePath("bin/kel"), {"--export", project, "--video", project + "/student.avi",
-                                           "--resolution", "faible"});
+            run(root.filePath("bin/kel"), {"--export", project, "--video",
+                                           project + "/annotation1.avi", "--resolution", "faible"});
         QVERIFY2(kel.code == 0, qPrintable(kel.err));
         QCOMPARE(kel.out, project + "/VideoFinale.avi");
         QCOMPARE(montagemedia::firstFrame(kel.out).cols, 320);
@@ -125,10 +115,8 @@ private slots:
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], "--resource") == 0) {
-        std::printf("%s\n", qPrintable(kel::resourcePath(QString::fromLocal8Bit(argv[2]))));
-        return 0;
-    }
+    if (argc == 3 && qstrcmp(argv[1], "--resource") == 0) // where the installed kel finds a file
+        return std::puts(qPrintable(kel::resourcePath(QString::fromLocal8Bit(argv[2])))) < 0;
     TestInstall test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
