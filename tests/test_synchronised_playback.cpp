@@ -218,22 +218,6 @@ private slots:
         QCOMPARE(dialogs.shown.size(), boxesBefore + (imported ? 0 : 1));
         QVERIFY(imported || dialogs.shown.last().kind == box);
     }
-
-    void unplayableStudentVideoKeepsThePreviousOne() {
-        const QString dir = makeProject(QStringLiteral("student"), {1});
-        const QString bad = QDir(tmp.path()).filePath(QStringLiteral("tronquée.avi"));
-        QVERIFY(
-            testmedia::writeFile(bad, testmedia::contents(studentVideo).left(2000))); // no frame
-
-        QVERIFY(testwindow::openProjectAndVideo(*w, dialogs, dir, studentVideo));
-        dialogs.files.enqueue(bad);
-        QTest::mouseClick(w->bOuvrirVideo, Qt::LeftButton);
-        QCOMPARE(dialogs.shown.last().caption, QStringLiteral("KEL"));
-        QVERIFY(dialogs.shown.last().text.contains(QStringLiteral("tronquée.avi")));
-        QCOMPARE(w->studentVideoPath, studentVideo);
-        QCOMPARE(sp->fichierVideo, studentVideo);
-        QVERIFY(sp->lecteur->isPlaying());
-    }
 };
 
 QTEST_MAIN(TestSynchronisedPlayback)
