@@ -4,9 +4,7 @@
 #include "recording/opencv_widget.h"
 #include "support/media.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
-#include <opencv2/videoio.hpp>
 
 using namespace kel;
 
@@ -46,16 +44,15 @@ struct FillingSink : AviFrameSink {
     bool write(const cv::Mat& f) override { return --left != 0 && AviFrameSink::write(f); }
 };
 
-// Delivers `good` frames, then fails until `recoverAt` reads (never when 0).
+// Delivers 3 frames, then fails until its 200th read, about 2 s later.
 struct FlakyCamera : CameraSource {
     std::atomic_int reads{0};
-    int good = 3, recoverAt = 0;
     bool isOpened() const override { return true; }
     void setFrameSize(int, int) override {}
     bool read(cv::Mat& frame) override {
         QThread::msleep(5);
         const int n = ++reads;
-        if (n > good && (recoverAt == 0 || n < recoverAt))
+        if (n > 3 && n < 200)
             return false;
         frame = cv::Mat(48, 64, CV_8UC3, cv::Scalar::all(n % 256));
         return true;
@@ -75,11 +72,9 @@ class TestCamera : public QObject {
 private slots:
     void initTestCase() {
         video = dir.filePath(QStringLiteral("caméra.avi"));
-        cv::VideoWriter writer(QFile::encodeName(video).toStdString(), cv::CAP_FFMPEG,
-                               cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10.0, cv::Size(64, 48));
-        QVERIFY(writer.isOpened());
-        for (int i = 0; i < 10; ++i)
-            writer.write(cv::Mat(48, 64, CV_8UC3, cv::Scalar::all(20 * i)));
+        QVERIFY(testmedia::ffmpeg({"-f", "lavfi", "-i",
+                                   "color=size=64x48:rate=10:duration=1,format=gray,geq=lum='20*N'",
+                                   "-c:v", "mjpeg", video}));
         webcam = dir.filePath(QStringLiteral("webcam.avi"));
         QVERIFY(testmedia::makeVideo(webcam, QStringLiteral("testsrc"), 20, 25,
                                      QStringLiteral("640x480")));
@@ -103,19 +98,13 @@ private slots:
     // Nothing opens, and the warning names what could not be opened.
     void missingSourcesOpenNothing_data() {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("told");
-        // clang-format off
-        QTest::newRow("missing file") << "/nonexistent/cam.avi" << "La vidéo /nonexistent/cam.avi";
-        QTest::newRow("missing device") << "/dev/video42" << "périphérique /dev/video42";
-        QTest::newRow("missing index") << "3" << "La webcam n°3";
-        // clang-format on
+        QTest::newRow("missing file") << "/nonexistent/cam.avi";
+        QTest::newRow("missing device") << "/dev/video42";
+        QTest::newRow("missing index") << "3";
     }
     void missingSourcesOpenNothing() {
         QFETCH(QString, name);
-        QFETCH(QString, told);
-        QVERIFY(!openCameraSource(name));
-        const QString text = cameraOpenFailureText(name);
-        QVERIFY2(text.contains(told), qPrintable(text));
+        QVERIFY(!openCameraSource(name) && cameraOpenFailureText(name).contains(name));
     }
 
     // The preview shows a frame mirrored, from BGR to RGB, at its own size; a frame of another
@@ -125,18 +114,16 @@ private slots:
         frame.at<cv::Vec3b>(1, 0) = cv::Vec3b(10, 200, 30);  // B=10 G=200 R=30
         QOpenCVWidget w;
         w.showFrame(frame);
-        QCOMPARE(w.currentImage().size(), QSize(6, 4));
         QCOMPARE(w.currentImage().pixel(0, 0), qRgb(0, 0, 255));
         QCOMPARE(w.currentImage().pixel(5, 1), qRgb(30, 200, 10));
-        cv::Mat larger(24, 32, CV_8UC3), grey(10, 10, CV_8UC1), deep(10, 10, CV_16UC3);
-        w.showFrame(larger);
-        w.showFrame(grey);
-        w.showFrame(deep);
+        for (cv::Mat next : {cv::Mat(24, 32, CV_8UC3), cv::Mat(10, 10, CV_8UC1),
+                             cv::Mat(10, 10, CV_16UC3)}) // larger, then of other kinds
+            w.showFrame(next);
         QCOMPARE(w.currentImage().size(), QSize(32, 24));
     }
 
-    // A busy window finds one notice waiting, not one per frame missed; pausing holds the
-    // frames, and stop() waits for no more than the read in progress.
+    // A busy window finds one notice waiting, not one per frame missed; stop() waits for no more
+    // than the read in progress.
     void noticesDoNotPileUp() {
         CameraGrabber grabber(openCameraSource(QStringLiteral("slow:40:") + webcam));
         QSignalSpy ready(&grabber, &CameraGrabber::frameReady);
@@ -146,35 +133,24 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(ready.count(), 1);
 
-        grabber.setPaused(true);
-        QTest::qWait(100);
-        const quint64 held = grabber.latestFrame().index;
-        QTest::qWait(300);
-        QCOMPARE(grabber.latestFrame().index, held);
-        grabber.setPaused(false);
-        QTRY_VERIFY(grabber.latestFrame().index > held);
-
-        QElapsedTimer clock;
-        clock.start();
+        const QDeadlineTimer quick(100);
         grabber.stop();
-        QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(!grabber.isRunning());
+        QVERIFY(!quick.hasExpired() && !grabber.isRunning());
+        const quint64 last = grabber.latestFrame().index;
         QVERIFY(grabber.start()); // and again
-        QVERIFY(grabber.waitForFrame(grabber.latestFrame().index, 1000).index > held + 1);
+        QVERIFY(grabber.waitForFrame(last, 1000).index > last);
     }
 
     // A camera that stops delivering is reported once, after a second of failures, and a frame
     // clears it.
     void lostCameraIsReported() {
         FlakyCamera camera;
-        camera.recoverAt = 200; // about 2 s of failures
         CameraGrabber grabber(&camera);
         QSignalSpy lost(&grabber, &CameraGrabber::cameraLost);
-        QElapsedTimer clock;
-        clock.start();
+        const QDeadlineTimer notBefore(CameraGrabber::kLostAfterMs);
         QVERIFY(grabber.start());
         QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 3000);
-        QVERIFY(grabber.isLost() && clock.elapsed() >= CameraGrabber::kLostAfterMs);
+        QVERIFY(grabber.isLost() && notBefore.hasExpired());
         QTRY_VERIFY_WITH_TIMEOUT(!grabber.isLost(), 5000);
         QCOMPARE(lost.count(), 1);
         QVERIFY(grabber.latestFrame().index > 3);
@@ -187,7 +163,6 @@ private slots:
         using S = AnnotationRecorder::Status;
         QTest::addColumn<Run>("run");
         // clang-format off
-        QTest::newRow("30 fps camera")               << Run{30, false, 20, 0, 4000, -1, 0, 60, S::Stopped};
         QTest::newRow("5 fps camera, gaps fail")     << Run{5, true, 20, 0, 4000, -1, 0, 60, S::Stopped};
         QTest::newRow("7.5 fps camera, late ticks")  << Run{7.5, false, 170, 0, 3000, -1, 0, 45, S::Stopped};
         QTest::newRow("previewed 3 s first")         << Run{30, false, 20, 3000, 1000, -1, 0, 15, S::Stopped};
