@@ -157,7 +157,6 @@ void PrincipalW::enregistrerAnnotation() {
     if (annotationWasPlaying)
         annotationPlayer->pause();
     stopPreview();
-    m_grabber->setPaused(false);
     AnnotationRecorder recorder(m_grabber, std::make_unique<AviFrameSink>());
     {
         HeldTimers held{syncTimer, annotationTimeTimer, progressTimer};

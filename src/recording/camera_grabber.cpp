@@ -57,16 +57,6 @@ void CameraGrabber::stop() {
     m_thread.join();
 }
 
-void CameraGrabber::setPaused(bool paused) {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_paused = paused;
-        // A pause is no failure of the camera: its clock starts again afterwards.
-        m_failingSinceMs = -1;
-    }
-    m_wakeCondition.notify_all();
-}
-
 CameraFrame CameraGrabber::latestFrame() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_latest;
@@ -88,10 +78,6 @@ bool CameraGrabber::readOnce() {
 void CameraGrabber::run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stopRequested) {
-        if (m_paused) {
-            m_wakeCondition.wait(lock, [this] { return m_stopRequested || !m_paused; });
-            continue;
-        }
         lock.unlock();
         const qint64 began = clockMs();
         const bool ok = readAndStore();

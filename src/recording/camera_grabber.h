@@ -46,10 +46,6 @@ public:
     // Ends the reading and waits for the read in progress, if any: up to one camera period.
     void stop();
     bool isRunning() const { return m_thread.joinable(); }
-    // Holds the reading without ending the thread, and takes it up again; both return at once.
-    // A paused grabber keeps its latest frame.
-    void setPaused(bool paused);
-    bool isPaused() const { return m_paused; }
 
     // The latest frame; null before the first one. Cheap: no copy of the picture.
     CameraFrame latestFrame() const;
@@ -85,7 +81,6 @@ private:
     CameraFrame m_latest;
     qint64 m_failingSinceMs = -1;
     bool m_stopRequested = false;
-    std::atomic_bool m_paused{false};
     std::atomic_bool m_lost{false};
     std::atomic_bool m_frameNoticePending{false};
 };
