@@ -108,11 +108,15 @@ private slots:
             QCOMPARE((QList<int>{e.frameWidth, e.frameHeight, e.insetTop, e.insetWidth,
                                  e.insetHeight, e.captionWidth, e.captionHeight, e.captionFontPx}),
                      c.expected);
-            // The preview draws the inset to the frame's scale.
+            // The preview's inset is the real inset's rectangle, to the frame's scale.
             const QRect f = e.previewVideo->geometry(), i = e.previewAnnotation->geometry();
             const double scale = double(f.width()) / e.frameWidth;
-            QVERIFY(qAbs(i.top() - f.top() - e.insetTop * scale) <= 1 &&
-                    qAbs(i.height() - e.insetHeight * scale) <= 1);
+            const QList<double> real{0, e.insetTop * scale, e.insetWidth * scale,
+                                     e.insetHeight * scale, e.frameHeight * scale};
+            const QList<int> shown{i.left() - f.left(), i.top() - f.top(), i.width(), i.height(),
+                                   f.height()};
+            for (int k = 0; k < real.size(); ++k)
+                QVERIFY2(qAbs(shown[k] - real[k]) <= 1, qPrintable(QString::number(k)));
             picked = chosen(e);
             c.launched ? e.bLancerExportation->click() : e.bAnnuler->click();
         }

@@ -18,13 +18,14 @@ class TestHeadlessExport : public QObject {
     QTemporaryDir m_dir;
 
     // A project folder with annotation1 (red), the montage of an earlier export and project.xml,
-    // damaged when asked.
-    QString project(const QString& name, bool damaged = false) {
+    // unless `xml` is "missing" or "damaged".
+    QString project(const QString& name, const QString& xml) {
         const QString dir = m_dir.filePath(name);
         testmedia::touch(dir + "/annotation1.avi", testmedia::contents(m_dir.filePath("red.avi")));
         writeEarlierMontage(dir);
-        damaged ? writeFile(dir + "/project.xml", "<ANNOTATION><Numero Val")
-                : writeProject(dir, {{1, 0}});
+        if (xml != "missing")
+            xml == "damaged" ? writeFile(dir + "/project.xml", "<ANNOTATION><Numero Val")
+                             : writeProject(dir, {{1, 0}});
         return dir;
     }
 
@@ -48,7 +49,8 @@ private slots:
     }
 
     void commandLine_data() {
-        // The project: "ok", "damaged", "-y" its name, or "full" its disk (1 MB at most per file).
+        // The project: "ok", "missing" or "damaged" its project.xml, "-y" its name, or "full" its
+        // disk (1 MB at most per file).
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QStringList>("options"); // after --export and the folder
         QTest::addColumn<int>("exitCode");
@@ -63,6 +65,7 @@ private slots:
         QTest::newRow("inset out of range")     << "ok" << QStringList{"--video", "student.avi", "--inset", "100"} << 2 << "0 à 99" << QList<int>{};
         QTest::newRow("no video given")         << "ok" << QStringList{"--compress"} << 2 << "--video" << QList<int>{};
         QTest::newRow("undecodable video")      << "ok" << QStringList{"--video", "red.avi.txt"} << 1 << "red.avi.txt" << QList<int>{};
+        QTest::newRow("project.xml missing")    << "missing" << QStringList{"--video", "student.avi"} << 1 << "est absent" << QList<int>{};
         QTest::newRow("project.xml damaged")    << "damaged" << QStringList{"--video", "student.avi"} << 1 << "est endommagé" << QList<int>{};
         QTest::newRow("disk full")              << "full" << QStringList{"--video", "student.avi", "--resolution", "grande"} << 1 << "disk full/VideoFinale.avi" << QList<int>{};
         // clang-format on
@@ -75,7 +78,7 @@ private slots:
         QFETCH(QString, printed);
         QFETCH(QList<int>, frame);
         const QString name = folder == "-y" ? folder : QTest::currentDataTag();
-        const QString dir = project(name, folder == "damaged");
+        const QString dir = project(name, folder);
         QProcess kel;
         start(kel, QStringList{"--export", name} + options,
               folder == "full" ? "2000" : "unlimited");
@@ -110,7 +113,7 @@ private slots:
     // An ffmpeg that stops reading and ignores SIGTERM: kel's SIGTERM ends the export within
     // seconds, ffmpeg with it, and leaves nothing behind.
     void terminatedWhileFfmpegHangs() {
-        const QString dir = project("hang");
+        const QString dir = project("hang", "ok");
         QVERIFY(testmedia::writeFake(dir + "/ffmpeg",
                                      "echo $$ > \"$0.pid\"\ntrap '' TERM\nexec sleep 60"));
         const auto restorePath = testmedia::pathFirst(dir);

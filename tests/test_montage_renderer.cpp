@@ -150,14 +150,21 @@ private slots:
     void studentPicture_data() {
         QTest::addColumn<Clip>("c");
         const QStringList h264{"-c:v", "libx264", "-pix_fmt", "yuv420p"};
-        const QRect wide(0, 15, 160, 90), portrait(46, 0, 68, 120);
+        const QStringList dv{"-s", "720x576", "-c:v", "dvvideo", "-pix_fmt", "yuv420p", "-aspect"};
+        const QRect whole(0, 0, 160, 120), wide(0, 15, 160, 90), portrait(46, 0, 68, 120);
         // clang-format off
         QTest::newRow("portrait phone") << Clip{"portrait.mp4", "360x640", h264, {}, portrait};
         QTest::newRow("rotate=90")      << Clip{"rotate90.mp4", "90x160", h264, {"clock", "90"}, portrait};
         QTest::newRow("rotate=270")     << Clip{"rotate270.mp4", "90x160", h264, {"cclock", "270"}, portrait};
-        QTest::newRow("DV PAL 16:9")    << Clip{"dv169.avi", "720x576", {"-s", "720x576", "-c:v", "dvvideo", "-pix_fmt", "yuv420p", "-aspect", "16:9"}, {}, wide};
+        QTest::newRow("DV PAL 16:9")    << Clip{"dv169.avi", "720x576", dv + QStringList{"16:9"}, {}, wide};
+        QTest::newRow("DV PAL 4:3")     << Clip{"dv43.avi", "720x576", dv + QStringList{"4:3"}, {}, whole};
         QTest::newRow("HEVC MP4")       << Clip{"hevc.mp4", "320x180", {"-c:v", "libx265", "-preset", "ultrafast", "-x265-params", "log-level=error"}, {}, wide};
-        QTest::newRow("WMV")            << Clip{"clip.wmv", "320x240", {"-c:v", "wmv2"}, {}, QRect(0, 0, 160, 120)};
+        QTest::newRow("MOV")            << Clip{"clip.mov", "320x240", h264, {}, whole};
+        QTest::newRow("WebM VP8")       << Clip{"vp8.webm", "320x180", {"-c:v", "libvpx", "-b:v", "300k"}, {}, wide};
+        QTest::newRow("WebM VP9")       << Clip{"vp9.webm", "320x240", {"-c:v", "libvpx-vp9", "-b:v", "300k", "-deadline", "realtime", "-cpu-used", "8"}, {}, whole};
+        QTest::newRow("MPEG-2 VOB")     << Clip{"dvd.vob", "320x240", {"-c:v", "mpeg2video", "-f", "vob"}, {}, whole};
+        QTest::newRow("WMV")            << Clip{"clip.wmv", "320x240", {"-c:v", "wmv2"}, {}, whole};
+        QTest::newRow("MPEG-4 AVI")     << Clip{"clip.avi", "320x180", {"-c:v", "mpeg4"}, {}, wide};
         // clang-format on
     }
 

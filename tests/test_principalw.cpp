@@ -149,7 +149,8 @@ private slots:
         delete w;
     }
 
-    // The real box: Escape and closing it answer "Annuler", never a button that loses work.
+    // The real boxes: the quit question's buttons in their order and roles, and what Escape and
+    // closing the box give.
     void realQuitQuestion_data() {
         QTest::addColumn<QString>("how");
         QTest::addColumn<int>("answer");
@@ -160,20 +161,32 @@ private slots:
     void realQuitQuestion() {
         QFETCH(QString, how);
         QFETCH(int, answer);
+        QStringList roles;
         QTimer::singleShot(100, [&] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             QVERIFY(box);
+            QAbstractButton* named = nullptr;
+            for (QAbstractButton* b : box->buttons()) {
+                roles << QStringLiteral("%1:%2").arg(b->text()).arg(box->buttonRole(b));
+                if (b->text() == how)
+                    named = b;
+            }
             if (how == "escape")
                 QTest::keyClick(box, Qt::Key_Escape);
             else if (how == "close")
                 box->close();
-            for (QAbstractButton* b : box->buttons())
-                if (b->text() == how)
-                    b->click();
+            else
+                named->click();
         });
-        QCOMPARE(kel::dialogs().choice(QStringLiteral("Voulez-vous enregistrer ?"),
-                                       {"Enregistrer", "Ne pas enregistrer", "Annuler"}),
-                 answer);
+        const int chosen = kel::dialogs().choice(QStringLiteral("Voulez-vous enregistrer ?"),
+                                                 {"Enregistrer", "Ne pas enregistrer", "Annuler"});
+        QCOMPARE(chosen, answer);
+        roles.sort();
+        QCOMPARE(roles,
+                 (QStringList{
+                     QStringLiteral("Annuler:%1").arg(QMessageBox::RejectRole),
+                     QStringLiteral("Enregistrer:%1").arg(QMessageBox::AcceptRole),
+                     QStringLiteral("Ne pas enregistrer:%1").arg(QMessageBox::DestructiveRole)}));
     }
 
     // From an open project, "Nouveau" or "Ouvrir" answered in every way.
