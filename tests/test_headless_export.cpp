@@ -156,23 +156,6 @@ private slots:
         QCOMPARE(job.result(), expected);
         QCOMPARE(QFile::exists(out), expected == Result::BadOutput); // a run's own output goes
     }
-
-    // ffmpeg quits on "q" at once, well within its grace.
-    void encoderStopIsGentle() {
-        const QString out = m_dir.filePath("stopped.avi");
-        EncoderJob job;
-        job.setArguments({"-y", "-re", "-f", "lavfi", "-i",
-                          "testsrc=size=160x120:rate=25:duration=60", "-c:v", "mpeg4", out});
-        job.setOutputPath(out);
-        QVERIFY(job.start());
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(out), 10000);
-        QSignalSpy done(&job, &EncoderJob::finished);
-        const QDeadlineTimer gentle(4000);
-        job.stop(5000);
-        QCOMPARE(job.result(), Result::Stopped);
-        QVERIFY(done.size() == 1 && !job.isRunning() && !QFile::exists(out));
-        QVERIFY2(!gentle.hasExpired(), "ffmpeg ended on q, not on terminate");
-    }
 };
 
 QTEST_GUILESS_MAIN(TestHeadlessExport)

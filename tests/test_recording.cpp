@@ -53,7 +53,7 @@ private slots:
 
     // Placed inside the area it is given (the preview's, beside the student's video), centred, the
     // picture's proportions kept, scaled down only when it must; the time recorded counts from
-    // the end of the countdown.
+    // the end of the countdown, beside a red mark.
     void recordingWindow() {
         const QRect area(800, 255, 451, 375);
         for (const QSize frame : {QSize(480, 640), QSize(320, 240)}) {
@@ -71,8 +71,21 @@ private slots:
                                         : inner.size() == frame);
             if (frame.width() > 400)
                 continue;
+            // A red mark in the top left corner once the countdown is over, none before.
+            const auto redPixels = [&window] {
+                const QImage image = window.grab().toImage();
+                int n = 0;
+                for (int y = 0; y < image.height() / 4; ++y)
+                    for (int x = 0; x < image.width() / 4; ++x) {
+                        const QColor c = image.pixelColor(x, y);
+                        n += c.red() > 180 && c.green() < 60 && c.blue() < 60;
+                    }
+                return n;
+            };
             window.startCountdown(1, 300);
+            QCOMPARE(redPixels(), 0);
             QTRY_COMPARE_WITH_TIMEOUT(window.elapsedText(), QStringLiteral("00:01"), 2000);
+            QVERIFY(redPixels() > 30);
             QCOMPARE(window.grab().toImage().pixelColor(160, 120), QColor(128, 128, 128));
         }
     }
