@@ -62,6 +62,7 @@ private slots:
         QTest::addColumn<QString>("fault"); // shell run for annotation1 ($in), its output $out
         // clang-format off
         QTest::newRow("exit 1 after a playable file") << QString("cp '%1' \"$out\"; exit 1").arg(compressed);
+        QTest::newRow("garbage, exit 0") << "echo garbage > \"$out\"";
         QTest::newRow("stalled") << "echo partial > \"$out\"; exec sleep 60";
         QTest::newRow("a second is missing") << "exec ffmpeg -v error -y -i \"$in\" -t 1 -c:v mpeg4 -f avi \"$out\"";
         // clang-format on

@@ -1,5 +1,8 @@
+#include "app/globals.h"
+#include "app/principalw.h"
 #include "help/help_window.h"
 #include "playback/video_player.h"
+#include "support/media.h"
 #include "support/scripted_dialogs.h"
 
 #include <QApplication>
@@ -51,6 +54,46 @@ private slots:
             QVERIFY(notice->text().startsWith(QStringLiteral("Vidéo LSF non installée")));
             QCOMPARE(notice->geometry(), player->geometry());
         }
+    }
+
+    // Two help windows at once, each with its own video. A video's toggle pauses, plays on, and
+    // once played to the end, which it waits at, starts again from 0 (the rule both videos share).
+    void twoHelpWindowsAtOnce() {
+        QVERIFY(testmedia::makeVideo("RORiv.avi", "testsrc", 5) &&
+                testmedia::makeVideo("MeKEL.avi", "testsrc", 3));
+        PrincipalW main(QStringLiteral("/nonexistent/camera.avi"));
+        main.bAide->click();
+        HelpW* first = helpWindow;
+        main.bAide->click();
+        HelpW* second = helpWindow;
+        QVERIFY(first && second && first != second && first->isVisible() && second->isVisible());
+        QVERIFY(!first->findChild<QLabel*>(QStringLiteral("videoAbsente")));
+        QTRY_VERIFY(first->videoPlayer->isPlaying() && second->videoPlayer->isPlaying());
+
+        // Closing one leaves the other playing and its own documentation open; the closed one no
+        // longer plays unseen, well before its end.
+        first->bDocFr->click();
+        first->bFermer->click();
+        QVERIFY(!first->isVisible() && first->frWindow->isVisible() && second->isVisible() &&
+                second->videoPlayer->isPlaying());
+        QTRY_VERIFY_WITH_TIMEOUT(first->videoPlayer->isPaused() && first->bPlay->text() == ">",
+                                 1000);
+        second->bPlay->click();
+        QTRY_VERIFY(second->videoPlayer->isPaused() && second->bPlay->text() == ">");
+
+        second->bDocLSF->click();
+        const auto [lsf, toggle] = std::pair{second->lsfPlayer, second->bPlayLSF};
+        QTRY_VERIFY_WITH_TIMEOUT(lsf->isPlaying() && lsf->currentTime() > 300, 10000);
+        toggle->click();
+        QTRY_VERIFY(lsf->isPaused() && toggle->text() == ">");
+        const int pausedAt = lsf->currentTime();
+        toggle->click();
+        QTRY_VERIFY(lsf->isPlaying());
+        QVERIFY(lsf->currentTime() >= pausedAt - 100);
+        QTRY_VERIFY_WITH_TIMEOUT(lsf->isPaused() && lsf->currentTime() == lsf->totalTime(), 10000);
+        QCOMPARE(toggle->text(), ">");
+        toggle->click();
+        QTRY_VERIFY(lsf->isPlaying() && lsf->currentTime() < 1500 && toggle->text() == "||");
     }
 };
 

@@ -121,6 +121,8 @@ private slots:
         QTest::addColumn<QString>("expected");
         // clang-format off
         QTest::newRow("in order")                << QList<Entry>{{1, 25}, {2, 75}} << "student.avi" << false << "S0x16 R1x16 S1x15 S2x16 G3x16 S3x15";
+        QTest::newRow("entries out of order")    << QList<Entry>{{2, 75}, {1, 25}} << "student.avi" << false << "S0x16 R1x16 S1x15 S2x16 G3x16 S3x15";
+        QTest::newRow("cut with only ValueFin")  << QList<Entry>{{1, 25, 0, 500}} << "student.avi" << false << "S0x16 R1x8 S1x15 S2x16 S3x16";
         QTest::newRow("key 0")                   << QList<Entry>{{1, 0}} << "student.avi" << false << "R0x16 S0x15 S1x16 S2x16 S3x16";
         QTest::newRow("two in one second")       << QList<Entry>{{1, 25}, {2, 25}} << "student.avi" << false << "S0x16 R1x16 G1x16 S1x15 S2x16 S3x16";
         QTest::newRow("both cuts")               << QList<Entry>{{1, 25, 200, 500}} << "student.avi" << false << "S0x16 R1x4 S1x15 S2x16 S3x16";

@@ -142,6 +142,7 @@ private slots:
         ProjectSession s;
         s.open(tmp->path());
         QVERIFY(s.count() == 3 && s.annotation(1) && s.annotation(10) && s.annotation(11));
+        QCOMPARE(s.dueAnnotation(3000), 0); // listed, but nothing is scheduled without project.xml
         QCOMPARE(s.numberForCopy(), 13);
         QCOMPARE(s.numberForRecording(), 4);
         touch(at("annotation4.avi"));

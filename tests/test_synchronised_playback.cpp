@@ -179,27 +179,48 @@ private slots:
                  (QList<kel::SeekSlider::Mark>{{1000, false, 1}, {3000, true, 2}}));
     }
 
+    // At twice the speed, annotation 1 still starts within its second.
+    void speedKeepsTheTriggerRule() {
+        emit sp->vitesse->activated(5);
+        QCOMPARE(sp->lecteur->playbackRate(), 2.0);
+        int startedAt = -1;
+        QObject scope;
+        connect(w->annotationPlayer->mediaPlayer(), &QMediaPlayer::sourceChanged, &scope,
+                [&](const QUrl& url) {
+                    if (url.fileName() == QStringLiteral("annotation1.avi"))
+                        startedAt = sp->lecteur->currentTime();
+                });
+        pauseAt(200);
+        QTest::mouseClick(sp->bDebut, Qt::LeftButton); // re-arms every annotation
+        QTRY_VERIFY_WITH_TIMEOUT(startedAt >= 0, 5000);
+        QVERIFY2(startedAt >= 1000 && startedAt < 1500, qPrintable(QString::number(startedAt)));
+        QCOMPARE(sp->lecteur->playbackRate(), 2.0);
+        emit sp->vitesse->activated(3);
+        QCOMPARE(sp->lecteur->playbackRate(), 1.0);
+    }
+
     // An imported file takes the number after the largest; what cannot be played is refused.
     void import_data() {
-        QTest::addColumn<QString>("chosen"); // "clip", "text" or "missing"
-        QTest::addColumn<QString>("box");    // kind of box shown; none: imported
-        QTest::newRow("largest 4 gives 5") << "clip"
-                                           << "";
-        QTest::newRow("not a video") << "text"
-                                     << "platform";
-        QTest::newRow("unreadable") << "missing"
-                                    << "information";
+        QTest::addColumn<QString>("chosen"); // "clip", "text", "missing" or "" (cancelled)
+        QTest::addColumn<QString>("box");    // kind of box shown, if any
+        // clang-format off
+        QTest::newRow("largest 4 gives 5") << "clip" << "";
+        QTest::newRow("cancelled") << "" << "";
+        QTest::newRow("not a video") << "text" << "platform";
+        QTest::newRow("unreadable") << "missing" << "information";
+        // clang-format on
     }
     void import() {
         QFETCH(QString, chosen);
         QFETCH(QString, box);
-        const bool imported = box.isEmpty();
+        const bool imported = chosen == "clip";
         const QString dir =
             makeProject(QStringLiteral("import-") + QTest::currentDataTag(), {1, 4});
         ProjectFile file(dir);
         QCOMPARE(file.writeAnnotationEntry(1, 0, 50), ProjectFile::WriteResult::Written);
-        const QString path =
-            chosen == "clip" ? shortClip : QDir(tmp.path()).filePath(chosen + ".avi");
+        const QString path = chosen == "clip"   ? shortClip
+                             : chosen.isEmpty() ? QString()
+                                                : QDir(tmp.path()).filePath(chosen + ".avi");
         QVERIFY(chosen != "text" || testmedia::writeFile(path, "ceci n'est pas une video\n"));
 
         QVERIFY(testwindow::openProjectAndVideo(*w, dialogs, dir, studentVideo));
@@ -215,8 +236,8 @@ private slots:
         const QString item = w->comboAnnotations->currentText();
         QVERIFY2(!imported || (item.startsWith("n°5 · ") && item.endsWith(" · pause")),
                  qPrintable(item));
-        QCOMPARE(dialogs.shown.size(), boxesBefore + (imported ? 0 : 1));
-        QVERIFY(imported || dialogs.shown.last().kind == box);
+        QCOMPARE(dialogs.shown.size(), boxesBefore + (box.isEmpty() ? 0 : 1));
+        QVERIFY(box.isEmpty() || dialogs.shown.last().kind == box);
     }
 };
 
