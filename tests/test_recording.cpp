@@ -271,6 +271,7 @@ private slots:
         QCOMPARE(kel::ProjectFile(s.w.session->dir()).loadAnnotationSchedule(),
                  (QList<int>{e.number, e.framePosition}));
         QCOMPARE(s.w.session->isPauseType(e.number), e.pauseType);
+        QCOMPARE(s.w.session->dueAnnotation(2000), 0); // a recording counts as played
     }
 
     // No Space: a recording that fails ends by itself, keeping only what was written.

@@ -145,7 +145,9 @@ private slots:
         QTest::addColumn<Key>("k");
         // clang-format off
         QTest::newRow("Right: next frame")        << Key{Qt::Key_Right, 0, 1000, 1040};
+        QTest::newRow("Left: previous frame")     << Key{Qt::Key_Left, 0, 1000, 960};
         QTest::newRow("Shift+Left: a tenth back") << Key{Qt::Key_Left, Qt::ShiftModifier, 3000, 2400};
+        QTest::newRow("Shift+Right: a tenth on")  << Key{Qt::Key_Right, Qt::ShiftModifier, 1000, 1600};
         QTest::newRow("End: to the end")          << Key{Qt::Key_End, 0, 1000, 6000};
         QTest::newRow("P skips one just passed")  << Key{Qt::Key_P, 0, 3400, 1000};
         QTest::newRow("Home: play from the start") << Key{Qt::Key_Home, 0, 3000, -1};
