@@ -32,8 +32,7 @@ class TestHeadlessExport : public QObject {
     // kel from the folder of the projects, without a display, through a shell that limits the size
     // of its files: a write past the limit fails instead of killing the process.
     void start(QProcess& kel, const QStringList& arguments, const QString& limit = "unlimited") {
-        kel.setEnvironment(QProcess::systemEnvironment().filter(
-            QRegularExpression("^(?!DISPLAY=|WAYLAND_DISPLAY=|QT_QPA_PLATFORM=)")));
+        kel.setProcessEnvironment(testmedia::withoutDisplay());
         kel.setWorkingDirectory(m_dir.path());
         const QStringList shell{"-c", "trap '' XFSZ; ulimit -f $0; exec \"$@\"", limit,
                                 KEL_EXECUTABLE};

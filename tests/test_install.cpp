@@ -20,9 +20,7 @@ class TestInstall : public QObject {
     static Run run(const QString& program, const QStringList& args,
                    const QString& destdir = QString()) {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(name);
+        QProcessEnvironment env = testmedia::withoutDisplay();
         env.insert("LANG", "C.UTF-8");
         env.insert("DESTDIR", destdir); // empty: none
         p.setProcessEnvironment(env);

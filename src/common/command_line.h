@@ -5,7 +5,6 @@
 #include <QStringList>
 
 class QCommandLineParser;
-class QObject;
 
 namespace kel {
 

@@ -181,7 +181,7 @@ int headlessExportMain(int argc, char* argv[]) {
     QCommandLineParser parser;
     addHeadlessExportOptions(parser);
     // Accepted here so that a command line valid for the window stays valid.
-    parser.addOption({QStringLiteral("camera"), QString(), QStringLiteral("SOURCE")});
+    parser.addOption(cameraOption());
     QTextStream out(stdout);
     QTextStream err(stderr);
     auto usageError = [&err](const QString& text) {

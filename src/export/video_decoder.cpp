@@ -1,10 +1,10 @@
 #include "video_decoder.h"
 
+#include "export/yuv_picture.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
-
-#include "export/yuv_picture.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>

@@ -52,6 +52,14 @@ probe(const QString& path,
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
+// This environment as on a machine without any screen.
+inline QProcessEnvironment withoutDisplay() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QString::fromLatin1(name));
+    return env;
+}
+
 inline QByteArray contents(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
