@@ -9,9 +9,9 @@
 // Usage: bench_export [work directory]   (default: a temporary directory)
 // BENCH_ROUNDS=n (3 by default) timed runs of each; BENCH_KEL=path another kel; BENCH_NO_WINDOW=1
 // skips the window's pauses.
-#include "app/globals.h"
+#include "export/export_controller.h"
 #include "export/export_window.h"
-#include "export/montage_window.h"
+#include "project/project_session.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -268,8 +268,11 @@ bool benchContent(const QDir& root, const Content& c, int rounds) {
 
 // The longest pause of the event loop while the export window's montage renders.
 double longestGapMs(const QString& project, const QString& student, bool compress) {
-    auto* e = new kel::Export(project, student);
-    kel::exportWindow = e;
+    kel::ProjectSession session;
+    session.open(project);
+    kel::ExportController exports;
+    exports.openSettings(session, student);
+    kel::Export* e = exports.settingsWindow();
     e->rbGrandeResolution->setChecked(true);
     e->cbCompresserMontage->setChecked(compress);
     QElapsedTimer clock;
@@ -283,14 +286,11 @@ double longestGapMs(const QString& project, const QString& student, bool compres
         last = now;
     });
     tick.start(5);
-    e->lancerExportation(); // its own duration counts as a pause too
     QEventLoop loop;
-    if (e->isRendering()) {
-        QObject::connect(e->montage(), &kel::Mixing::exportEnded, &loop, &QEventLoop::quit);
+    QObject::connect(&exports, &kel::ExportController::ended, &loop, &QEventLoop::quit);
+    e->lancerExportation(); // its own duration counts as a pause too
+    if (exports.isRendering())
         loop.exec();
-    }
-    kel::exportWindow = nullptr;
-    delete e;
     return double(gap);
 }
 

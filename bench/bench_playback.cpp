@@ -1,7 +1,6 @@
 // CPU used by KEL playing a student video (no camera, a project whose annotations stay pending)
 // against a bare media player playing the same file. Each runs in its own process for the same wall
 // time.
-#include "app/globals.h"
 #include "app/principalw.h"
 #include "playback/player_widget.h"
 #include "playback/video_player.h"
@@ -50,11 +49,11 @@ int runChild(const QString& mode, const QString& video, const QString& projectDi
         window = new kel::PrincipalW(QStringLiteral("/nonexistent/camera"));
         window->show();
         dialogs->directories.enqueue(projectDir);
-        window->on_bOuvrirProjet_clicked();
+        QMetaObject::invokeMethod(window, "on_bOuvrirProjet_clicked");
         dialogs->files.enqueue(video);
-        window->ouvrirVideoEleve();
-        window->studentPlayer->lecteur->setMuted(true);
-        window->annotationPlayer->setMuted(true);
+        QMetaObject::invokeMethod(window, "ouvrirVideoEleve");
+        window->studentPlayer()->lecteur->setMuted(true);
+        window->findChild<kel::VideoPlayer*>(QStringLiteral("annotationPlayer"))->setMuted(true);
     }
     start = cpuSeconds();
     QTimer::singleShot(seconds * 1000, [&] {

@@ -82,9 +82,19 @@ private slots:
         transcoder.setProgram(script);
         transcoder.setStallTimeoutMs(1500);
         QSignalSpy finished(&transcoder, &AnnotationTranscoder::finished);
+        // The failure's box runs an event loop of its own inside the handler: the next run waits
+        // for its end, since the job that failed is still on the stack.
+        bool startedUnderBox = false;
+        connect(&transcoder, &AnnotationTranscoder::finished, this, [&](Outcome outcome) {
+            if (outcome != Outcome::Failed)
+                return;
+            QTest::qWait(300);
+            startedUnderBox = transcoder.isRunning();
+        });
         QVERIFY(transcoder.enqueue(first) && transcoder.enqueue(second));
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 60000);
         QCOMPARE(finished[0][0].value<Outcome>(), Outcome::Failed);
+        QVERIFY(!startedUnderBox);
         QCOMPARE(contents(first), recorded);
         QCOMPARE(finished[1][0].value<Outcome>(), Outcome::Replaced);
         const qint64 ms = AnnotationTranscoder::durationMs(second);
@@ -112,6 +122,23 @@ private slots:
         // The second never started.
         QVERIFY(finished.count() == 1 && finished[0][0].value<Outcome>() == Outcome::Stopped);
         QVERIFY(contents(first) == raw1 && contents(second) == raw2);
+
+        // A run taken off while an ffmpeg deaf to "q" and SIGTERM runs: the caller (the window)
+        // is not held while it stops.
+        const QString stubborn = dir + "/ffmpeg";
+        QVERIFY(testmedia::writeFake(stubborn, "for out; do :; done\necho partial > \"$out\"\n"
+                                               "trap '' TERM\nexec sleep 60"));
+        transcoder.setProgram(stubborn);
+        QVERIFY(transcoder.enqueue(first));
+        QTRY_VERIFY(QFile::exists(AnnotationTranscoder::workPath(first)));
+        QElapsedTimer clock;
+        clock.start();
+        transcoder.remove(first);
+        QVERIFY2(clock.elapsed() < 300, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 10000);
+        QCOMPARE(finished[1][0].value<Outcome>(), Outcome::Stopped);
+        QVERIFY(!transcoder.isBusy() && contents(first) == raw1);
+        QVERIFY(!QFile::exists(AnnotationTranscoder::workPath(first)));
     }
 
     // After a crash: our work file goes, an earlier version's "1.avi" goes when it is plainly

@@ -1,10 +1,11 @@
-#include "app/globals.h"
 #include "app/principalw.h"
+#include "export/export_controller.h"
 #include "export/export_window.h"
 #include "export/montage_window.h"
 #include "project/project_session.h"
 #include "support/montage_media.h"
 #include "support/scripted_dialogs.h"
+#include "support/window.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +18,7 @@
 #include <QtTest>
 
 using namespace montagemedia;
+using testwindow::part;
 
 // The export window's choices (slider `moves`, then a resolution, the format and the compression)
 // and the frame w, h, inset top, w, h, caption w, h and font px they give; launched or cancelled.
@@ -35,20 +37,23 @@ class TestExportWindow : public QObject {
 
     // A project folder with annotation1, an earlier montage and project.xml; a window whose export
     // is launched at large size.
-    void launch(kel::PrincipalW& w, const QString& dir, bool compress,
+    void launch(kel::PrincipalW& w, ScriptedDialogs& dialogs, const QString& dir, bool compress,
                 const QString& format = QStringLiteral("avi")) {
         QVERIFY(QDir().mkpath(dir) && writeEarlierMontage(dir));
         QVERIFY(writeProject(dir, {{1, 25}}));
         QVERIFY(QFile::exists(dir + "/annotation1.avi") ||
                 QFile::copy(path("red.avi"), dir + "/annotation1.avi"));
-        w.studentVideoPath = path("student.avi");
-        w.session->open(dir);
-        w.exporter();
-        kel::exportWindow->rbGrandeResolution->setChecked(true);
-        kel::exportWindow->cbCompresserMontage->setChecked(compress);
-        QComboBox* formats = kel::exportWindow->comboFormat;
-        formats->setCurrentIndex(formats->findData(format));
-        kel::exportWindow->lancerExportation();
+        // The project comes with its student's video, which stays still.
+        w.session()->open(dir);
+        w.session()->setStudentVideo(path("student.avi"));
+        testwindow::openProject(w, dialogs, dir);
+        w.studentPlayer()->lecteur->stop();
+        part(w, "bExporter")->click();
+        kel::Export* e = w.exports()->settingsWindow();
+        e->rbGrandeResolution->setChecked(true);
+        e->cbCompresserMontage->setChecked(compress);
+        e->comboFormat->setCurrentIndex(e->comboFormat->findData(format));
+        e->lancerExportation();
     }
 
     // Each export window reads the choices of the last launch: from a settings file of the test's.
@@ -58,14 +63,14 @@ class TestExportWindow : public QObject {
         QString s;
         for (QRadioButton* b : e.findChildren<QRadioButton*>())
             s += b->isChecked() ? b->text() + ' ' : QString();
-        e.applyResolutionChoice();
+        const kel::MontageGeometry g = e.chosenGeometry();
         return s + QStringLiteral("%1 %2 %3 %4 %5 %6")
                        .arg(e.cbCompresserMontage->isChecked())
                        .arg(e.chosenFormat())
-                       .arg(e.frameWidth)
-                       .arg(e.insetTop)
-                       .arg(e.insetWidth)
-                       .arg(e.insetHeight);
+                       .arg(g.frameWidth)
+                       .arg(g.insetTop)
+                       .arg(g.insetWidth)
+                       .arg(g.insetHeight);
     }
 
 private slots:
@@ -104,15 +109,15 @@ private slots:
                 b->setChecked(b->text() == c.resolution);
             e.cbCompresserMontage->setChecked(c.compress);
             e.comboFormat->setCurrentIndex(e.comboFormat->findData(c.format));
-            e.applyResolutionChoice();
-            QCOMPARE((QList<int>{e.frameWidth, e.frameHeight, e.insetTop, e.insetWidth,
-                                 e.insetHeight, e.captionWidth, e.captionHeight, e.captionFontPx}),
+            const kel::MontageGeometry g = e.chosenGeometry();
+            QCOMPARE((QList<int>{g.frameWidth, g.frameHeight, g.insetTop, g.insetWidth,
+                                 g.insetHeight, g.captionWidth, g.captionHeight, g.captionFontPx}),
                      c.expected);
             // The preview's inset is the real inset's rectangle, to the frame's scale.
             const QRect f = e.previewVideo->geometry(), i = e.previewAnnotation->geometry();
-            const double scale = double(f.width()) / e.frameWidth;
-            const QList<double> real{0, e.insetTop * scale, e.insetWidth * scale,
-                                     e.insetHeight * scale, e.frameHeight * scale};
+            const double scale = double(f.width()) / g.frameWidth;
+            const QList<double> real{0, g.insetTop * scale, g.insetWidth * scale,
+                                     g.insetHeight * scale, g.frameHeight * scale};
             const QList<int> shown{i.left() - f.left(), i.top() - f.top(), i.width(), i.height(),
                                    f.height()};
             for (int k = 0; k < real.size(); ++k)
@@ -167,50 +172,78 @@ private slots:
         ScriptedDialogs dialogs;
         dialogs.questionAnswers << false << true;
         kel::PrincipalW w(path("camera.avi"));
-        launch(w, dir, compress, format); // large frames fill the fake's pipe
-        QVERIFY(w.bAnnulerExport->isVisibleTo(&w) && w.webcamTimerId == 0);
+        launch(w, dialogs, dir, compress, format); // large frames fill the fake's pipe
+        QPushButton* cancel = part(w, "bAnnulerExport");
+        auto* bar = part<QProgressBar>(w, "progressBar");
+        QVERIFY(cancel->isVisibleTo(&w) && !w.isPreviewRunning());
         int barAtEnd = -1; // the bar as soon as the montage tells of its end
-        if (kel::Mixing* montage = kel::exportWindow->montage())
-            connect(montage, &kel::Mixing::exportEnded, this,
-                    [&] { barAtEnd = w.progressBar->value(); });
-        w.exporter(); // two montages would write the same files
+        connect(w.exports(), &kel::ExportController::ended, this, [&] { barAtEnd = bar->value(); });
+        part(w, "bExporter")->click(); // two montages would write the same files
         QVERIFY(dialogs.lastText().startsWith(QStringLiteral("Un export est déjà en cours.")));
 
         if (!ffmpeg.isEmpty() && warning.isEmpty()) {
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(fake + ".cancel"), 30000);
             // Quitting, then "Annuler": the export goes on.
             QFile::copy(path("red.avi"), dir + "/annotation2.avi");
-            w.session->addAnnotation(2, 0, 50);
+            w.session()->addAnnotation(2, 0, 50);
             dialogs.choices.enqueue(2);
-            w.quitter();
-            QVERIFY(kel::exportWindow->montage()->isRendering() && w.progressTimer->isActive());
-            w.bAnnulerExport->click(); // answered No: the export goes on
-            QVERIFY(w.bAnnulerExport->isEnabled());
-            w.bAnnulerExport->click();
-            QVERIFY(kel::exportWindow->montage()->isRendering()); // it stops in the background
+            part(w, "bQuitter")->click();
+            QVERIFY(w.exports()->isRendering());
+            cancel->click(); // answered No: the export goes on
+            QVERIFY(cancel->isEnabled());
+            cancel->click();
+            QVERIFY(w.exports()->isRendering()); // it stops in the background
         }
         QElapsedTimer clock;
         clock.start();
-        QTRY_VERIFY_WITH_TIMEOUT(!w.progressTimer->isActive(), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(barAtEnd >= 0, 60000);
         // Cancelled within seconds, ffmpeg included, even when it neither reads nor terminates.
         if (ffmpeg.contains("cancel")) {
             QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
             QVERIFY(!QFile::exists("/proc/" + testmedia::contents(fake + ".pid").trimmed()));
         }
-        QCOMPARE(w.progressBar->value(), files.contains("montage.srt") ? 100 : 0);
-        QCOMPARE(barAtEnd, w.progressBar->value());
+        QCOMPARE(bar->value(), files.contains("montage.srt") ? 100 : 0);
+        QCOMPARE(barAtEnd, bar->value());
         // A montage made says where it is.
         const QString made = files.filter(QRegularExpression("^[^(]*$")).value(0);
         QCOMPARE(dialogs.count("actions"), barAtEnd == 100 ? 1 : 0);
         QVERIFY(barAtEnd != 100 || dialogs.shown.last().text.contains(dir + '/' + made));
-        QVERIFY(w.webcamTimerId != 0 && !w.bAnnulerExport->isVisibleTo(&w)); // preview resumed
+        QVERIFY(w.isPreviewRunning() && !cancel->isVisibleTo(&w)); // preview resumed
         QCOMPARE(montageFiles(dir), files);
         dialogs.shown.removeIf(
             [](const ScriptedDialogs::Shown& s) { return s.icon != kel::Dialogs::Icon::Warning; });
         QVERIFY2(dialogs.shown.size() == !warning.isEmpty() && dialogs.lastText().contains(warning),
                  qPrintable(dialogs.lastText()));
-        w.exporter(); // a new export may start
-        QVERIFY(kel::exportWindow->isVisible());
+        part(w, "bExporter")->click(); // a new export may start
+        QVERIFY(w.exports()->settingsWindow()->isVisible());
+    }
+
+    // Quitting during an export asks whether to wait for its end: the window then closes once
+    // the montage is made; or the export stops. No montage the teacher made is deleted.
+    void quitDuringExport_data() {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QStringList>("files");
+        const QStringList made{"VideoFinale.avi (earlier)", "montage.avi", "montage.srt"};
+        QTest::newRow("wait for the end") << 0 << made;
+        QTest::newRow("stop the export") << 1 << kEarlier;
+        QTest::newRow("cancelled") << 2 << made;
+    }
+    void quitDuringExport() {
+        QFETCH(int, answer);
+        QFETCH(QStringList, files);
+        const QString dir = path(QStringLiteral("quit, ") + QTest::currentDataTag());
+        ScriptedDialogs dialogs;
+        QPointer<kel::PrincipalW> w = new kel::PrincipalW(path("camera.avi"));
+        const auto gone = qScopeGuard([&w] { delete w; });
+        launch(*w, dialogs, dir, true);
+        QVERIFY(w->exports()->isRendering());
+        dialogs.choices.enqueue(answer);
+        part(*w, "bQuitter")->click();
+        QCOMPARE(dialogs.count("choice"), 1);
+        QCOMPARE(w->exports()->isRendering(), answer != 1);
+        QTRY_VERIFY_WITH_TIMEOUT(answer == 2 ? !w->exports()->isRendering() : w.isNull(), 60000);
+        QCOMPARE(w.isNull(), answer != 2);
+        QCOMPARE(montageFiles(dir), files);
     }
 
     // Quitting while ffmpeg neither reads nor terminates ends the export within seconds, ffmpeg
@@ -223,7 +256,7 @@ private slots:
                                      "echo $$ > \"$0.pid\"\ntrap '' TERM\nexec sleep 60"));
         ScriptedDialogs dialogs;
         kel::PrincipalW w(path("camera.avi"));
-        launch(w, dir, true);
+        launch(w, dialogs, dir, true);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + "/ffmpeg.pid"), 30000);
         QTest::qWait(500); // the render now waits for ffmpeg to take its frames
         const QByteArray pid = testmedia::contents(dir + "/ffmpeg.pid").trimmed();
@@ -231,7 +264,7 @@ private slots:
         clock.start();
         QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
         QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(!kel::exportWindow->montage()->isRendering());
+        QVERIFY(!w.exports()->isRendering());
         QVERIFY(!QFile::exists("/proc/" + pid));
         QCOMPARE(montageFiles(dir), kEarlier);
     }

@@ -1,9 +1,9 @@
-#include "app/globals.h"
 #include "app/principalw.h"
 #include "help/help_window.h"
 #include "playback/video_player.h"
 #include "support/media.h"
 #include "support/scripted_dialogs.h"
+#include "support/window.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -62,10 +62,17 @@ private slots:
         QVERIFY(testmedia::makeVideo("RORiv.avi", "testsrc", 5) &&
                 testmedia::makeVideo("MeKEL.avi", "testsrc", 3));
         PrincipalW main(QStringLiteral("/nonexistent/camera.avi"));
-        main.bAide->click();
-        HelpW* first = helpWindow;
-        main.bAide->click();
-        HelpW* second = helpWindow;
+        // The help window that a click on "?" opens.
+        const auto opened = [&main] {
+            const QWidgetList before = QApplication::topLevelWidgets();
+            testwindow::part(main, "bAide")->click();
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (!before.contains(w) && qobject_cast<HelpW*>(w))
+                    return static_cast<HelpW*>(w);
+            return static_cast<HelpW*>(nullptr);
+        };
+        HelpW* first = opened();
+        HelpW* second = opened();
         QVERIFY(first && second && first != second && first->isVisible() && second->isVisible());
         QVERIFY(!first->findChild<QLabel*>(QStringLiteral("videoAbsente")));
         QTRY_VERIFY(first->videoPlayer->isPlaying() && second->videoPlayer->isPlaying());

@@ -1,4 +1,3 @@
-#include "app/globals.h"
 #include "app/principalw.h"
 #include "playback/player_widget.h"
 #include "project/project_session.h"
@@ -17,6 +16,7 @@
 #include <QtTest>
 
 using kel::PrincipalW;
+using testwindow::part;
 
 static const QByteArray threeEntries =
     "<ANNOTATION><Numero Value='1'><FramePosition Value='25'/></Numero><Numero Value='2'>"
@@ -48,11 +48,12 @@ class TestPrincipalW : public QObject {
     // The window's project: folder | list (numbers, empty for the placeholder) | count current |
     // entries.
     QString state(PrincipalW& w) {
-        QString s = w.session->dir().mid(base.size() + 1) + '|';
-        for (int i = 0; i < w.comboAnnotations->count(); ++i)
-            s += (i ? "," : "") + w.comboAnnotations->itemData(i).toString();
-        s += QString::asprintf("|%d %d|", w.session->count(), w.session->current());
-        for (const kel::SessionAnnotation& a : w.session->annotations())
+        QString s = w.session()->dir().mid(base.size() + 1) + '|';
+        const QComboBox* list = part<QComboBox>(w, "comboAnnotations");
+        for (int i = 0; i < list->count(); ++i)
+            s += (i ? "," : "") + list->itemData(i).toString();
+        s += QString::asprintf("|%d %d|", w.session()->count(), w.session()->current());
+        for (const kel::SessionAnnotation& a : w.session()->annotations())
             if (a.hasEntry)
                 s += QStringLiteral("%1 %2 ").arg(a.number).arg(a.entry.framePosition);
         return s.trimmed();
@@ -82,16 +83,17 @@ private slots:
     void startupWithoutCamera() {
         ScriptedDialogs dialogs;
         PrincipalW w(noCamera);
-        for (QWidget* b :
-             std::initializer_list<QWidget*>{w.bOuvrirVideo, w.bExporter, w.bEnregistrerAnnotation,
-                                             w.bSupprimerAnnotation, w.studentPlayer->bLecture})
+        for (QWidget* b : std::initializer_list<QWidget*>{
+                 part(w, "bOuvrirVideo"), part(w, "bExporter"), part(w, "bEnregistrerAnnotation"),
+                 part(w, "bSupprimerAnnotation"), w.studentPlayer()->bLecture})
             QVERIFY2(!b->isEnabled(), qPrintable(b->toolTip()));
-        QCOMPARE(w.comboAnnotations->itemText(0), QStringLiteral("Aucune annotation"));
+        QCOMPARE(part<QComboBox>(w, "comboAnnotations")->itemText(0),
+                 QStringLiteral("Aucune annotation"));
         w.show();
         QTest::qWait(200); // several preview ticks
         QCOMPARE(dialogs.count(QStringLiteral("platform")), 1);
         QCOMPARE(dialogs.shown[0].text, kel::cameraOpenFailureText(noCamera));
-        QVERIFY(!w.webcamView->isVisible() && !w.webcamAvailable && w.webcamTimerId == 0);
+        QVERIFY(!part<QWidget>(w, "webcamView")->isVisible() && !w.isPreviewRunning());
     }
 
     // The question comes only after a change; "Ne pas enregistrer" undoes this session's changes
@@ -124,18 +126,18 @@ private slots:
         dialogs.choices.enqueue(q.answer);
         QPointer<PrincipalW> w = new PrincipalW(noCamera);
         w->show();
-        w->session->open(project.path());
+        w->session()->open(project.path());
         for (const QChar step : q.steps) {
             if (step == 's') {
-                w->enregistrerProjet();
+                testwindow::invoke(*w, "enregistrerProjet");
                 continue;
             }
-            const int n = w->session->numberForRecording();
+            const int n = w->session()->numberForRecording();
             touch(folder.filePath(QStringLiteral("annotation%1.avi").arg(n)), "recorded");
-            w->session->addAnnotation(n, 0, 50 * n);
+            w->session()->addAnnotation(n, 0, 50 * n);
         }
         const QByteArray changed = testmedia::contents(folder.filePath("project.xml"));
-        w->quitter();
+        part(*w, "bQuitter")->click();
 
         QCOMPARE(dialogs.count(QStringLiteral("choice")), q.asked ? 1 : 0);
         QCOMPARE(folder.exists("project.xml"), q.xmlAfter != "none");
@@ -215,10 +217,9 @@ private slots:
         QFETCH(QString, after);
         ScriptedDialogs d;
         PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
-        d.directories.enqueue(at("premier"));
-        w.on_bOuvrirProjet_clicked();
-        w.session->setCurrent(2);
-        w.bEnregistrerProjet->click();
+        testwindow::openProject(w, d, at("premier"));
+        w.session()->setCurrent(2);
+        part(w, "bEnregistrerProjet")->click();
 
         const int shown = int(d.shown.size());
         const auto restore = qScopeGuard([cwd = QDir::currentPath()] { QDir::setCurrent(cwd); });
@@ -226,11 +227,11 @@ private slots:
         QDir::setCurrent(at("premier"));
         d.texts.enqueue(answers[1]);
         d.directories.enqueue(answers[2].isEmpty() ? "" : at(answers[2]));
-        answers[0] == "new" ? w.on_bNouveau_clicked() : w.on_bOuvrirProjet_clicked();
+        part(w, answers[0] == "new" ? "bNouveau" : "bOuvrirProjet")->click();
         QCOMPARE(state(w), after);
-        if (!w.session->isOpen()) {
-            w.session->addAnnotation(1, 0, 25); // enters and writes nothing
-            QVERIFY(w.session->annotations().isEmpty() && !w.session->hasChanges());
+        if (!w.session()->isOpen()) {
+            w.session()->addAnnotation(1, 0, 25); // enters and writes nothing
+            QVERIFY(w.session()->annotations().isEmpty() && !w.session()->hasChanges());
         }
         QCOMPARE(boxes(d, shown).join('\n'),
                  box.replace("%1", QDir(at(answers[2])).filePath(answers[1])));
@@ -250,14 +251,14 @@ private slots:
             touch(at(file));
         ScriptedDialogs d;
         PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
-        d.directories.enqueue(at("textes"));
-        w.on_bOuvrirProjet_clicked();
+        testwindow::openProject(w, d, at("textes"));
         QStringList items;
-        for (int i = 0; i < w.comboAnnotations->count(); ++i)
-            items << w.comboAnnotations->itemText(i);
+        const QComboBox* list = part<QComboBox>(w, "comboAnnotations");
+        for (int i = 0; i < list->count(); ++i)
+            items << list->itemText(i);
         QCOMPARE(items,
                  (QStringList{"n°1 · 00:37 · lecture · 4,1 s ✂", "n°2 · 01:01 · pause", "n°3"}));
-        QCOMPARE(w.labelProjet->text(), QStringLiteral("Projet : textes"));
+        QCOMPARE(part<QLabel>(w, "labelProjet")->text(), QStringLiteral("Projet : textes"));
     }
 
     // The student's video opened with a project comes back with it, while it can be found.
@@ -294,9 +295,10 @@ private slots:
         }
         ScriptedDialogs d;
         PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
-        d.directories.enqueue(project);
-        w.on_bOuvrirProjet_clicked();
-        QCOMPARE(w.studentVideoPath, then == "deleted" ? QString() : expected);
+        testwindow::openProject(w, d, project);
+        kel::MyVideoPlayer* student = w.studentPlayer();
+        QCOMPARE(student->fichierVideo, then == "deleted" ? QString() : expected);
+        QCOMPARE(student->bLecture->isEnabled(), then != "deleted");
         QCOMPARE(d.count("platform"), 0);
         QVERIFY(!QFile::exists(project + "/project.xml"));
     }
@@ -307,12 +309,12 @@ private slots:
         ScriptedDialogs d;
         PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
         d.directories << at("abîmé") << at("disparu");
-        w.on_bOuvrirProjet_clicked();
+        part(w, "bOuvrirProjet")->click();
         for (int n : {2, 3, 2})
-            w.session->addAnnotation(n, 0, 25);
-        w.on_bOuvrirProjet_clicked();
+            w.session()->addAnnotation(n, 0, 25);
+        part(w, "bOuvrirProjet")->click();
         QVERIFY(QDir(at("disparu")).removeRecursively());
-        w.session->addAnnotation(2, 0, 25);
+        w.session()->addAnnotation(2, 0, 25);
         const QStringList shown = boxes(d).filter(QRegularExpression("^platform: "));
         QCOMPARE(shown.size(), 2);
         QVERIFY(shown[0].contains("« " + at("abîmé/project.xml") + " » est endommagé"));
@@ -329,11 +331,11 @@ private slots:
         QPointer<PrincipalW> w = new PrincipalW(camera);
         w->setAttribute(Qt::WA_DeleteOnClose);
         w->show();
-        QTRY_COMPARE(w->webcamView->currentImage().size(), QSize(128, 48));
-        QVERIFY(w->webcamAvailable);
+        QTRY_COMPARE(part<kel::QOpenCVWidget>(*w, "webcamView")->currentImage().size(),
+                     QSize(128, 48));
         QVERIFY(testmedia::writeFile(dir.filePath("annotation1.avi"), "x"));
-        w->session->open(dir.path());
-        w->session->addAnnotation(1, 0, 25);
+        w->session()->open(dir.path());
+        w->session()->addAnnotation(1, 0, 25);
         QTest::keyClick(w, Qt::Key_Escape);
         QCOMPARE(dialogs.shown.size(), 0);
         QTRY_VERIFY(w.isNull());

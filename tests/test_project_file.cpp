@@ -142,38 +142,26 @@ private slots:
         ProjectSession s;
         s.open(tmp->path());
         QVERIFY(s.count() == 3 && s.annotation(1) && s.annotation(10) && s.annotation(11));
-        QCOMPARE(s.dueAnnotation(3000), 0); // listed, but nothing is scheduled without project.xml
+        QVERIFY(s.entries().isEmpty()); // listed, but nothing is scheduled without project.xml
         QCOMPARE(s.numberForCopy(), 13);
         QCOMPARE(s.numberForRecording(), 4);
         touch(at("annotation4.avi"));
         QCOMPARE(s.numberForRecording(), 13);
     }
 
-    // Which annotation starts by itself at a position of the student's video.
-    void dueAnnotation() {
-        // 1 at 0 s; 2, 5 and 3 at 3 s; 4 at 5 s without its file; 5 again at 7 s.
-        const int entries[][2] = {{1, 0}, {2, 75}, {5, 75}, {3, 75}, {4, 125}, {5, 175}};
-        for (const auto& [n, key] : entries)
-            file.writeAnnotationEntry(n, 0, key);
-        for (int n : {1, 2, 3, 5, 6})
-            touch(at(QStringLiteral("annotation%1.avi").arg(n)));
+    // The model follows what the session wrote, and a change takes the file as it is now.
+    void modelFromWrites() {
+        for (int n : {2, 3})
+            file.writeAnnotationEntry(n, 0, 75);
+        touch(at("annotation2.avi"));
         ProjectSession s;
         s.open(tmp->path());
-        QCOMPARE(s.dueAnnotation(400), 0);  // never in the first second
-        QCOMPARE(s.dueAnnotation(3999), 2); // the whole second
-        s.markPlayed(2);
-        QCOMPARE(s.dueAnnotation(3000), 3); // the next of the same second, not 5's older entry
-        QCOMPARE(s.dueAnnotation(5200), 0); // its file missing
-        QCOMPARE(s.dueAnnotation(7000), 5);
-        s.rearm();
-        QCOMPARE(s.dueAnnotation(3000), 2);
-        // The played set belongs to the project; a query never reads the file again, a change does.
-        s.markPlayed(2);
-        s.open(tmp->path());
-        touch(at("project.xml"), "<ANNOTATION/>");
-        QCOMPARE(s.dueAnnotation(3000), 2);
-        s.addAnnotation(6, 0, 75);
-        QVERIFY(!s.annotation(2)->hasEntry);
+        QCOMPARE(s.entries().size(), 2);
+        touch(at("project.xml"), "<ANNOTATION/>"); // changed behind the session's back
+        QVERIFY(s.annotation(2)->hasEntry);        // a query never reads the file again
+        s.addAnnotation(6, 1, 100);
+        QVERIFY(!s.annotation(2)->hasEntry && s.annotation(6) && s.isPauseType(6));
+        QCOMPARE(s.count(), 2); // listed without reading the folder again
     }
 
     // A length measured while watching is written but leaves nothing to save; beside a real
@@ -191,6 +179,44 @@ private slots:
         QVERIFY(s.discardChanges());
         QCOMPARE(s.annotation(2)->entry.duration, 4040.0);
         QCOMPARE(s.annotation(2)->entry.cutStart, 0.0);
+    }
+
+    // "Ne pas enregistrer" undoes this session's entries, cuts and files on the file as it is
+    // now: what another program wrote meanwhile stays, and a link is never written through.
+    void discardOnTheFileAsItIsNow_data() {
+        QTest::addColumn<bool>("linked");
+        QTest::newRow("changed by another program") << false;
+        QTest::newRow("became a link") << true;
+    }
+    void discardOnTheFileAsItIsNow() {
+        QFETCH(bool, linked);
+        file.writeAnnotationEntry(1, 0, 25);
+        file.updateAnnotationEntry(1, 0, 700, 0);
+        touch(at("annotation1.avi"));
+        ProjectSession s;
+        s.open(tmp->path());
+        touch(at("annotation2.avi"));
+        s.addAnnotation(2, 1, 50);
+        s.setCutStart(1, 900);
+        s.setCutEnd(2, 2000);
+        ProjectFile other(tmp->path()); // another KEL saves its comment
+        QCOMPARE(other.writeAnnotationEntry(3, 0, 75), Result::Written);
+        const QString target = at("texte.txt");
+        if (linked) {
+            touch(target, bytes());
+            QVERIFY(QFile::remove(file.path()) && QFile::link(target, file.path()));
+        }
+        const QByteArray before = contents(linked ? target : file.path());
+        QCOMPARE(s.discardChanges(), !linked);
+        QCOMPARE(QFile::exists(at("annotation2.avi")), false);
+        if (linked) {
+            QCOMPARE(contents(target), before);
+            return;
+        }
+        QCOMPARE(entry(bytes(), 1), QStringLiteral("FramePosition=25 Type=0 Debut=700"));
+        QVERIFY(!bytes().contains("Numero Value=\"2\""));
+        QCOMPARE(entry(bytes(), 3), QStringLiteral("FramePosition=75 Type=0"));
+        QVERIFY(!s.hasChanges());
     }
 
     // A file that is not a project file is kept as it is, and reading it never blocks.

@@ -1,6 +1,8 @@
-#include "app/globals.h"
+#include "common/encoder_job.h"
+#include "export/export_controller.h"
 #include "export/export_window.h"
 #include "playback/player_widget.h"
+#include "playback/synchronised_playback.h"
 #include "playback/video_player.h"
 #include "project/project_file.h"
 #include "recording/annotation_recorder.h"
@@ -21,13 +23,22 @@ static QString probe(const QString& path) {
     return testmedia::probe(path, "codec_name,width,height,pix_fmt,r_frame_rate");
 }
 
+using testwindow::part;
+
+static kel::VideoPlayer* player(const kel::PrincipalW& w) {
+    return part<kel::VideoPlayer>(w, "annotationPlayer");
+}
+static bool compressing(const kel::PrincipalW& w) {
+    return w.recording()->transcoder()->isBusy();
+}
+
 // What a cancelled recording must leave as it found.
 static QStringList state(const kel::PrincipalW& w) {
-    return QDir(w.session->dir()).entryList(QDir::Files)
-           << QString::fromUtf8(testmedia::contents(w.session->dir() + "/project.xml"))
-           << QString::asprintf("%d %d %d %d %d", w.session->count(), w.comboAnnotations->count(),
-                                w.session->hasChanges(), w.session->hasAwaitingCompression(),
-                                w.studentWasPaused);
+    return QDir(w.session()->dir()).entryList(QDir::Files)
+           << QString::fromUtf8(testmedia::contents(w.session()->dir() + "/project.xml"))
+           << QString::asprintf("%d %d %d %d", w.session()->count(),
+                                part<QComboBox>(w, "comboAnnotations")->count(),
+                                w.session()->hasChanges(), w.session()->hasAwaitingCompression());
 }
 
 // Annotation files present, the student's video ("playing", "paused" or "stopped") and whether it
@@ -95,8 +106,7 @@ private slots:
     // recording still has one frame per 1/15 s of wall time, the camera's pictures repeated.
     void recordsFromASlowCamera() {
         testrec::Studio s("slow:130:" + video, tmp);
-        s.w.setCountdownStepMs(300);
-        s.w.syncTimer->start();
+        s.setCountdownStepMs(300);
         QList<qint64> late;
         QElapsedTimer clock;
         QTimer tick;
@@ -113,11 +123,11 @@ private slots:
         const int inPreview = int(late.size());
         bool held = true; // the window's timers would start annotations under the recording
         const testrec::Session r = testrec::record(s.w, 3000, [&](kel::RecordingWindow*) {
-            held = held && !s.w.syncTimer->isActive() && s.w.webcamTimerId == 0;
+            held = held && s.w.synchronisedPlayback()->isHeld() && !s.w.isPreviewRunning();
         });
         tick.stop();
         QCOMPARE(r.figures, (QList<int>{3, 2, 1, 0}));
-        QVERIFY(held && s.w.syncTimer->isActive() && s.w.webcamTimerId != 0);
+        QVERIFY(held && !s.w.synchronisedPlayback()->isHeld() && s.w.isPreviewRunning());
         for (auto [from, to] : {std::pair{0, inPreview}, {inPreview, int(late.size())}}) {
             QList<qint64> part = late.mid(from, to - from);
             std::sort(part.begin(), part.end());
@@ -145,24 +155,24 @@ private slots:
 
         // The end of its playback compresses it under its own name; a recording made meanwhile is
         // compressed after it, and one left raw by an earlier run when its project is opened.
-        QTRY_VERIFY_WITH_TIMEOUT(s.w.annotationPlayer->isHidden(), 10000);
-        QVERIFY(s.w.isTranscoding());
+        QTRY_VERIFY_WITH_TIMEOUT(player(s.w)->isHidden(), 10000);
+        QVERIFY(compressing(s.w));
         const auto boxes = s.dialogs.shown.size();
         testrec::record(s.w, 1000);
         QCOMPARE(s.dialogs.shown.size(), boxes + 1); // the box before the countdown alone
-        QTRY_VERIFY_WITH_TIMEOUT(s.w.annotationPlayer->isHidden(), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(!s.w.session->hasAwaitingCompression() && !s.w.isTranscoding(),
+        QTRY_VERIFY_WITH_TIMEOUT(player(s.w)->isHidden(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.w.session()->hasAwaitingCompression() && !compressing(s.w),
                                  60000);
         for (int n : {1, 2})
             QCOMPARE(probe(s.file(n)), QStringLiteral("mpeg4,640,480,yuv420p,25/1"));
-        const QString dir = s.w.session->dir();
+        const QString dir = s.w.session()->dir();
         QVERIFY(QFile::remove(s.file(2)) &&
                 testmedia::ffmpeg(
                     {"-i", video, "-t", "1", "-c:v", "rawvideo", "-pix_fmt", "bgr24", s.file(2)}));
         s.dialogs.directories << tmp.path() << dir;
-        s.w.on_bOuvrirProjet_clicked();
-        s.w.on_bOuvrirProjet_clicked();
-        QTRY_VERIFY_WITH_TIMEOUT(!s.w.isTranscoding(), 60000);
+        part(s.w, "bOuvrirProjet")->click();
+        part(s.w, "bOuvrirProjet")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!compressing(s.w), 60000);
         QCOMPARE(probe(s.file(2)).section(',', 0, 0), QStringLiteral("mpeg4"));
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{"annotation1.avi", "annotation2.avi", "project.xml"}));
@@ -179,28 +189,30 @@ private slots:
         QFETCH(bool, deleted);
         testrec::Studio s(video, tmp);
         QFile::copy(video, s.file(1));
-        s.w.session->open(s.w.session->dir());
-        const QString first = s.w.session->dir();
+        s.w.session()->open(s.w.session()->dir());
+        const QString first = s.w.session()->dir();
         testrec::record(s.w, 1500);
-        QTRY_VERIFY(s.w.annotationPlayer->isPlaying());
-        QCOMPARE(s.w.session->current(), 2);
+        QTRY_VERIFY(player(s.w)->isPlaying());
+        QCOMPARE(s.w.session()->current(), 2);
         if (deleted) {
-            s.w.bSupprimerAnnotation->click();
+            part(s.w, "bSupprimerAnnotation")->click();
         } else {
             const QString other =
                 tmp.filePath(QStringLiteral("autre %1").arg(QTest::currentDataTag()));
             QVERIFY(QDir().mkpath(other) && QFile::copy(video, other + "/annotation1.avi"));
             s.dialogs.directories.enqueue(other);
-            s.w.on_bOuvrirProjet_clicked();
+            part(s.w, "bOuvrirProjet")->click();
             QTRY_COMPARE_WITH_TIMEOUT(probe(first + "/annotation2.avi").section(',', 0, 0),
                                       QStringLiteral("mpeg4"), 60000);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(!s.w.isTranscoding(), 60000);
-        QVERIFY(!s.w.session->hasAwaitingCompression());
-        s.w.studentVideoPath = video;
-        s.w.exporter();
-        QVERIFY(kel::exportWindow && kel::exportWindow->isVisible());
-        kel::exportWindow->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!compressing(s.w), 60000);
+        QVERIFY(!s.w.session()->hasAwaitingCompression());
+        s.w.session()->setStudentVideo(video);
+        testwindow::openProject(s.w, s.dialogs, s.w.session()->dir());
+        part(s.w, "bExporter")->click();
+        kel::Export* settings = s.w.exports()->settingsWindow();
+        QVERIFY(settings && settings->isVisible());
+        settings->close();
     }
 
     void cancelDuringCountdown_data() {
@@ -216,11 +228,11 @@ private slots:
         testrec::Studio s(video, tmp);
         if (duringPlayback) {
             testrec::record(s.w, 2000);
-            QTRY_VERIFY(s.w.annotationPlayer->isPlaying());
+            QTRY_VERIFY(player(s.w)->isPlaying());
         }
         const QStringList before = state(s.w);
         const auto boxes = s.dialogs.shown.size();
-        s.w.setCountdownStepMs(300);
+        s.setCountdownStepMs(300);
         const testrec::Session r = testrec::record(s.w, 0, [&](kel::RecordingWindow* window) {
             if (window->countdown() == 2)
                 byEscape ? QTest::keyClick(window, Qt::Key_Escape) : void(window->close());
@@ -228,18 +240,18 @@ private slots:
         QCOMPARE(r.figures, (QList<int>{3, 2}));
         QCOMPARE(state(s.w), before);
         QCOMPARE(s.dialogs.shown.size(), boxes + 1); // the box before the countdown, no warning
-        QVERIFY(duringPlayback ? s.w.annotationPlayer->isPlaying() : s.w.webcamTimerId != 0);
+        QVERIFY(duringPlayback ? player(s.w)->isPlaying() : s.w.isPreviewRunning());
     }
 
     // The file's number; the Type from the student's video (1 paused, 0 playing, unchanged when
-    // stopped) and its position, taken when R is pressed: at 2.4 s of the playing video, a
-    // recording that ends near 6 s is placed at second 2.
+    // stopped: `wasPaused`, a recording was made paused before) and its position, taken when R is
+    // pressed: at 2.4 s of the playing video, a recording that ends near 6 s is placed at second 2.
     void newEntry_data() {
         QTest::addColumn<Entry>("e");
         // clang-format off
         QTest::newRow("12 present, 5 missing; R at 2.4 s playing") << Entry{{1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12}, "playing", true, false, 13, 50};
         QTest::newRow("1 and 4 present; paused at 2.9 s") << Entry{{1, 4}, "paused", false, true, 3, 50};
-        QTest::newRow("stopped after a paused one") << Entry{{}, "stopped", true, true, 1, 0};
+        QTest::newRow("stopped after a paused one") << Entry{{}, "stopped", true, true, 2, 0};
         QTest::newRow("stopped at start-up") << Entry{{}, "stopped", false, false, 1, 0};
         // clang-format on
     }
@@ -248,10 +260,17 @@ private slots:
         testrec::Studio s(video, tmp);
         for (int n : e.existing)
             QFile(s.file(n)).open(QIODevice::WriteOnly);
-        s.w.session->open(s.w.session->dir());
-        s.w.studentWasPaused = e.wasPaused;
-        kel::VideoPlayer* lecteur = s.w.studentPlayer->lecteur;
+        s.w.session()->open(s.w.session()->dir());
+        kel::VideoPlayer* lecteur = s.w.studentPlayer()->lecteur;
         lecteur->setMuted(true);
+        if (e.wasPaused && e.student == QLatin1String("stopped")) {
+            lecteur->load(video);
+            lecteur->pause();
+            QTRY_VERIFY(lecteur->isPaused());
+            testrec::record(s.w, 200);
+            lecteur->stop();
+            QTRY_VERIFY(!lecteur->isPaused());
+        }
         if (e.student != QLatin1String("stopped")) {
             lecteur->load(video);
             lecteur->play();
@@ -263,15 +282,15 @@ private slots:
             QTRY_VERIFY(lecteur->currentTime() == 2900 && lecteur->isPaused());
         }
         const bool playing = e.student == QLatin1String("playing");
-        s.w.setCountdownStepMs(playing ? 300 : 20);
+        s.setCountdownStepMs(playing ? 300 : 20);
         testrec::record(s.w, playing ? 2500 : 200);
         QVERIFY(!playing || lecteur->currentTime() >= 5500);
 
         QVERIFY(kel::AnnotationRecorder::isPlayable(s.file(e.number)));
-        QCOMPARE(kel::ProjectFile(s.w.session->dir()).loadAnnotationSchedule(),
-                 (QList<int>{e.number, e.framePosition}));
-        QCOMPARE(s.w.session->isPauseType(e.number), e.pauseType);
-        QCOMPARE(s.w.session->dueAnnotation(2000), 0); // a recording counts as played
+        const QList<int> schedule = kel::ProjectFile(s.w.session()->dir()).loadAnnotationSchedule();
+        QCOMPARE(schedule.mid(schedule.size() - 2), (QList<int>{e.number, e.framePosition}));
+        QCOMPARE(s.w.session()->isPauseType(e.number), e.pauseType);
+        QVERIFY(s.w.synchronisedPlayback()->hasPlayed(e.number)); // a recording counts as played
     }
 
     // No Space: a recording that fails ends by itself, keeping only what was written.
@@ -293,10 +312,10 @@ private slots:
         QFETCH(bool, kept);
         QFETCH(QString, told);
         testrec::Studio s(video, tmp);
-        s.w.setCountdownStepMs(stepMs);
+        s.setCountdownStepMs(stepMs);
         const QString path = s.file(1), clip = tmp.filePath(QTest::currentDataTag()) + ".avi";
         QVERIFY(cameraMs <= 0 || testmedia::makeVideo(clip, "testsrc", cameraMs / 1000.0));
-        QVERIFY(cameraMs >= 0 || QDir(s.w.session->dir()).removeRecursively());
+        QVERIFY(cameraMs >= 0 || QDir(s.w.session()->dir()).removeRecursively());
         // Unplugged at its end.
         s.w.setCamera(std::make_unique<kel::FileCameraSource>(cameraMs < 0 ? video : clip, false));
         testrec::record(s.w, -1);
@@ -304,8 +323,8 @@ private slots:
         QCOMPARE(s.dialogs.shown.last().icon, kel::Dialogs::Icon::Warning);
         QVERIFY2(s.dialogs.lastText().contains(told), qPrintable(s.dialogs.lastText()));
         QVERIFY(kept ? kel::AnnotationRecorder::isPlayable(path) : !QFile::exists(path));
-        QCOMPARE(s.w.session->count(), int(kept));
-        QCOMPARE(kel::ProjectFile(s.w.session->dir()).loadAnnotationSchedule().size(),
+        QCOMPARE(s.w.session()->count(), int(kept));
+        QCOMPARE(kel::ProjectFile(s.w.session()->dir()).loadAnnotationSchedule().size(),
                  kept ? 2 : 0);
     }
 
@@ -313,17 +332,17 @@ private slots:
     // annotation stands, refused while it plays.
     void cuts() {
         testrec::Studio s(video, tmp);
-        kel::ProjectFile file(s.w.session->dir());
+        kel::ProjectFile file(s.w.session()->dir());
         file.writeAnnotationEntry(3, 0, 250);
         QVERIFY(QFile::copy(video, s.file(3)));
-        s.w.session->open(s.w.session->dir());
-        s.w.playAnnotationFile(3);
-        kel::VideoPlayer* player = s.w.annotationPlayer;
+        s.w.session()->open(s.w.session()->dir());
+        testwindow::playFromList(s.w, 3);
+        kel::VideoPlayer* player = ::player(s.w);
         const auto cut = [&](bool start, int at) { // at < 0: while it plays
             at < 0 ? player->play() : (player->pause(), player->seek(at));
             if (!QTest::qWaitFor([&] { return player->isPlaying() == (at < 0); }))
                 return QStringLiteral("the player did not follow");
-            start ? s.w.couperDebut() : s.w.couperFin();
+            part(s.w, start ? "bCouperDebut" : "bCouperFin")->click();
             return s.dialogs.lastText() +
                    QStringLiteral(" | %1 %2").arg(file.readCutStart(3)).arg(file.readCutEnd(3));
         };
@@ -341,9 +360,9 @@ private slots:
         QList<int> remaining{1, 2, 3, 4};
         for (int n : remaining)
             QVERIFY(QFile::copy(video, s.file(n)));
-        s.dialogs.directories.enqueue(s.w.session->dir());
-        s.w.on_bOuvrirProjet_clicked();
-        QComboBox* list = s.w.comboAnnotations;
+        s.dialogs.directories.enqueue(s.w.session()->dir());
+        part(s.w, "bOuvrirProjet")->click();
+        QComboBox* list = part<QComboBox>(s.w, "comboAnnotations");
         // `shown` chosen in the list, then `played` started by itself (0: none); X clicked and the
         // question answered, `underBox` started while it is open.
         const auto pressX = [&](int shown, int played, bool confirmed, int underBox = 0) {
@@ -352,15 +371,15 @@ private slots:
                 emit list->activated(list->currentIndex());
             }
             if (played)
-                s.w.playAnnotationFile(played);
+                testwindow::playFromList(s.w, played);
             const int deleted = played ? played : shown;
             QCOMPARE(list->currentData().toInt(), deleted);
             const auto boxes = s.dialogs.shown.size();
             s.dialogs.questionAnswers.clear();
             s.dialogs.questionAnswers.enqueue(confirmed);
             if (underBox)
-                s.dialogs.underQuestion = [&] { s.w.playAnnotationFile(underBox); };
-            s.w.bSupprimerAnnotation->click();
+                s.dialogs.underQuestion = [&] { testwindow::playFromList(s.w, underBox); };
+            part(s.w, "bSupprimerAnnotation")->click();
             QCOMPARE(s.dialogs.shown.size(), boxes + (deleted ? 1 : 0)); // and no warning
             if (deleted)
                 QCOMPARE(s.dialogs.lastText(),
@@ -376,10 +395,10 @@ private slots:
             QCOMPARE(list->itemText(0) == "Aucune annotation", remaining.isEmpty());
             // What is left loaded: an annotation started under the question keeps its player.
             const int left = underBox ? underBox : gone ? 0 : deleted;
-            QCOMPARE(s.w.annotationPlayer->source().isEmpty(), left == 0);
-            QCOMPARE(s.w.bSupprimerAnnotation->isEnabled(), left != 0);
-            QCOMPARE(s.w.bCouperDebut->isEnabled(), left != 0);
-            QCOMPARE(s.w.webcamTimerId != 0, left == 0);
+            QCOMPARE(player(s.w)->source().isEmpty(), left == 0);
+            QCOMPARE(part(s.w, "bSupprimerAnnotation")->isEnabled(), left != 0);
+            QCOMPARE(part(s.w, "bCouperDebut")->isEnabled(), left != 0);
+            QCOMPARE(s.w.isPreviewRunning(), left == 0);
             if (left)
                 QCOMPARE(list->currentData().toInt(), left);
         };
@@ -422,16 +441,17 @@ private slots:
         ScriptedDialogs dialogs;
         QPointer<kel::PrincipalW> w = new kel::PrincipalW(video);
         const auto gone = qScopeGuard([&w] { delete w; }); // also when a check fails
-        w->session->open(dir);
-        w->transcodeAnnotation(3);
-        const qint64 pid = w->encoderProcess->processId();
+        w->session()->open(dir);
+        w->recording()->compress(3);
+        const kel::EncoderJob* job = w->recording()->transcoder()->job();
+        const qint64 pid = job ? job->process()->processId() : 0;
         if (end == QLatin1String("deleted"))
             QVERIFY(QFile::remove(recording));
         // A stuck ffmpeg is ended once it has written something.
         QTRY_VERIFY_WITH_TIMEOUT(
-            end.isEmpty() || end == "deleted" ? !w->isTranscoding() : QFile::exists(output), 20000);
+            end.isEmpty() || end == "deleted" ? !compressing(*w) : QFile::exists(output), 20000);
         if (end == QLatin1String("quitter"))
-            w->quitter();
+            part(*w, "bQuitter")->click();
         else if (end == QLatin1String("destroyed"))
             delete w;
         else if (end == QLatin1String("aboutToQuit")) // as Escape ends the application

@@ -1,4 +1,3 @@
-#include "app/globals.h"
 #include "app/principalw.h"
 #include "common/command_line.h"
 #include "export/headless_export.h"
@@ -31,9 +30,8 @@ int main(int argc, char* argv[]) {
     if (qtTranslator.load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtTranslator);
-    auto* w = new kel::PrincipalW(camera);
-    kel::mainWindow = w;
-    w->setWindowModality(Qt::WindowModal);
-    w->show();
+    kel::PrincipalW window(camera);
+    window.setWindowModality(Qt::WindowModal);
+    window.show();
     return app.exec();
 }

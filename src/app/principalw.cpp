@@ -1,10 +1,13 @@
 #include "principalw.h"
 
+#include "app/recording_controller.h"
 #include "common/dialogs.h"
 #include "common/resources.h"
-#include "globals.h"
+#include "common/timecode.h"
+#include "export/export_controller.h"
 #include "playback/player_widget.h"
 #include "playback/seek_slider.h"
+#include "playback/synchronised_playback.h"
 #include "playback/video_player.h"
 #include "project/project_session.h"
 #include "recording/annotation_transcoder.h"
@@ -15,21 +18,23 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 
 namespace kel {
 
 namespace {
-QPushButton* iconButton(QWidget* parent, QRect geometry, const QString& icon, int iconSize,
-                        const QString& tooltip) {
-    auto* b = new QPushButton(parent);
+template <typename W> W* named(W* widget, const char* name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QPushButton* iconButton(QWidget* parent, const char* name, QRect geometry, const QString& icon,
+                        int iconSize, const QString& tooltip) {
+    auto* b = named(new QPushButton(parent), name);
     b->setGeometry(geometry);
     b->setIcon(QIcon(resourcePath(icon)));
     b->setIconSize(QSize(iconSize, iconSize));
@@ -37,9 +42,9 @@ QPushButton* iconButton(QWidget* parent, QRect geometry, const QString& icon, in
     return b;
 }
 
-QPushButton* textButton(QWidget* parent, QRect geometry, const QString& text, const QFont& font,
-                        const QString& tooltip = QString()) {
-    auto* b = new QPushButton(text, parent);
+QPushButton* textButton(QWidget* parent, const char* name, QRect geometry, const QString& text,
+                        const QFont& font, const QString& tooltip = QString()) {
+    auto* b = named(new QPushButton(text, parent), name);
     b->setGeometry(geometry);
     b->setFont(font);
     b->setToolTip(tooltip);
@@ -55,90 +60,123 @@ QFrame* separator(QWidget* parent, QRect geometry) {
 }
 } // namespace
 
-PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow(parent) {
-    studentPlayer = new MyVideoPlayer(this);
-    session = new ProjectSession(this);
+PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent)
+    : QMainWindow(parent), m_studentPlayer(new MyVideoPlayer(this)),
+      m_session(new ProjectSession(this)), m_sync(new SynchronisedPlayback(this)),
+      m_recording(new RecordingController(m_session, this)), m_exports(new ExportController(this)) {
+    createWidgets();
+    connectWidgets();
+    connectUnits();
+    setWindowTitle(QStringLiteral("KEL"));
+    setWindowIcon(QIcon(resourcePath(QStringLiteral("kel.png"))));
+    setFixedSize(975, 515);
 
+    showAnnotations();
+    setUpShortcuts();
+    setStudentControlsDisabled(true);
+    m_studentPlayer->lectureDemarree = false;
+    // Escape and the frame's close button end the application without destroying this window:
+    // ffmpeg would go on writing after the end.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &PrincipalW::stopBackgroundWork);
+
+    m_cameraName = cameraSpec;
+    setCamera(openCameraSource(cameraSpec));
+    m_webcamTimerId = startTimer(40);
+}
+
+void PrincipalW::createWidgets() {
     const QFont verdana(QStringLiteral("Verdana"), 11, QFont::Normal);
     const QFont courier10(QStringLiteral("Courier"), 10, QFont::Bold);
     const QFont courier11(QStringLiteral("Courier"), 11, QFont::Bold);
 
-    annotationPlayer = new VideoPlayer(this);
+    annotationPlayer = named(new VideoPlayer(this), "annotationPlayer");
     annotationPlayer->setGeometry(507, 65, 443, 365);
     annotationPlayer->hide();
-    webcamView = new QOpenCVWidget(this);
+    webcamView = named(new QOpenCVWidget(this), "webcamView");
     webcamView->setGeometry(500, 55, 451, 375);
-    bPlayAnnotation = textButton(this, {506, 431, 31, 18}, QStringLiteral(">"), courier10);
-    bPlayAnnotation->hide();
-    bPauseAnnotation = textButton(this, {539, 431, 31, 18}, QStringLiteral("||"), courier10);
-    bPauseAnnotation->hide();
-    annotationSlider = new SeekSlider(this);
+    bPlayAnnotation =
+        textButton(this, "bPlayAnnotation", {506, 431, 31, 18}, QStringLiteral(">"), courier10);
+    bPauseAnnotation =
+        textButton(this, "bPauseAnnotation", {539, 431, 31, 18}, QStringLiteral("||"), courier10);
+    annotationSlider = named(new SeekSlider(this), "annotationSlider");
     annotationSlider->setPlayer(annotationPlayer);
     annotationSlider->setGeometry(507, 450, 442, 15);
-    annotationSlider->hide();
-    annotationTimeLabel = new QLabel(QStringLiteral("00:00:00.000"), this);
+    annotationTimeLabel =
+        named(new QLabel(QStringLiteral("00:00:00.000"), this), "annotationTimeLabel");
     annotationTimeLabel->setGeometry(580, 431, 141, 25);
     annotationTimeLabel->setFont(courier11);
-    annotationTimeLabel->hide();
 
-    bNouveau = iconButton(this, {20, 11, 31, 31}, QStringLiteral("fichier.png"), 25,
+    bNouveau = iconButton(this, "bNouveau", {20, 11, 31, 31}, QStringLiteral("fichier.png"), 25,
                           QStringLiteral("Créer un nouveau projet"));
-    bOuvrirProjet = iconButton(this, {55, 11, 31, 31}, QStringLiteral("ouvrir-projet.png"), 25,
-                               QStringLiteral("Ouvrir un projet existant"));
-    bOuvrirVideo = iconButton(this, {90, 11, 31, 31}, QStringLiteral("openVideo.png"), 25,
-                              QStringLiteral("Ouvrir video"));
-    bEnregistrerProjet = iconButton(this, {125, 11, 31, 31}, QStringLiteral("enregistrer.png"), 25,
-                                    QStringLiteral("Enregistrer projet"));
-    bExporter = iconButton(this, {160, 11, 31, 31}, QStringLiteral("export.png"), 25,
+    bOuvrirProjet =
+        iconButton(this, "bOuvrirProjet", {55, 11, 31, 31}, QStringLiteral("ouvrir-projet.png"), 25,
+                   QStringLiteral("Ouvrir un projet existant"));
+    bOuvrirVideo = iconButton(this, "bOuvrirVideo", {90, 11, 31, 31},
+                              QStringLiteral("openVideo.png"), 25, QStringLiteral("Ouvrir video"));
+    bEnregistrerProjet =
+        iconButton(this, "bEnregistrerProjet", {125, 11, 31, 31}, QStringLiteral("enregistrer.png"),
+                   25, QStringLiteral("Enregistrer projet"));
+    bExporter = iconButton(this, "bExporter", {160, 11, 31, 31}, QStringLiteral("export.png"), 25,
                            QStringLiteral("Exporter"));
-    bAide =
-        textButton(this, {195, 11, 31, 31}, QStringLiteral("?"), verdana, QStringLiteral("Aide"));
-    bQuitter = iconButton(this, {230, 11, 31, 31}, QStringLiteral("quitter.png"), 25,
+    bAide = textButton(this, "bAide", {195, 11, 31, 31}, QStringLiteral("?"), verdana,
+                       QStringLiteral("Aide"));
+    bQuitter = iconButton(this, "bQuitter", {230, 11, 31, 31}, QStringLiteral("quitter.png"), 25,
                           QStringLiteral("Quitter"));
-    bOuvrirAnnotation = iconButton(this, {570, 470, 31, 27}, QStringLiteral("ouvrir-video.png"), 25,
-                                   QStringLiteral("Ouvrir une annotation"));
-    bEnregistrerAnnotation = iconButton(this, {610, 470, 31, 27}, QStringLiteral("record.png"), 25,
-                                        QStringLiteral("Enregistrer/Terminer l'enregistrement"));
-    bCouperDebut = iconButton(this, {650, 470, 31, 27}, QStringLiteral("Couper-debut.png"), 30,
-                              QStringLiteral("Supprimer avant la position courante"));
-    bCouperFin = iconButton(this, {690, 470, 31, 27}, QStringLiteral("Couper-fin.png"), 30,
-                            QStringLiteral("Supprimer après la position courante"));
-    bSupprimerAnnotation = textButton(this, {730, 470, 31, 27}, QStringLiteral("X"), verdana,
-                                      QStringLiteral("Supprimer l'annotation"));
-    comboAnnotations = new QComboBox(this);
+    bOuvrirAnnotation =
+        iconButton(this, "bOuvrirAnnotation", {570, 470, 31, 27},
+                   QStringLiteral("ouvrir-video.png"), 25, QStringLiteral("Ouvrir une annotation"));
+    bEnregistrerAnnotation =
+        iconButton(this, "bEnregistrerAnnotation", {610, 470, 31, 27}, QStringLiteral("record.png"),
+                   25, QStringLiteral("Enregistrer/Terminer l'enregistrement"));
+    bCouperDebut =
+        iconButton(this, "bCouperDebut", {650, 470, 31, 27}, QStringLiteral("Couper-debut.png"), 30,
+                   QStringLiteral("Supprimer avant la position courante"));
+    bCouperFin =
+        iconButton(this, "bCouperFin", {690, 470, 31, 27}, QStringLiteral("Couper-fin.png"), 30,
+                   QStringLiteral("Supprimer après la position courante"));
+    bSupprimerAnnotation =
+        textButton(this, "bSupprimerAnnotation", {730, 470, 31, 27}, QStringLiteral("X"), verdana,
+                   QStringLiteral("Supprimer l'annotation"));
+    comboAnnotations = named(new QComboBox(this), "comboAnnotations");
     comboAnnotations->setGeometry(780, 474, 161, 21);
     // Shown while the project has annotations and none is in the player.
     comboAnnotations->setPlaceholderText(QStringLiteral("Choisir…"));
     // The items say more than the box has room for: the list opens wider, and the box's tooltip
     // gives the whole text.
     comboAnnotations->view()->setMinimumWidth(250);
-    connect(comboAnnotations, &QComboBox::currentTextChanged, comboAnnotations,
-            &QWidget::setToolTip);
     lineLeft = separator(this, {20, 40, 441, 16});
     lineRight = separator(this, {510, 40, 431, 16});
-    progressBar = new QProgressBar(this);
+    progressBar = named(new QProgressBar(this), "progressBar");
     progressBar->setGeometry(510, 23, 441, 20);
     progressBar->setValue(0);
-    labelProjet = new QLabel(this);
+    labelProjet = named(new QLabel(this), "labelProjet");
     labelProjet->setGeometry(268, 14, 130, 25);
+    bAnnulerExport = textButton(this, "bAnnulerExport", {953, 23, 20, 20}, QStringLiteral("×"),
+                                font(), QStringLiteral("Annuler l'export"));
+    bAnnulerExport->setAccessibleName(QStringLiteral("Annuler l'export"));
+    bAnnulerExport->hide();
 
-    for (QPushButton* b : {bOuvrirVideo, bEnregistrerProjet, bExporter, bOuvrirAnnotation,
-                           bEnregistrerAnnotation, bCouperDebut, bCouperFin, bSupprimerAnnotation})
-        b->setEnabled(false);
-    comboAnnotations->setEnabled(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{bPlayAnnotation, bPauseAnnotation,
+                                                      annotationSlider, annotationTimeLabel})
+        w->hide();
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             bOuvrirVideo, bEnregistrerProjet, bExporter, bOuvrirAnnotation, bEnregistrerAnnotation,
+             bCouperDebut, bCouperFin, bSupprimerAnnotation, comboAnnotations})
+        w->setEnabled(false);
+}
 
-    syncTimer = new QTimer(this);
-    annotationTimeTimer = new QTimer(this);
-    progressTimer = new QTimer(this);
-
-    setWindowTitle(QStringLiteral("KEL"));
-    setWindowIcon(QIcon(resourcePath(QStringLiteral("kel.png"))));
-    setFixedSize(975, 515);
-
-    encoderProcess = new QProcess(this);
-
+void PrincipalW::connectWidgets() {
+    connect(comboAnnotations, &QComboBox::currentTextChanged, comboAnnotations,
+            &QWidget::setToolTip);
     connect(annotationPlayer, &VideoPlayer::finished, this, &PrincipalW::lectureAnnotationTerminee);
     connect(annotationPlayer, &VideoPlayer::failed, this, &PrincipalW::annotationPlaybackFailed);
+    connect(annotationPlayer, &VideoPlayer::positionChanged, annotationTimeLabel,
+            [this](qint64 ms) { annotationTimeLabel->setText(clockText(ms)); });
+    // The length is known once the media has loaded.
+    connect(annotationPlayer, &VideoPlayer::durationChanged, this, [this](qint64 ms) {
+        if (ms > 0 && m_session->current() != 0)
+            m_session->setDuration(m_session->current(), double(ms));
+    });
     connect(bPlayAnnotation, &QPushButton::clicked, this, &PrincipalW::playAnnotation);
     connect(bPauseAnnotation, &QPushButton::clicked, this, &PrincipalW::pauseAnnotation);
     connect(bNouveau, &QPushButton::clicked, this, &PrincipalW::on_bNouveau_clicked);
@@ -154,49 +192,58 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent) : QMainWindow
     connect(bCouperDebut, &QPushButton::clicked, this, &PrincipalW::couperDebut);
     connect(bCouperFin, &QPushButton::clicked, this, &PrincipalW::couperFin);
     connect(bSupprimerAnnotation, &QPushButton::clicked, this, &PrincipalW::supprimerAnnotation);
+    connect(bAnnulerExport, &QPushButton::clicked, this, &PrincipalW::annulerExport);
     connect(comboAnnotations, &QComboBox::activated, this, &PrincipalW::selectAnnotationCombo);
-    connect(studentPlayer->bLecture, &QPushButton::clicked, this, &PrincipalW::lectureVideo);
-    connect(studentPlayer->bDebut, &QPushButton::clicked, this, &PrincipalW::remplirListe);
-    connect(encoderProcess, &QProcess::finished, this,
-            &PrincipalW::isCompressionAnnotationTerminee);
-    connect(session, &ProjectSession::annotationsChanged, this, &PrincipalW::showAnnotations);
-    connect(session, &ProjectSession::currentChanged, this, &PrincipalW::showCurrentAnnotation);
-    connect(session, &ProjectSession::warning, this, [](const QString& text) {
-        dialogs().platformBox(QStringLiteral("KEL"), text, Dialogs::Icon::Warning);
+    connect(m_studentPlayer->bLecture, &QPushButton::clicked, this, &PrincipalW::lectureVideo);
+    connect(m_studentPlayer->bDebut, &QPushButton::clicked, this, &PrincipalW::remplirListe);
+}
+
+void PrincipalW::connectUnits() {
+    connect(m_session, &ProjectSession::annotationsChanged, this, &PrincipalW::showAnnotations);
+    connect(m_session, &ProjectSession::currentChanged, this, &PrincipalW::showCurrentAnnotation);
+    connect(m_session, &ProjectSession::warning, this, [](const QString& text) { warn(text); });
+
+    VideoPlayer* student = m_studentPlayer->lecteur;
+    connect(student, &VideoPlayer::positionChanged, m_sync,
+            &SynchronisedPlayback::studentPositionChanged);
+    connect(student, &VideoPlayer::stateChanged, m_sync,
+            [this, student] { m_sync->studentPlayingChanged(student->isPlaying()); });
+    connect(m_sync, &SynchronisedPlayback::pauseStudent, student, &VideoPlayer::pause);
+    connect(m_sync, &SynchronisedPlayback::resumeStudent, student, [student] {
+        student->seek(student->currentTime());
+        student->play();
     });
+    connect(m_sync, &SynchronisedPlayback::commentDue, this, &PrincipalW::playAnnotationFile);
 
-    showAnnotations();
-    setUpShortcuts();
-    annotationTimeBase = QTime(0, 0, 0, 0);
-    setStudentControlsDisabled(true);
-    studentPlayer->lectureDemarree = false;
+    connect(m_recording, &RecordingController::started, this, [this] {
+        m_sync->setHeld(true);
+        bEnregistrerAnnotation->setIcon(QIcon(resourcePath(QStringLiteral("stoprecord.png"))));
+    });
+    connect(m_recording, &RecordingController::ended, this, &PrincipalW::recordingEnded);
+    connect(m_recording, &RecordingController::warning, this,
+            [](const QString& caption, const QString& text) { warn(caption, text); });
 
-    m_transcoder = new AnnotationTranscoder(encoderProcess, this);
-    disconnect(encoderProcess, &QProcess::finished, this,
-               &PrincipalW::isCompressionAnnotationTerminee);
-    connect(m_transcoder, &AnnotationTranscoder::finished, this,
-            &PrincipalW::isCompressionAnnotationTerminee);
-    // Escape and the frame's close button end the application without destroying this window:
-    // ffmpeg would go on writing after the end.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, &PrincipalW::stopTranscodingAtQuit);
-
-    m_cameraName = cameraSpec;
-    setCamera(openCameraSource(cameraSpec));
-    webcamTimerId = startTimer(40);
+    connect(m_exports, &ExportController::started, this, [this] {
+        bAnnulerExport->setEnabled(true);
+        bAnnulerExport->show();
+    });
+    // 100 is for the end, which ended() shows.
+    connect(m_exports, &ExportController::progressChanged, progressBar, [this](int percent) {
+        progressBar->setValue(qBound(progressBar->value(), percent, 99));
+    });
+    connect(m_exports, &ExportController::ended, this, &PrincipalW::exportEnded);
 }
 
 PrincipalW::~PrincipalW() {
     // Closed by the frame or Escape: ffmpeg must not outlive the window, nor leave its output.
-    // The encoder runs in encoderProcess, which goes with the other children.
-    stopTranscodingAtQuit();
-    delete m_transcoder;
-    m_transcoder = nullptr;
-    if (mainWindow == this)
-        mainWindow = nullptr;
-    delete studentPlayer;
+    stopBackgroundWork();
+    delete m_exports;
+    m_exports = nullptr;
+    delete m_studentPlayer;
 }
 
 void PrincipalW::setCamera(std::unique_ptr<CameraSource> camera) {
+    m_recording->setCamera(nullptr, m_cameraName);
     delete m_grabber;
     m_grabber = nullptr;
     m_shownFrame = 0;
@@ -205,6 +252,7 @@ void PrincipalW::setCamera(std::unique_ptr<CameraSource> camera) {
     camera->setFrameSize(640, 480);
     m_grabber = new CameraGrabber(std::move(camera), this);
     m_grabber->start();
+    m_recording->setCamera(m_grabber, m_cameraName);
 }
 
 CameraSource* PrincipalW::camera() const {
@@ -212,7 +260,7 @@ CameraSource* PrincipalW::camera() const {
 }
 
 void PrincipalW::setStudentControlsDisabled(bool disabled) {
-    const MyVideoPlayer* p = studentPlayer;
+    const MyVideoPlayer* p = m_studentPlayer;
     for (QWidget* w : std::initializer_list<QWidget*>{
              p->bDebut, p->bRetourRapide, p->bTramePrecedente, p->bLecture, p->bTrameSuivante,
              p->bAvanceRapide, p->bFin, p->labelTemps})
@@ -244,15 +292,20 @@ void PrincipalW::closeAnnotation() {
 }
 
 void PrincipalW::noteStudentState() {
-    if (studentPlayer->lecteur->isPaused()) {
-        studentWasPaused = true;
-        studentWasPlaying = false;
-    } else if (studentPlayer->lecteur->isPlaying()) {
-        studentWasPaused = false;
-        studentWasPlaying = true;
+    if (m_studentPlayer->lecteur->isPaused()) {
+        m_studentWasPaused = true;
+        m_studentWasPlaying = false;
+    } else if (m_studentPlayer->lecteur->isPlaying()) {
+        m_studentWasPaused = false;
+        m_studentWasPlaying = true;
     }
 }
 
-void PrincipalW::timerVignette() {}
+void PrincipalW::stopBackgroundWork() {
+    stopPreview();
+    if (m_exports)
+        m_exports->cancelAndWait();
+    m_recording->transcoder()->stop(1000);
+}
 
 } // namespace kel

@@ -1,39 +1,118 @@
 #pragma once
 
-#include <QList>
 #include <QMainWindow>
 #include <QString>
-#include <QTime>
 
 #include <memory>
 
 class QComboBox;
 class QFrame;
 class QLabel;
-class QProcess;
 class QProgressBar;
 class QPushButton;
-class QTimer;
 
 namespace kel {
 
-class AnnotationTranscoder;
 class CameraGrabber;
 class CameraSource;
+class ExportController;
 class MyVideoPlayer;
 class ProjectSession;
 class QOpenCVWidget;
+class RecordingController;
 class SeekSlider;
+class SynchronisedPlayback;
 class VideoPlayer;
 
-// The main window. Its slots are thin: they read the widgets, call the unit that does the work and
-// update the widgets. Its slots are grouped by subject in the principalw_*.cpp files beside it.
+// The main window: a view of the open project (ProjectSession), of the student's video and its
+// synchronised comments (SynchronisedPlayback), of the recording (RecordingController) and of the
+// export (ExportController). Its slots read the widgets and ask those units; it redraws from
+// their signals. Its widgets carry their names as object names, which is how tests find them.
 class PrincipalW : public QMainWindow {
     Q_OBJECT
 public:
     // `cameraSpec`: empty for the default camera, else a device index, /dev/videoN or a video file.
     explicit PrincipalW(const QString& cameraSpec = QString(), QWidget* parent = nullptr);
     ~PrincipalW() override;
+
+    // Reads `camera` from now on, on a thread of its own.
+    void setCamera(std::unique_ptr<CameraSource> camera);
+    CameraSource* camera() const;
+
+    // The units the window shows.
+    ProjectSession* session() const { return m_session; }
+    SynchronisedPlayback* synchronisedPlayback() const { return m_sync; }
+    RecordingController* recording() const { return m_recording; }
+    ExportController* exports() const { return m_exports; }
+    MyVideoPlayer* studentPlayer() const { return m_studentPlayer; }
+    // The webcam preview is being refreshed.
+    bool isPreviewRunning() const { return m_webcamTimerId != 0; }
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private slots:
+    void ouvrirVideoEleve();
+    void lectureVideo();
+    void enregistrerAnnotation();
+    void playAnnotation();
+    void pauseAnnotation();
+    void ouvrirVideoProf();
+    void supprimerAnnotation();
+    void selectAnnotationCombo();
+    void lectureAnnotationTerminee();
+    void exporter();
+    void aide();
+    void quitter();
+    void on_bNouveau_clicked();
+    void on_bOuvrirProjet_clicked();
+    void remplirListe();
+    void annulerExport();
+    void couperDebut();
+    void couperFin();
+    void enregistrerProjet();
+
+private:
+    void createWidgets();
+    void connectWidgets();
+    void connectUnits();
+    void setStudentControlsDisabled(bool disabled);
+    // Redraws the list, the timeline marks and the annotation buttons from the session.
+    void showAnnotations();
+    void showCurrentAnnotation();
+    void startPreview();
+    void stopPreview();
+    // Shows the annotation player and its controls, or the webcam preview.
+    void showAnnotationArea(bool shown);
+    // Stops the annotation player and gives the right half back to the webcam preview.
+    void closeAnnotation();
+    void playAnnotationFile(int number);
+    // Removes annotation `number` once confirmed, and its player if it still shows it.
+    void deleteAnnotation(int number, const QString& caption);
+    // Both cuts: the same checks and confirmation; false when nothing is to be stored.
+    bool cutPosition(const QString& caption, const QString& confirmation, int& position);
+    // Leaves the current project for `dir`, empty for none.
+    void switchProject(const QString& dir);
+    bool openVideoFile(bool asAnnotation);
+    bool loadVideoFile(const QString& path, bool asAnnotation);
+    bool addAnnotationCopy(const QString& path);
+    void enableVideoCommands();
+    // Notes whether the student's video is paused or playing: the Type of the next annotation.
+    void noteStudentState();
+    int studentFramePosition() const;
+    void annotationPlaybackFailed(const QString& message);
+    void recordingEnded(int kept, bool cancelled);
+    void exportEnded(bool succeeded, const QString& path);
+    // Tells where the montage is, its size and length, and offers to show or play it.
+    void showExportResult(const QString& montagePath);
+    // Keyboard shortcuts of the student player and the recording.
+    void setUpShortcuts();
+    void seekToMark(bool next);
+    // Ends what runs in the background before the window goes: ffmpeg must not outlive it.
+    void stopBackgroundWork();
+    // The end of quitter(), once nothing is left to wait for.
+    void closeWindow(bool discard);
 
     // Widgets, in creation order.
     VideoPlayer* annotationPlayer;
@@ -60,118 +139,36 @@ public:
     QProgressBar* progressBar;
     // The open project's name, between the project buttons and the progress bar.
     QLabel* labelProjet;
-    // Right of the progress bar, shown while a montage renders; made at the first export.
-    QPushButton* bAnnulerExport = nullptr;
+    // Right of the progress bar, shown while a montage renders.
+    QPushButton* bAnnulerExport;
 
-    // Timers.
-    int webcamTimerId = 0;
-    QTimer* syncTimer;
-    QTimer* annotationTimeTimer;
-    QTimer* progressTimer;
-
-    // The student's player, and the open project's state, which the widgets show.
-    MyVideoPlayer* studentPlayer;
-    ProjectSession* session;
-
-    // State of the window itself.
-    QTime annotationTimeBase;
-    bool warnNoWebcam = true;
-    bool webcamAvailable = false;
-    bool durationPending = true;
-    bool studentWasPaused = false;
-    bool studentWasPlaying = false;
-    bool exportLaunched = false;
-    QString studentVideoPath;
-    int studentFps = 0;
-    int progressCount = 0;
-    QProcess* encoderProcess;
-
-    // Operations.
-    void setStudentControlsDisabled(bool disabled);
-    // Playback.
-    bool openVideoFile(bool asAnnotation, bool asStudentVideo);
-    // The same with a file already chosen.
-    bool loadVideoFile(const QString& path, bool asAnnotation, bool asStudentVideo);
-    void playAnnotationFile(int number);
-    // Transcoding.
-    void transcodeAnnotation(int number);
-    bool isTranscoding() const;
-    // Recording: the length of each of the three steps of the countdown before it.
-    void setCountdownStepMs(int ms) { m_countdownStepMs = ms; }
-    CameraSource* camera() const;
-    // Reads `camera` from now on, on a thread of its own.
-    void setCamera(std::unique_ptr<CameraSource> camera);
-
-public slots:
-    void ouvrirVideoEleve();
-    void lectureVideo();
-    void enregistrerAnnotation();
-    void playAnnotation();
-    void pauseAnnotation();
-    void updateTimerProf();
-    void ouvrirVideoProf();
-    void supprimerAnnotation();
-    void selectAnnotationCombo();
-    void lectureAnnotationTerminee();
-    void exporter();
-    void aide();
-    void quitter();
-    void on_bNouveau_clicked();
-    void on_bOuvrirProjet_clicked();
-    void timerAnnotations();
-    void remplirListe();
-    void timerVignette();
-    void timerProgressBar();
-    void annulerExport();
-    void couperDebut();
-    void couperFin();
-    void isCompressionAnnotationTerminee();
-    void enregistrerProjet();
-
-protected:
-    void timerEvent(QTimerEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-
-private:
-    // Redraws the list, the timeline marks and the annotation buttons from the session.
-    void showAnnotations();
-    void showCurrentAnnotation();
-    void startPreview();
-    void stopPreview();
-    // Shows the annotation player and its controls, or the webcam preview.
-    void showAnnotationArea(bool shown);
-    // Stops the annotation player and gives the right half back to the webcam preview.
-    void closeAnnotation();
-    // Removes annotation `number` once confirmed, and its player if it still shows it.
-    void deleteAnnotation(int number, const QString& caption);
-    // Leaves the current project for `dir`, empty for none.
-    void switchProject(const QString& dir);
-    // Notes whether the student's video is paused or playing: the Type of the next annotation.
-    void noteStudentState();
-    // Position key of the student's video now.
-    int studentFramePosition() const;
-    void annotationPlaybackFailed(const QString& message);
-    // Keyboard shortcuts of the student player and the recording.
-    void setUpShortcuts();
-    void seekToMark(bool next);
-    // Quit-time clean-up of the export (uncompressed montage) and of a running transcoding.
-    void cleanUpExportAtQuit();
-    // Tells where the montage is, its size and length, and offers to show or play it.
-    void showExportResult(const QString& montagePath);
-    void stopTranscodingAtQuit();
-    // Recordings of the open project still uncompressed (KEL closed before it was done) are
-    // compressed now, and the leftovers of compressions cut short removed.
-    void compressRawAnnotations();
+    MyVideoPlayer* m_studentPlayer;
+    ProjectSession* m_session;
+    SynchronisedPlayback* m_sync;
+    RecordingController* m_recording;
+    ExportController* m_exports;
 
     // Reads the camera off the window's thread; null without a camera.
     CameraGrabber* m_grabber = nullptr;
     QString m_cameraName;
+    int m_webcamTimerId = 0;
     quint64 m_shownFrame = 0;
-    // The student's video was playing when an annotation paused it: it plays again at its end.
-    bool m_resumeStudent = false;
-    // Compresses recordings one after the other, in the background.
-    AnnotationTranscoder* m_transcoder;
-    int m_countdownStepMs = 1000;
+    bool m_warnNoWebcam = true;
+    bool m_webcamAvailable = false;
+    bool m_studentWasPaused = false;
+    bool m_studentWasPlaying = false;
+    QString m_studentVideoPath;
+    // What a recording interrupted, given back when it is cancelled.
+    struct BeforeRecording {
+        bool studentWasPaused = false;
+        bool studentWasPlaying = false;
+        bool previewRunning = false;
+        bool annotationPlaying = false;
+    } m_beforeRecording;
+    // "Quitter" waits for the export's end; then it quits, dropping this session's changes when
+    // `m_discardAtQuit`.
+    bool m_quitAfterExport = false;
+    bool m_discardAtQuit = false;
 };
 
 } // namespace kel

@@ -1,96 +1,60 @@
-// The main window's export command and progress display.
-#include "app/globals.h"
+// The main window's export command, its progress, and quitting.
 #include "app/principalw.h"
+#include "app/recording_controller.h"
 #include "common/dialogs.h"
-#include "export/export_window.h"
-#include "export/montage_renderer.h"
-#include "export/montage_window.h"
+#include "common/timecode.h"
+#include "common/video_probe.h"
+#include "export/export_controller.h"
+#include "playback/player_widget.h"
+#include "playback/video_player.h"
 #include "project/project_session.h"
+#include "recording/annotation_transcoder.h"
+#include "recording/camera_source.h"
 
-#include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QUrl>
-
-#include <opencv2/videoio.hpp>
 
 namespace kel {
 
 void PrincipalW::exporter() {
-    if (studentVideoPath.isEmpty()) {
+    if (m_studentVideoPath.isEmpty()) {
         dialogs().plainBox(QStringLiteral("Veuillez ouvrir la video à annoter."));
         return;
     }
     // Only while a recorded annotation still waits for its transcoding or is being transcoded:
     // its file is about to be replaced.
-    const bool transcoding = session->hasAwaitingCompression() || isTranscoding();
-    if (session->count() > 0 && transcoding) {
+    const bool transcoding =
+        m_session->hasAwaitingCompression() || m_recording->transcoder()->isBusy();
+    if (m_session->count() > 0 && transcoding) {
         dialogs().plainBox(QStringLiteral("Traitement annotation(s) en cours. Veuillez relancer "
                                           "l'export dans quelques secondes."));
         return;
     }
-    if (session->count() == 0) {
+    if (m_session->count() == 0) {
         dialogs().plainBox(
             QStringLiteral("Export annulé, aucune annotation n'est présente dans votre projet."));
         return;
     }
     // Two montages would write the same files.
-    if (exportWindow && exportWindow->isRendering()) {
+    if (m_exports->isRendering()) {
         dialogs().plainBox(QStringLiteral("Un export est déjà en cours. Veuillez attendre sa fin "
                                           "avant d'en lancer un autre."));
         return;
     }
-
-    if (!bAnnulerExport) {
-        bAnnulerExport = new QPushButton(QStringLiteral("×"), this);
-        bAnnulerExport->setGeometry(953, 23, 20, 20);
-        bAnnulerExport->setToolTip(QStringLiteral("Annuler l'export"));
-        bAnnulerExport->setAccessibleName(QStringLiteral("Annuler l'export"));
-        connect(bAnnulerExport, &QPushButton::clicked, this, &PrincipalW::annulerExport);
-    }
     bAnnulerExport->hide();
-
-    exportLaunched = true;
     progressBar->setRange(0, 100);
-    connect(progressTimer, &QTimer::timeout, this, &PrincipalW::timerProgressBar,
-            Qt::UniqueConnection);
-    progressTimer->start(1000);
+    progressBar->setValue(1);
     stopPreview();
-    Export* previous = exportWindow;
-    exportWindow = new Export(session->dir(), studentVideoPath);
-    if (previous)
-        previous->deleteLater();
-    progressCount = 1;
-    Export* started = exportWindow;
-    connect(started, &Export::montageStarted, this, [this, started] {
-        bAnnulerExport->setEnabled(true);
-        bAnnulerExport->show();
-        // The end, a cancel above all, shows at once rather than at the next tick.
-        Mixing* montage = started->montage();
-        const auto ended = [this, montage](bool succeeded) {
-            progressTimer->stop();
-            progressBar->setValue(succeeded ? 100 : 0);
-            bAnnulerExport->hide();
-            startPreview();
-            if (succeeded)
-                showExportResult(montage->outputPath);
-        };
-        if (montage->isRendering())
-            connect(montage, &Mixing::exportEnded, this, ended);
-        else // refused before it started
-            ended(false);
-    });
+    m_exports->openSettings(*m_session, m_studentVideoPath);
 }
 
 void PrincipalW::annulerExport() {
-    if (!exportWindow || !exportWindow->isRendering())
+    if (!m_exports->isRendering())
         return;
     if (!dialogs().platformBox(QStringLiteral("Exporter"),
                                QStringLiteral("Voulez-vous annuler l'export en cours ? Le montage "
@@ -99,34 +63,32 @@ void PrincipalW::annulerExport() {
                                Dialogs::Icon::Question))
         return;
     // The render may have ended while the question was shown.
-    if (!exportWindow || !exportWindow->isRendering())
+    if (!m_exports->isRendering())
         return;
     bAnnulerExport->setEnabled(false);
     // Without waiting: the render thread stops ffmpeg and removes its files, then reports.
-    exportWindow->montage()->requestCancel();
+    m_exports->requestCancel();
 }
 
-void PrincipalW::timerProgressBar() {
-    const Mixing* montage = exportWindow ? exportWindow->montage() : nullptr;
-    if (!montage || !montage->isRendering())
+void PrincipalW::exportEnded(bool succeeded, const QString& path) {
+    progressBar->setValue(succeeded ? 100 : 0);
+    bAnnulerExport->hide();
+    startPreview();
+    if (m_quitAfterExport) {
+        closeWindow(m_discardAtQuit);
         return;
-    // 100 is for the end, which exportEnded shows.
-    progressCount = qMin(qMax(progressCount, montage->progressPercent()), 99);
-    progressBar->setValue(progressCount);
+    }
+    if (succeeded)
+        showExportResult(path);
 }
 
 void PrincipalW::showExportResult(const QString& montagePath) {
     const QFileInfo info(montagePath);
-    cv::VideoCapture capture(QFile::encodeName(montagePath).toStdString(), cv::CAP_FFMPEG);
-    const double fps = capture.get(cv::CAP_PROP_FPS);
-    const int seconds = fps > 0 ? int(capture.get(cv::CAP_PROP_FRAME_COUNT) / fps + 0.5) : 0;
-    capture.release();
     const QLocale french(QLocale::French);
-    const QString text = QStringLiteral("Le montage est prêt :\r\n%1\r\n%2 Mo, durée %3:%4.")
+    const QString text = QStringLiteral("Le montage est prêt :\r\n%1\r\n%2 Mo, durée %3.")
                              .arg(QDir::toNativeSeparators(info.absoluteFilePath()),
-                                  french.toString(info.size() / 1e6, 'f', 1))
-                             .arg(seconds / 60, 2, 10, QLatin1Char('0'))
-                             .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+                                  french.toString(info.size() / 1e6, 'f', 1),
+                                  minutesText(probeVideo(montagePath).durationMs() + 500));
     const int action =
         dialogs().actions(QStringLiteral("Exporter"), text,
                           {QStringLiteral("Ouvrir le dossier"), QStringLiteral("Lire le montage")});
@@ -136,21 +98,50 @@ void PrincipalW::showExportResult(const QString& montagePath) {
         QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
 }
 
-void PrincipalW::cleanUpExportAtQuit() {
-    if (!exportWindow)
-        return;
-    Mixing* montage = exportWindow->montage();
-    if (montage)
-        montage->cancel();
-    const bool compressed = exportWindow->cbCompresserMontage->isChecked() ||
-                            exportWindow->chosenFormat() == QLatin1String("mp4");
-    if (!exportLaunched || !compressed)
-        return;
-    // Only once the compressed montage has replaced it: after a cancelled or failed compressed
-    // export, or without ffmpeg, the uncompressed montage may be the only complete one.
-    if (!montage || !montage->hasSucceeded() || montage->fellBackToUncompressed())
-        return;
-    QFile::remove(QDir(exportWindow->projectDir).filePath(MontageRenderer::uncompressedName()));
+void PrincipalW::quitter() {
+    // Asked first: "Annuler" must leave everything as it was, a running export included.
+    bool discard = false;
+    if (m_session->hasChanges()) {
+        const int answer = dialogs().choice(
+            QStringLiteral("Voulez-vous enregistrer les modifications du projet ?"),
+            {QStringLiteral("Enregistrer"), QStringLiteral("Ne pas enregistrer"),
+             QStringLiteral("Annuler")});
+        if (answer == 0)
+            m_session->markSaved();
+        else if (answer == 1)
+            discard = true;
+        else
+            return;
+    }
+    if (m_exports->isRendering()) {
+        const int answer = dialogs().choice(
+            QStringLiteral("Un montage est en cours d'exportation. Voulez-vous attendre sa fin "
+                           "avant de quitter KEL ?"),
+            {QStringLiteral("Quitter à la fin de l'export"),
+             QStringLiteral("Arrêter l'export et quitter"), QStringLiteral("Annuler")});
+        if (answer == 0) {
+            m_quitAfterExport = true;
+            m_discardAtQuit = discard;
+            bQuitter->setEnabled(false);
+            return;
+        }
+        if (answer != 1)
+            return;
+    }
+    closeWindow(discard);
+}
+
+void PrincipalW::closeWindow(bool discard) {
+    m_studentPlayer->lecteur->stop();
+    annotationPlayer->stop();
+    annotationPlayer->load(QString());
+    // The files to remove must not be written or held any more.
+    stopBackgroundWork();
+    if (discard)
+        m_session->discardChanges();
+    setCamera(nullptr);
+    close();
+    deleteLater();
 }
 
 } // namespace kel

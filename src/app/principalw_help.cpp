@@ -1,5 +1,4 @@
 // The main window's help command.
-#include "app/globals.h"
 #include "app/principalw.h"
 #include "help/help_window.h"
 
@@ -7,7 +6,7 @@ namespace kel {
 
 // Every click opens another help window; earlier ones stay open until closed.
 void PrincipalW::aide() {
-    helpWindow = new HelpW;
+    new HelpW; // a window of its own, which stays when this one goes
 }
 
 } // namespace kel

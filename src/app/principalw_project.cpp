@@ -1,13 +1,13 @@
 // The main window's project lifecycle and its view of the project's annotations.
-#include "app/globals.h"
 #include "app/principalw.h"
+#include "app/recording_controller.h"
 #include "common/dialogs.h"
 #include "export/export_files.h"
 #include "playback/player_widget.h"
 #include "playback/seek_slider.h"
+#include "playback/synchronised_playback.h"
 #include "playback/video_player.h"
 #include "project/project_session.h"
-#include "recording/camera_source.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -19,19 +19,12 @@
 namespace kel {
 
 namespace {
-void warn(const QString& text) {
-    dialogs().platformBox(QStringLiteral("KEL"), text, Dialogs::Icon::Warning);
-}
-
 // "n°2 · 00:37 · lecture · 4,1 s ✂": number, second in the student's video, Type, length, and a
 // mark when trimmed; what the project file does not say is left out.
 QString annotationLabel(const SessionAnnotation& a) {
     QStringList parts{QStringLiteral("n°%1").arg(a.number)};
     if (a.hasEntry) {
-        const int seconds = a.entry.framePosition / 25;
-        parts << QStringLiteral("%1:%2")
-                     .arg(seconds / 60, 2, 10, QLatin1Char('0'))
-                     .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+        parts << minutesText(positionKeyMs(a.entry.framePosition));
         parts << (a.entry.type == 1 ? QStringLiteral("pause") : QStringLiteral("lecture"));
         if (a.entry.duration > 0)
             parts << QLocale(QLocale::French).toString(a.entry.duration / 1000, 'f', 1) +
@@ -44,82 +37,56 @@ QString annotationLabel(const SessionAnnotation& a) {
 }
 } // namespace
 
-void PrincipalW::quitter() {
-    // Asked first: "Annuler" must leave everything as it was, a running export included.
-    bool discard = false;
-    if (session->hasChanges()) {
-        const int answer = dialogs().choice(
-            QStringLiteral("Voulez-vous enregistrer les modifications du projet ?"),
-            {QStringLiteral("Enregistrer"), QStringLiteral("Ne pas enregistrer"),
-             QStringLiteral("Annuler")});
-        if (answer == 0)
-            session->markSaved();
-        else if (answer == 1)
-            discard = true;
-        else
-            return;
-    }
-
-    studentPlayer->lecteur->stop();
-    annotationPlayer->stop();
-    annotationPlayer->load(QString());
-    cleanUpExportAtQuit();
-    // The files to remove must not be written or held any more.
-    stopTranscodingAtQuit();
-    if (discard)
-        session->discardChanges();
-    setCamera(nullptr);
-    close();
-    deleteLater();
-}
-
 void PrincipalW::switchProject(const QString& dir) {
     if (!annotationPlayer->isHidden())
         closeAnnotation();
     // A recording that waited for the end of its playback is compressed all the same.
-    for (const SessionAnnotation& a : session->annotations())
-        if (session->isAwaitingCompression(a.number))
-            transcodeAnnotation(a.number);
+    for (const SessionAnnotation& a : m_session->annotations())
+        if (m_session->isAwaitingCompression(a.number))
+            m_recording->compress(a.number);
     annotationPlayer->load(QString());
     // What an export cut short by a crash left behind goes first.
     if (!dir.isEmpty())
         removeStaleExportFiles(dir);
-    session->open(dir);
-    compressRawAnnotations();
+    m_session->open(dir);
+    m_sync->rearm();
+    m_recording->compressRawRecordings();
 
-    const QString name = QDir(dir).dirName();
     labelProjet->setText(dir.isEmpty() ? QString()
                                        : labelProjet->fontMetrics().elidedText(
-                                             QStringLiteral("Projet : ") + name, Qt::ElideMiddle,
-                                             labelProjet->width()));
+                                             QStringLiteral("Projet : ") + QDir(dir).dirName(),
+                                             Qt::ElideMiddle, labelProjet->width()));
     labelProjet->setToolTip(QDir::toNativeSeparators(dir));
     // The student's video last opened with this project comes back with it.
-    const QString video = session->studentVideo();
-    if (!video.isEmpty() && video != studentVideoPath && loadVideoFile(video, false, true)) {
-        if (webcamAvailable)
-            bEnregistrerAnnotation->setEnabled(true);
-        bOuvrirAnnotation->setEnabled(true);
-    }
+    const QString video = m_session->studentVideo();
+    if (!video.isEmpty() && video != m_studentVideoPath && loadVideoFile(video, false))
+        enableVideoCommands();
 }
 
 void PrincipalW::showAnnotations() {
     comboAnnotations->clear();
-    if (session->count() == 0)
-        comboAnnotations->addItem(noAnnotationText);
+    if (m_session->count() == 0)
+        comboAnnotations->addItem(QStringLiteral("Aucune annotation"));
     QList<SeekSlider::Mark> marks;
-    for (const SessionAnnotation& a : session->annotations()) {
+    for (const SessionAnnotation& a : m_session->annotations()) {
         comboAnnotations->addItem(annotationLabel(a), a.number);
         if (a.hasEntry)
-            marks.append({qint64(a.entry.framePosition) / 25 * 1000, a.entry.type == 1, a.number});
+            marks.append({positionKeyMs(a.entry.framePosition), a.entry.type == 1, a.number});
     }
-    studentPlayer->seekSlider->setMarks(marks);
+    m_studentPlayer->seekSlider->setMarks(marks);
+    // The comments that can start by themselves: those with a file, in the file's order.
+    QList<SynchronisedPlayback::Comment> comments;
+    for (const ProjectFile::Entry& e : m_session->entries())
+        if (m_session->annotation(e.number))
+            comments.append({e.number, e.framePosition, e.type == 1});
+    m_sync->setComments(comments);
     showCurrentAnnotation();
 }
 
 void PrincipalW::showCurrentAnnotation() {
-    const int current = session->current();
+    const int current = m_session->current();
     const int index = current ? comboAnnotations->findData(current) : -1;
-    comboAnnotations->setCurrentIndex(session->count() == 0 ? 0 : index);
+    comboAnnotations->setCurrentIndex(m_session->count() == 0 ? 0 : index);
     for (QPushButton* b : {bCouperDebut, bCouperFin, bSupprimerAnnotation})
         b->setEnabled(current != 0);
 }
@@ -149,10 +116,9 @@ void PrincipalW::on_bNouveau_clicked() {
     }
 
     switchProject(dir);
-    dialogs().plainBox(QStringLiteral("Répertoire sélectionné: \r\n") + session->dir());
-    bOuvrirVideo->setEnabled(true);
-    bEnregistrerProjet->setEnabled(true);
-    bExporter->setEnabled(true);
+    dialogs().plainBox(QStringLiteral("Répertoire sélectionné: \r\n") + m_session->dir());
+    for (QPushButton* b : {bOuvrirVideo, bEnregistrerProjet, bExporter})
+        b->setEnabled(true);
 }
 
 void PrincipalW::on_bOuvrirProjet_clicked() {
@@ -162,9 +128,8 @@ void PrincipalW::on_bOuvrirProjet_clicked() {
     if (dir.isEmpty()) {
         dialogs().plainBox(QStringLiteral("Aucun répertoire n'a été sélectionné"));
     } else {
-        bOuvrirVideo->setEnabled(true);
-        bEnregistrerProjet->setEnabled(true);
-        bExporter->setEnabled(true);
+        for (QPushButton* b : {bOuvrirVideo, bEnregistrerProjet, bExporter})
+            b->setEnabled(true);
         dialogs().plainBox(QStringLiteral("Répertoire sélectionné: \r\n ") + dir);
     }
     switchProject(dir);
@@ -172,11 +137,11 @@ void PrincipalW::on_bOuvrirProjet_clicked() {
 }
 
 void PrincipalW::remplirListe() {
-    session->rearm();
+    m_sync->rearm();
 }
 
 void PrincipalW::enregistrerProjet() {
-    session->markSaved();
+    m_session->markSaved();
 }
 
 } // namespace kel

@@ -21,7 +21,7 @@ void bindKey(QWidget* window, const QKeySequence& key, QPushButton* button, cons
 } // namespace
 
 void PrincipalW::setUpShortcuts() {
-    const MyVideoPlayer* p = studentPlayer;
+    const MyVideoPlayer* p = m_studentPlayer;
     bindKey(this, Qt::Key_Space, p->bLecture, QStringLiteral("Espace"));
     bindKey(this, Qt::Key_Left, p->bTramePrecedente, QStringLiteral("Flèche gauche"));
     bindKey(this, Qt::Key_Right, p->bTrameSuivante, QStringLiteral("Flèche droite"));
@@ -41,19 +41,19 @@ void PrincipalW::setUpShortcuts() {
 }
 
 void PrincipalW::seekToMark(bool next) {
-    if (!studentPlayer->lectureDemarree)
+    if (!m_studentPlayer->lectureDemarree)
         return;
-    const SeekSlider* slider = studentPlayer->seekSlider;
-    const qint64 now = studentPlayer->lecteur->currentTime();
+    const SeekSlider* slider = m_studentPlayer->seekSlider;
+    const qint64 now = m_studentPlayer->lecteur->currentTime();
     const qint64 target = next ? slider->nextMark(now) : slider->previousMark(now);
     if (target < 0)
         return;
-    VideoPlayer* player = studentPlayer->lecteur;
+    VideoPlayer* player = m_studentPlayer->lecteur;
     // A player stopped at the end of the video shows no picture until it is paused.
     if (!player->isPlaying() && !player->isPaused())
         player->pause();
     player->seek(target);
-    studentPlayer->updateTimer();
+    m_studentPlayer->updateTimer();
 }
 
 } // namespace kel

@@ -101,4 +101,12 @@ void setDialogs(Dialogs* d) {
     current = d ? d : &widgetDialogs;
 }
 
+void warn(const QString& text) {
+    warn(QStringLiteral("KEL"), text);
+}
+
+void warn(const QString& caption, const QString& text) {
+    dialogs().platformBox(caption, text, Dialogs::Icon::Warning);
+}
+
 } // namespace kel

@@ -42,4 +42,8 @@ public:
 Dialogs& dialogs();
 void setDialogs(Dialogs* d);
 
+// A warning box (platformBox with the warning icon), "KEL" as caption unless given.
+void warn(const QString& text);
+void warn(const QString& caption, const QString& text);
+
 } // namespace kel

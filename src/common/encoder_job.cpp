@@ -1,4 +1,5 @@
 #include "encoder_job.h"
+#include "video_probe.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -8,6 +9,7 @@
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
@@ -68,13 +70,7 @@ QString EncoderJob::findFfmpeg() {
 }
 
 bool EncoderJob::isReadableVideo(const QString& path) {
-    if (!QFileInfo(path).isFile())
-        return false;
-    cv::VideoCapture capture(QFile::encodeName(path).toStdString(), cv::CAP_FFMPEG);
-    if (!capture.isOpened())
-        return false;
-    cv::Mat frame;
-    return capture.read(frame) && !frame.empty();
+    return probeVideo(path).readable;
 }
 
 QString EncoderJob::program() const {
@@ -209,6 +205,25 @@ void EncoderJob::stop(int graceMs) {
     }
     if (m_running) // no finished() came: account for it here
         finish(Result::Stopped);
+}
+
+void EncoderJob::requestStop(int graceMs) {
+    if (!m_running || m_stopping)
+        return;
+    m_stopping = true;
+    if (m_feedsInput)
+        m_process->closeWriteChannel();
+    else
+        m_process->write("q");
+    QTimer::singleShot(graceMs, this, [this] {
+        if (!m_running)
+            return;
+        m_process->terminate();
+        QTimer::singleShot(1000, this, [this] {
+            if (m_running)
+                m_process->kill();
+        });
+    });
 }
 
 void EncoderJob::readOutput() {

@@ -83,6 +83,8 @@ public:
     // Gentle stop ("q", or end of input), then terminate, then kill. Blocks up to about
     // graceMs + 2 s. The partial output is removed and the result is Stopped.
     void stop(int graceMs = 3000);
+    // The same steps without waiting: finished(Stopped) follows once ffmpeg has ended.
+    void requestStop(int graceMs = 1000);
 
     bool isRunning() const;
     Result result() const { return m_result; }

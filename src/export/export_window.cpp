@@ -2,8 +2,6 @@
 
 #include "common/dialogs.h"
 #include "export/export_settings.h"
-#include "export/montage_window.h"
-#include "project/project_file.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -80,7 +78,6 @@ QSettings userSettings() {
 
 Export::Export(const QString& dir, const QString& video)
     : projectDir(dir), studentVideoPath(video) {
-    readProjectFile();
 
     rbSansPerte = new QRadioButton(this);
     rbSansPerte->setGeometry(30, 30, 141, 17);
@@ -155,34 +152,21 @@ Export::Export(const QString& dir, const QString& video)
              cbCompresserMontage, labelFormat, labelTaille, bLancerExportation, bAnnuler})
         w->resize(qMax(w->width(), w->sizeHint().width()), w->height());
 
-    sizeChanged = false;
-    insetTop = largeInsetTop(0);
-    insetWidth = largeInsetWidth(0);
-    insetHeight = largeInsetHeight(0);
     m_studentPicture = studentPicture(studentVideoPath);
     restoreChoices();
     updatePreview();
 }
 
-Export::~Export() {
-    delete m_montage;
+Export::~Export() = default;
+
+void Export::setProject(const QList<AnnotationInsertion>& plan,
+                        const QStringList& annotationFiles) {
+    m_plan = plan;
+    m_annotationFiles = annotationFiles;
 }
 
-bool Export::isRendering() const {
-    return m_montage && m_montage->isRendering();
-}
-
-void Export::readProjectFile() {
-    if (projectDir.isEmpty())
-        return;
-    annotationSchedule = ProjectFile(projectDir).loadAnnotationSchedule();
-}
-
-void Export::tailleAnnotations(int iValue) {
+void Export::tailleAnnotations(int) {
     sizeChanged = true;
-    insetTop = largeInsetTop(iValue);
-    insetWidth = largeInsetWidth(iValue);
-    insetHeight = largeInsetHeight(iValue);
     updatePreview();
 }
 
@@ -197,7 +181,6 @@ Resolution Export::checkedResolution() const {
 }
 
 MontageGeometry Export::chosenGeometry() const {
-    // From the slider rather than the members, which hold montage pixels after a launch.
     const int v = sliderTaille->value();
     return montageGeometry(checkedResolution(), sizeChanged, largeInsetTop(v), largeInsetWidth(v),
                            largeInsetHeight(v));
@@ -268,39 +251,28 @@ void Export::saveChoices() const {
     settings.setValue(kFormatKey, chosenFormat());
 }
 
-void Export::applyResolutionChoice() {
-    const MontageGeometry g = chosenGeometry();
-    frameWidth = g.frameWidth;
-    frameHeight = g.frameHeight;
-    insetTop = g.insetTop;
-    insetWidth = g.insetWidth;
-    insetHeight = g.insetHeight;
-    captionWidth = g.captionWidth;
-    captionHeight = g.captionHeight;
-    captionFontPx = g.captionFontPx;
+MontageJob Export::chosenJob() const {
+    MontageJob job;
+    job.studentVideoPath = studentVideoPath;
+    job.projectDir = projectDir;
+    job.geometry = chosenGeometry();
+    job.insertions = m_plan;
+    job.compress = cbCompresserMontage->isChecked();
+    job.format = chosenFormat();
+    return job;
 }
 
 void Export::lancerExportation() {
     saveChoices();
-    applyResolutionChoice();
-    annotationFiles = ProjectFile::listAnnotationFiles(projectDir);
-    compressMontage = cbCompresserMontage->isChecked();
     hide();
-    if (annotationFiles.isEmpty()) {
+    if (m_annotationFiles.isEmpty()) {
         dialogs().platformBox(
             QStringLiteral("KEL"),
             QStringLiteral("Aucune annotation n'est présente dans le répertoire de votre projet"),
             Dialogs::Icon::Warning);
         return;
     }
-    if (isRendering())
-        return;
-    delete m_montage;
-    m_montage =
-        new Mixing(studentVideoPath, projectDir, frameWidth, frameHeight, insetTop, insetWidth,
-                   insetHeight, annotationFiles, annotationSchedule, captionWidth, captionHeight,
-                   captionFontPx, compressMontage, chosenFormat());
-    emit montageStarted();
+    emit launched(chosenJob(), m_annotationFiles);
 }
 
 void Export::annuler() {

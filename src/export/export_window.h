@@ -1,6 +1,7 @@
 #pragma once
 
 #include "export/export_settings.h"
+#include "export/montage_renderer.h"
 
 #include <QImage>
 #include <QList>
@@ -17,8 +18,6 @@ class QSlider;
 
 namespace kel {
 
-class Mixing;
-
 // The export settings window: frame size, compression, file format and inset size, then the
 // launch of the montage. Once launched it hides; the montage tells of its end. The choices of the
 // last launch are offered again at the next export.
@@ -26,7 +25,6 @@ class Export : public QMainWindow {
     Q_OBJECT
 public:
     Export(const QString& projectDir, const QString& studentVideoPath);
-    // Stops a montage still rendering.
     ~Export() override;
 
     // Widgets, in creation order.
@@ -47,29 +45,17 @@ public:
 
     QString projectDir;
     QString studentVideoPath;
-    QStringList annotationFiles;
-    QList<int> annotationSchedule;
+    // The slider has moved since the window opened (or in the last launch's choices).
     bool sizeChanged = false;
-    bool compressMontage = false;
-    int insetTop = 330;
-    int insetWidth = 170;
-    int insetHeight = 150;
-    int frameWidth = 400;
-    int frameHeight = 300;
-    int captionWidth = 57;
-    int captionHeight = 16;
-    int captionFontPx = 14;
 
-    // Frame, inset and caption sizes from the checked resolution and the slider.
-    void applyResolutionChoice();
+    // What the project gives the montage: the insertions, and its annotation files' names.
+    void setProject(const QList<AnnotationInsertion>& plan, const QStringList& annotationFiles);
     // The sizes a launch would use now; changes nothing.
     MontageGeometry chosenGeometry() const;
     // "avi" or "mp4".
     QString chosenFormat() const;
-    void readProjectFile();
-    // The montage started by this window, if any.
-    Mixing* montage() const { return m_montage; }
-    bool isRendering() const;
+    // The montage the choices describe.
+    MontageJob chosenJob() const;
 
 public slots:
     void lancerExportation();
@@ -77,8 +63,8 @@ public slots:
     void tailleAnnotations(int iValue);
 
 signals:
-    // A montage has started rendering (montage() is set).
-    void montageStarted();
+    // The teacher launched the montage that `job` describes.
+    void launched(const kel::MontageJob& job, const QStringList& annotationFiles);
 
 private:
     Resolution checkedResolution() const;
@@ -86,7 +72,8 @@ private:
     void restoreChoices();
     void saveChoices() const;
 
-    Mixing* m_montage = nullptr;
+    QList<AnnotationInsertion> m_plan;
+    QStringList m_annotationFiles;
     QImage m_studentPicture;
 };
 

@@ -23,39 +23,24 @@ bool isInsideCut(double t, double cutStart, double cutEnd) {
 }
 
 QList<AnnotationInsertion> planInsertions(const QString& projectDir,
-                                          const QStringList& annotationFiles,
-                                          const QList<int>& schedule) {
+                                          const QList<ProjectFile::Entry>& entries,
+                                          const QStringList& annotationFiles) {
     // The file of each number, by the one rule that names annotation files.
     QHash<int, QString> fileOfNumber;
     for (const QString& name : annotationFiles)
         if (const int number = ProjectFile::annotationNumber(name); number > 0)
             fileOfNumber.insert(number, name);
-
-    // A number given again after a deletion counts as its last entry.
-    QHash<int, int> lastPosition;
-    QList<int> order;
-    for (int i = 0; i + 1 < schedule.size(); i += 2) {
-        if (!lastPosition.contains(schedule[i]))
-            order << schedule[i];
-        lastPosition[schedule[i]] = schedule[i + 1];
-    }
-
-    // One read of the project file for every annotation's cuts.
-    QHash<int, ProjectFile::Entry> entries;
-    for (const ProjectFile::Entry& e : ProjectFile(projectDir).read().entries)
-        entries.insert(e.number, e);
     QList<AnnotationInsertion> plan;
-    for (int number : order) {
-        const int position = lastPosition.value(number);
-        const auto file = fileOfNumber.constFind(number);
-        if (position < 0 || file == fileOfNumber.constEnd())
+    for (const ProjectFile::Entry& e : entries) {
+        const auto file = fileOfNumber.constFind(e.number);
+        if (e.framePosition < 0 || file == fileOfNumber.constEnd())
             continue;
         AnnotationInsertion a;
-        a.number = number;
-        a.framePosition = position;
+        a.number = e.number;
+        a.framePosition = e.framePosition;
         a.filePath = QDir(projectDir).filePath(*file);
-        a.cutStart = entries.value(number).cutStart;
-        a.cutEnd = entries.value(number).cutEnd;
+        a.cutStart = e.cutStart;
+        a.cutEnd = e.cutEnd;
         plan << a;
     }
     std::stable_sort(plan.begin(), plan.end(),
@@ -63,6 +48,23 @@ QList<AnnotationInsertion> planInsertions(const QString& projectDir,
                          return x.startMs() < y.startMs();
                      });
     return plan;
+}
+
+QList<AnnotationInsertion> planInsertions(const QString& projectDir,
+                                          const QStringList& annotationFiles,
+                                          const QList<int>& schedule) {
+    QHash<int, ProjectFile::Entry> stored;
+    for (const ProjectFile::Entry& e : ProjectFile(projectDir).read().entries)
+        stored.insert(e.number, e);
+    QList<ProjectFile::Entry> entries;
+    for (int i = 0; i + 1 < schedule.size(); i += 2) {
+        ProjectFile::Entry e = stored.value(schedule[i]);
+        e.number = schedule[i];
+        e.framePosition = schedule[i + 1];
+        entries.removeIf([&e](const ProjectFile::Entry& x) { return x.number == e.number; });
+        entries << e;
+    }
+    return planInsertions(projectDir, entries, annotationFiles);
 }
 
 QString montageRefusal(const QString& projectDir, const QStringList& annotationFiles,

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/timecode.h"
+#include "project/project_file.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -15,7 +18,7 @@ struct AnnotationInsertion {
     double cutEnd = 0;
 
     // Where it goes in the student's video: the start of its second.
-    qint64 startMs() const { return qint64(framePosition / 25) * 1000; }
+    qint64 startMs() const { return positionKeyMs(framePosition); }
     // The annotation's frames after this time (ms) are never shown.
     bool endsAtCut() const { return cutEnd > 0 && cutStart >= 0; }
 };
@@ -24,10 +27,14 @@ struct AnnotationInsertion {
 // as set when it is greater than 0.
 bool isInsideCut(double t, double cutStart, double cutEnd);
 
-// The annotations to insert, in the order they go into the montage: by position, and in project
-// order within one second. Only numbers whose file is among `annotationFiles` (names without
-// directory, "annotation" + number + a 4-character extension) are kept; a number given twice
-// counts as its last entry. Cuts come from the project file.
+// The annotations to insert, in the order they go into the montage: by position, and in the
+// order of `entries` within one second. Only numbers whose file is among `annotationFiles` (names
+// without directory) are kept.
+QList<AnnotationInsertion> planInsertions(const QString& projectDir,
+                                          const QList<ProjectFile::Entry>& entries,
+                                          const QStringList& annotationFiles);
+// The same from (number, position) pairs of the schedule, a number given twice counting as its
+// last pair; cuts come from the project file.
 QList<AnnotationInsertion> planInsertions(const QString& projectDir,
                                           const QStringList& annotationFiles,
                                           const QList<int>& schedule);

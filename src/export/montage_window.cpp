@@ -9,34 +9,23 @@
 
 namespace kel {
 
-Mixing::Mixing(const QString& video, const QString& dir, int width, int height, int top, int insetW,
-               int insetH, const QStringList& files, const QList<int>& schedule, int captionW,
-               int captionH, int fontPx, bool compress, const QString& format)
-    : frameWidth(width), frameHeight(height), insetTop(top), insetWidth(insetW),
-      insetHeight(insetH), captionWidth(captionW), captionHeight(captionH), captionFontPx(fontPx),
-      compressMontage(compress), studentVideoPath(video), projectDir(dir), annotationFiles(files),
-      annotationSchedule(schedule) {
-    MontageJob job;
-    job.studentVideoPath = studentVideoPath;
-    job.projectDir = projectDir;
-    job.geometry = {frameWidth,  frameHeight,  insetTop,      insetWidth,
-                    insetHeight, captionWidth, captionHeight, captionFontPx};
-    job.insertions = planInsertions(projectDir, annotationFiles, annotationSchedule);
-    job.compress = compressMontage;
-    job.format = format;
-    m_renderer = std::make_unique<MontageRenderer>(job);
-    outputPath = m_renderer->resultPath();
-
-    setFixedSize(frameWidth, frameHeight);
+Mixing::Mixing(const MontageJob& job, const QStringList& annotationFiles)
+    : m_renderer(std::make_unique<MontageRenderer>(job)) {
+    setFixedSize(job.geometry.frameWidth, job.geometry.frameHeight);
     setWindowModality(Qt::WindowModal);
 
-    const QString refusal = montageRefusal(projectDir, annotationFiles, job.insertions);
+    const QString refusal = montageRefusal(job.projectDir, annotationFiles, job.insertions);
     if (!refusal.isEmpty()) {
         dialogs().platformBox(QStringLiteral("KEL"), refusal, Dialogs::Icon::Warning);
         return; // failed at once: the previous montage stays
     }
 
     MontageRenderer* renderer = m_renderer.get();
+    // Called on the render thread: the signal crosses to this window's.
+    renderer->setProgressCallback([this](int permille) {
+        QMetaObject::invokeMethod(
+            this, [this, permille] { emit progressChanged(permille / 10); }, Qt::QueuedConnection);
+    });
     m_thread = QThread::create([renderer] { renderer->run(); });
     m_thread->setParent(this);
     connect(m_thread, &QThread::finished, this, &Mixing::finExport);
@@ -55,12 +44,8 @@ Mixing::~Mixing() {
     cancel();
 }
 
-bool Mixing::fellBackToUncompressed() const {
-    return m_renderer->encoderMissing();
-}
-
-int Mixing::progressPercent() const {
-    return m_succeeded ? 100 : m_renderer->progressPermille() / 10;
+QString Mixing::outputPath() const {
+    return m_renderer->resultPath();
 }
 
 void Mixing::requestCancel() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "export/montage_renderer.h"
+
 #include <QList>
 #include <QMainWindow>
 #include <QString>
@@ -11,8 +13,6 @@ class QThread;
 
 namespace kel {
 
-class MontageRenderer;
-
 // The montage of one export. The window is never shown: the montage is composed off screen by a
 // MontageRenderer on a worker thread, so that no window freezes while it renders. It starts at
 // construction, unless the project has no annotation it can insert (then it has failed at once,
@@ -20,37 +20,18 @@ class MontageRenderer;
 class Mixing : public QMainWindow {
     Q_OBJECT
 public:
-    Mixing(const QString& studentVideoPath, const QString& projectDir, int frameWidth,
-           int frameHeight, int insetTop, int insetWidth, int insetHeight,
-           const QStringList& annotationFiles, const QList<int>& annotationSchedule,
-           int captionWidth, int captionHeight, int captionFontPx, bool compressMontage,
-           const QString& format = QStringLiteral("avi"));
+    // `annotationFiles`: the names of the project's annotation files, to tell why a plan that
+    // inserts none is refused.
+    Mixing(const MontageJob& job, const QStringList& annotationFiles);
     // Stops a render still going; nothing half written remains.
     ~Mixing() override;
 
-    int frameWidth;
-    int frameHeight;
-    int insetTop;
-    int insetWidth;
-    int insetHeight;
-    int captionWidth;
-    int captionHeight;
-    int captionFontPx;
-    bool compressMontage;
-    // The montage this export produces: VideoFinale.avi, or montage.avi when compressed.
-    QString outputPath;
-    QString studentVideoPath;
-    QString projectDir;
-    QStringList annotationFiles;
-    QList<int> annotationSchedule;
+    // The montage this export produces: VideoFinale.avi, montage.avi or montage.mp4.
+    QString outputPath() const;
 
     bool isRendering() const { return m_rendering; }
     bool hasSucceeded() const { return m_succeeded; }
     bool hasFailed() const { return !m_rendering && !m_succeeded; }
-    // Compression was asked for, but without ffmpeg the result is the uncompressed montage.
-    bool fellBackToUncompressed() const;
-    // 0 to 100.
-    int progressPercent() const;
     // Stops a running render and waits for it (its partial file is removed).
     void cancel();
     // The same without waiting: exportEnded(false) follows once the render has stopped.
@@ -62,6 +43,8 @@ public slots:
 
 signals:
     void exportEnded(bool succeeded);
+    // From the render, 0 to 100.
+    void progressChanged(int percent);
 
 private:
     std::unique_ptr<MontageRenderer> m_renderer;

@@ -1,5 +1,7 @@
 #include "player_widget.h"
 
+#include "common/timecode.h"
+
 #include "seek_slider.h"
 #include "video_player.h"
 
@@ -17,13 +19,9 @@ namespace {
 constexpr int kRefreshMs = 100;
 constexpr double kUnknownRateFrameMs = 40.0;
 
-QString formatMs(const QTime& origin, int ms) {
-    return origin.addMSecs(ms).toString(QStringLiteral("hh:mm:ss.zzz"));
-}
-
 // "00:00:37.000 / 00:01:30.000": the position and the length of the video.
-QString positionAndLength(const QTime& origin, int position, int length) {
-    return formatMs(origin, position) + QStringLiteral(" / ") + formatMs(origin, length);
+QString positionAndLength(int position, int length) {
+    return clockText(position) + QStringLiteral(" / ") + clockText(length);
 }
 } // namespace
 
@@ -164,13 +162,13 @@ void MyVideoPlayer::finVideo() {
     if (t <= 0)
         return;
     timerTemps->stop();
-    labelTemps->setText(positionAndLength(tempsZero, t, t));
+    labelTemps->setText(positionAndLength(t, t));
     lecteur->seek(t);
     bLecture->setText(QCoreApplication::translate("MainWindow", ">"));
 }
 
 void MyVideoPlayer::updateTimer() {
-    labelTemps->setText(positionAndLength(tempsZero, lecteur->currentTime(), lecteur->totalTime()));
+    labelTemps->setText(positionAndLength(lecteur->currentTime(), lecteur->totalTime()));
 }
 
 } // namespace kel

@@ -1,5 +1,7 @@
 #include "seek_slider.h"
 
+#include "common/timecode.h"
+
 #include "video_player.h"
 
 #include <QApplication>
@@ -22,17 +24,6 @@ const QColor kPlayColour(0xff, 0xb3, 0x00);
 const QColor kOutline(0x20, 0x20, 0x20);
 constexpr double kHandleOpacityOverMark = 0.45;
 
-QString markTime(qint64 ms) {
-    const qint64 s = ms / 1000;
-    if (s >= 3600)
-        return QStringLiteral("%1:%2:%3")
-            .arg(s / 3600)
-            .arg(s / 60 % 60, 2, 10, QLatin1Char('0'))
-            .arg(s % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2")
-        .arg(s / 60, 2, 10, QLatin1Char('0'))
-        .arg(s % 60, 2, 10, QLatin1Char('0'));
-}
 } // namespace
 
 SeekSlider::SeekSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
@@ -122,7 +113,7 @@ QString SeekSlider::markToolTip(int x) const {
     for (int i : marksAt(x))
         lines << QStringLiteral("Annotation n°%1 · %2")
                      .arg(m_marks[i].number)
-                     .arg(markTime(m_marks[i].ms));
+                     .arg(minutesText(m_marks[i].ms));
     return lines.join(QLatin1Char('\n'));
 }
 

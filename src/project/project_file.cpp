@@ -34,6 +34,7 @@ struct Loaded {
     enum Status {
         Missing,    // no file, or a file holding nothing but white space
         Unreadable, // exists but cannot be read: it must not be replaced blindly either
+        Linked,     // a link: read through, never written through
         Damaged,
         Parsed,
     };
@@ -87,6 +88,14 @@ Loaded load(const QString& path) {
     if (l.bytes.trimmed().isEmpty())
         return l;
     l.status = withinDepth(l.bytes) && l.doc.setContent(l.bytes) ? Loaded::Parsed : Loaded::Damaged;
+    return l;
+}
+
+// As load(), for a write: a link is never written through, whatever it points at.
+Loaded loadForWrite(const QString& path) {
+    Loaded l = load(path);
+    if (QFileInfo(path).isSymLink() && l.status != Loaded::Damaged)
+        l.status = Loaded::Linked;
     return l;
 }
 
@@ -170,6 +179,61 @@ QString decimal(double value) {
     return QString::number(value, 'f', QLocale::FloatingPointShortest);
 }
 
+// One entry per number, the last one carrying it, in the order of those last entries.
+QList<ProjectFile::Entry> entriesOf(const QDomDocument& doc) {
+    QHash<int, QDomElement> last;
+    QList<int> order;
+    for (QDomElement e = doc.documentElement().firstChildElement(kNumero); !e.isNull();
+         e = e.nextSiblingElement(kNumero)) {
+        const int number = entryNumber(e);
+        order.removeOne(number);
+        order.append(number);
+        last.insert(number, e);
+    }
+    QList<ProjectFile::Entry> entries;
+    for (int number : order) {
+        const QDomElement e = last.value(number);
+        ProjectFile::Entry entry;
+        entry.number = number;
+        entry.framePosition = e.firstChildElement(kFramePosition).attribute(kValue).toInt();
+        for (QDomElement t = e.firstChildElement(kType); !t.isNull();
+             t = t.nextSiblingElement(kType))
+            entry.type = qMax(entry.type, t.attribute(kValue) == QLatin1String("1") ? 1 : 0);
+        entry.duration = finiteOrZero(e.firstChildElement(kDuree).attribute(kValue).toDouble());
+        entry.cutStart = firstCut(e, kCutStart);
+        entry.cutEnd = firstCut(e, kCutEnd);
+        entries.append(entry);
+    }
+    return entries;
+}
+
+// Saves `doc` and hands back what the file now holds.
+ProjectFile::WriteResult saveDocument(const QString& path, QDomDocument& doc,
+                                      ProjectFile::Contents* after, const QByteArray& prefix = {}) {
+    const QByteArray text = prefix + documentText(doc);
+    if (!save(path, text))
+        return ProjectFile::WriteResult::Failed;
+    if (after)
+        *after = {ProjectFile::Contents::Status::Parsed, text, entriesOf(doc)};
+    return ProjectFile::WriteResult::Written;
+}
+
+// A file that a write may change: parsed, or missing (when `missingOk`).
+std::optional<ProjectFile::WriteResult> refusal(const Loaded& l, bool missingOk) {
+    switch (l.status) {
+    case Loaded::Damaged:
+        return ProjectFile::WriteResult::Damaged;
+    case Loaded::Unreadable:
+    case Loaded::Linked:
+        return ProjectFile::WriteResult::Failed;
+    case Loaded::Missing:
+        return missingOk ? std::nullopt : std::optional(ProjectFile::WriteResult::NoChange);
+    case Loaded::Parsed:
+        break;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 ProjectFile::ProjectFile(const QString& projectDir) : m_dir(projectDir) {}
@@ -178,13 +242,11 @@ QString ProjectFile::path() const {
     return QDir(m_dir).filePath(kFileName);
 }
 
-ProjectFile::WriteResult ProjectFile::writeAnnotationEntry(int number, int type,
-                                                           int framePosition) {
-    Loaded l = load(path());
-    if (l.status == Loaded::Damaged)
-        return WriteResult::Damaged;
-    if (l.status == Loaded::Unreadable)
-        return WriteResult::Failed;
+ProjectFile::WriteResult ProjectFile::writeAnnotationEntry(int number, int type, int framePosition,
+                                                           Contents* after) {
+    Loaded l = loadForWrite(path());
+    if (const auto refused = refusal(l, true))
+        return *refused;
 
     const bool fresh = l.status == Loaded::Missing;
     QDomElement root = l.doc.documentElement();
@@ -204,14 +266,12 @@ ProjectFile::WriteResult ProjectFile::writeAnnotationEntry(int number, int type,
 
     // A file written once carries the declaration with two carriage returns; later writes print
     // the declaration that was parsed, followed by a line break.
-    QByteArray text = documentText(l.doc);
-    if (fresh)
-        text.prepend(kDeclaration + "\r\r");
-    return save(path(), text) ? WriteResult::Written : WriteResult::Failed;
+    return saveDocument(path(), l.doc, after, fresh ? kDeclaration + "\r\r" : QByteArray());
 }
 
 ProjectFile::WriteResult ProjectFile::updateAnnotationEntry(int number, double duration,
-                                                            double cutStart, double cutEnd) {
+                                                            double cutStart, double cutEnd,
+                                                            Contents* after) {
     QString tag = kDuree;
     QString attribute = kValue;
     double value = duration;
@@ -231,13 +291,9 @@ ProjectFile::WriteResult ProjectFile::updateAnnotationEntry(int number, double d
     if (!(value > 0) || !std::isfinite(value))
         return WriteResult::NoChange;
 
-    Loaded l = load(path());
-    if (l.status == Loaded::Damaged)
-        return WriteResult::Damaged;
-    if (l.status == Loaded::Unreadable)
-        return WriteResult::Failed;
-    if (l.status == Loaded::Missing)
-        return WriteResult::NoChange;
+    Loaded l = loadForWrite(path());
+    if (const auto refused = refusal(l, false))
+        return *refused;
 
     QDomElement numero = lastEntry(l.doc, number);
     if (numero.isNull())
@@ -260,13 +316,47 @@ ProjectFile::WriteResult ProjectFile::updateAnnotationEntry(int number, double d
                 numero.appendChild(element);
         }
     }
-    return save(path(), documentText(l.doc)) ? WriteResult::Written : WriteResult::Failed;
+    return saveDocument(path(), l.doc, after);
 }
 
 bool ProjectFile::restore(const std::optional<QByteArray>& bytes) {
+    if (QFileInfo(path()).isSymLink())
+        return false;
     if (bytes)
         return save(path(), *bytes);
     return QFile::remove(path()) || !QFileInfo::exists(path());
+}
+
+ProjectFile::WriteResult ProjectFile::removeEntry(int number, int framePosition, Contents* after) {
+    Loaded l = loadForWrite(path());
+    if (const auto refused = refusal(l, false))
+        return *refused;
+    QDomElement numero = lastEntry(l.doc, number);
+    if (numero.isNull() ||
+        numero.firstChildElement(kFramePosition).attribute(kValue).toInt() != framePosition)
+        return WriteResult::NoChange;
+    numero.parentNode().removeChild(numero);
+    return saveDocument(path(), l.doc, after);
+}
+
+ProjectFile::WriteResult ProjectFile::setCuts(int number, double cutStart, double cutEnd,
+                                              Contents* after) {
+    Loaded l = loadForWrite(path());
+    if (const auto refused = refusal(l, false))
+        return *refused;
+    QDomElement numero = lastEntry(l.doc, number);
+    if (numero.isNull())
+        return WriteResult::NoChange;
+    while (!numero.firstChildElement(kCut).isNull())
+        numero.removeChild(numero.firstChildElement(kCut));
+    for (const auto& [attribute, value] : {std::pair{kCutStart, cutStart}, {kCutEnd, cutEnd}}) {
+        if (!(value > 0) || !std::isfinite(value))
+            continue;
+        QDomElement cut = l.doc.createElement(kCut);
+        cut.setAttribute(attribute, decimal(value));
+        numero.appendChild(cut);
+    }
+    return saveDocument(path(), l.doc, after);
 }
 
 QList<int> ProjectFile::loadAnnotationSchedule() const {
@@ -303,30 +393,8 @@ ProjectFile::Contents ProjectFile::read() const {
                : l.status == Loaded::Damaged    ? Contents::Status::Damaged
                : l.status == Loaded::Unreadable ? Contents::Status::Unreadable
                                                 : Contents::Status::Missing;
-    if (l.status != Loaded::Parsed)
-        return c;
-    QHash<int, QDomElement> last;
-    QList<int> order;
-    for (QDomElement e = l.doc.documentElement().firstChildElement(kNumero); !e.isNull();
-         e = e.nextSiblingElement(kNumero)) {
-        const int number = entryNumber(e);
-        order.removeOne(number);
-        order.append(number);
-        last.insert(number, e);
-    }
-    for (int number : order) {
-        const QDomElement e = last.value(number);
-        Entry entry;
-        entry.number = number;
-        entry.framePosition = e.firstChildElement(kFramePosition).attribute(kValue).toInt();
-        for (QDomElement t = e.firstChildElement(kType); !t.isNull();
-             t = t.nextSiblingElement(kType))
-            entry.type = qMax(entry.type, t.attribute(kValue) == QLatin1String("1") ? 1 : 0);
-        entry.duration = finiteOrZero(e.firstChildElement(kDuree).attribute(kValue).toDouble());
-        entry.cutStart = firstCut(e, kCutStart);
-        entry.cutEnd = firstCut(e, kCutEnd);
-        c.entries.append(entry);
-    }
+    if (l.status == Loaded::Parsed)
+        c.entries = entriesOf(l.doc);
     return c;
 }
 

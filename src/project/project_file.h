@@ -42,10 +42,18 @@ public:
     QString projectDir() const { return m_dir; }
     QString path() const; // <projectDir>/project.xml
 
-    WriteResult writeAnnotationEntry(int number, int type, int framePosition);
-    WriteResult updateAnnotationEntry(int number, double duration, double cutStart, double cutEnd);
-
-    // Puts these exact bytes back as the file, atomically; removes it when given none.
+    // Each write changes the file as it is now, never through a link, and hands back in `after`
+    // what the file holds once written.
+    WriteResult writeAnnotationEntry(int number, int type, int framePosition,
+                                     Contents* after = nullptr);
+    WriteResult updateAnnotationEntry(int number, double duration, double cutStart, double cutEnd,
+                                      Contents* after = nullptr);
+    // Removes the last entry of `number` if it is still the one at `framePosition`.
+    WriteResult removeEntry(int number, int framePosition, Contents* after = nullptr);
+    // The cuts of `number`'s last entry become these (0: none).
+    WriteResult setCuts(int number, double cutStart, double cutEnd, Contents* after = nullptr);
+    // Puts these exact bytes back as the file, atomically; removes it when given none. Refused
+    // (false) when the file is a link.
     bool restore(const std::optional<QByteArray>& bytes);
 
     // Flat (number, frame position) pairs in file order, one pair per number: a number that

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <climits>
 
 namespace kel {
@@ -23,12 +24,24 @@ ProjectSession::ProjectSession(QObject* parent) : QObject(parent) {}
 void ProjectSession::open(const QString& dir) {
     m_dir = dir;
     m_current = 0;
-    m_played.clear();
     m_awaitingCompression.clear();
+    m_added.clear();
+    m_cutsBefore.clear();
     m_made.clear();
+    m_lastAdded = 0;
     m_damagedTold = false;
-    reload();
-    m_savedXml = m_xml;
+    m_entries.clear();
+    m_status = Status::Missing;
+    m_lastBytes.reset();
+    if (!m_dir.isEmpty()) {
+        const ProjectFile::Contents contents = ProjectFile(m_dir).read();
+        m_status = contents.status;
+        m_entries = contents.entries;
+        if (m_status != Status::Missing)
+            m_lastBytes = contents.bytes;
+    }
+    m_savedBytes = m_lastBytes;
+    list();
     emit opened(m_dir);
     emit currentChanged(0);
     emit annotationsChanged();
@@ -40,30 +53,60 @@ QString ProjectSession::filePath(int number) const {
     return QDir(m_dir).filePath(ProjectFile::annotationFileName(number));
 }
 
-void ProjectSession::reload() {
+void ProjectSession::list() {
     m_annotations.clear();
-    m_entries.clear();
-    m_xml.reset();
-    m_status = Status::Missing;
-    if (m_dir.isEmpty())
-        return;
-    const ProjectFile::Contents contents = ProjectFile(m_dir).read();
-    m_status = contents.status;
-    m_entries = contents.entries;
-    if (m_status != Status::Missing)
-        m_xml = contents.bytes;
     for (const QString& name : ProjectFile::listAnnotationFiles(m_dir)) {
         SessionAnnotation a;
         a.number = ProjectFile::annotationNumber(name);
         a.filePath = QDir(m_dir).filePath(name);
-        for (const ProjectFile::Entry& e : m_entries) {
-            if (e.number == a.number) {
-                a.hasEntry = true;
-                a.entry = e;
-            }
-        }
         m_annotations.append(a);
     }
+    setEntries(m_entries);
+}
+
+void ProjectSession::setEntries(const QList<ProjectFile::Entry>& entries) {
+    m_entries = entries;
+    for (SessionAnnotation& a : m_annotations) {
+        const auto e =
+            std::find_if(entries.cbegin(), entries.cend(),
+                         [&a](const ProjectFile::Entry& x) { return x.number == a.number; });
+        a.hasEntry = e != entries.cend();
+        a.entry = a.hasEntry ? *e : ProjectFile::Entry{};
+    }
+}
+
+bool ProjectSession::written(ProjectFile::WriteResult result, const ProjectFile::Contents& after) {
+    switch (result) {
+    case ProjectFile::WriteResult::Written:
+        m_lastBytes = after.bytes;
+        setEntries(after.entries);
+        emit annotationsChanged();
+        return true;
+    case ProjectFile::WriteResult::NoChange:
+        break;
+    case ProjectFile::WriteResult::Damaged:
+        warnDamaged();
+        break;
+    case ProjectFile::WriteResult::Failed:
+        emit warning(QStringLiteral("Impossible d'enregistrer le fichier de projet « %1 ».\r\n"
+                                    "La dernière modification n'a pas été enregistrée ; le fichier "
+                                    "précédent est intact.")
+                         .arg(QDir::toNativeSeparators(ProjectFile(m_dir).path())));
+        break;
+    }
+    return false;
+}
+
+void ProjectSession::warnDamaged() {
+    if (m_damagedTold)
+        return;
+    m_damagedTold = true;
+    emit warning(
+        QStringLiteral("Le fichier de projet « %1 » est endommagé et ne peut pas être lu.\r\n"
+                       "Il est conservé tel quel : les annotations ne seront pas jouées "
+                       "automatiquement et les modifications ne pourront pas y être "
+                       "enregistrées.")
+            .arg(QDir::toNativeSeparators(ProjectFile(m_dir).path())));
 }
 
 const SessionAnnotation* ProjectSession::annotation(int number) const {
@@ -87,25 +130,6 @@ void ProjectSession::setCurrent(int number) {
     emit currentChanged(number);
 }
 
-int ProjectSession::dueAnnotation(qint64 positionMs) const {
-    const int key = positionKey(positionMs);
-    if (key <= 0)
-        return 0;
-    for (const ProjectFile::Entry& e : m_entries) {
-        if (e.framePosition == key && !m_played.contains(e.number) && annotation(e.number))
-            return e.number;
-    }
-    return 0;
-}
-
-void ProjectSession::markPlayed(int number) {
-    m_played.insert(number);
-}
-
-void ProjectSession::rearm() {
-    m_played.clear();
-}
-
 int ProjectSession::numberForCopy() const {
     int highest = 0;
     for (const SessionAnnotation& a : m_annotations)
@@ -122,68 +146,58 @@ int ProjectSession::numberForRecording() const {
     return QFileInfo::exists(filePath(next)) ? numberForCopy() : next;
 }
 
-void ProjectSession::written(ProjectFile::WriteResult result) {
-    switch (result) {
-    case ProjectFile::WriteResult::Written:
-        refresh();
-        break;
-    case ProjectFile::WriteResult::NoChange:
-        break;
-    case ProjectFile::WriteResult::Damaged:
-        warnDamaged();
-        break;
-    case ProjectFile::WriteResult::Failed:
-        emit warning(QStringLiteral("Impossible d'enregistrer le fichier de projet « %1 ».\r\n"
-                                    "La dernière modification n'a pas été enregistrée ; le fichier "
-                                    "précédent est intact.")
-                         .arg(QDir::toNativeSeparators(ProjectFile(m_dir).path())));
-        break;
-    }
-}
-
-void ProjectSession::warnDamaged() {
-    if (m_damagedTold)
-        return;
-    m_damagedTold = true;
-    emit warning(
-        QStringLiteral("Le fichier de projet « %1 » est endommagé et ne peut pas être lu.\r\n"
-                       "Il est conservé tel quel : les annotations ne seront pas jouées "
-                       "automatiquement et les modifications ne pourront pas y être "
-                       "enregistrées.")
-            .arg(QDir::toNativeSeparators(ProjectFile(m_dir).path())));
-}
-
 void ProjectSession::addAnnotation(int number, int type, int framePosition) {
-    if (!isOpen())
+    if (!isOpen() || number <= 0)
         return;
-    m_made.insert(filePath(number));
+    const QString path = filePath(number);
+    m_made.insert(path);
     m_lastAdded = number;
-    m_xmlBeforeLastAdd = m_xml;
-    const ProjectFile::WriteResult result =
-        ProjectFile(m_dir).writeAnnotationEntry(number, type, framePosition);
-    if (result != ProjectFile::WriteResult::Written)
-        refresh(); // the file is listed all the same
-    written(result);
+    if (!annotation(number)) {
+        const auto at =
+            std::find_if(m_annotations.begin(), m_annotations.end(),
+                         [&path](const SessionAnnotation& a) { return a.filePath > path; });
+        m_annotations.insert(at, SessionAnnotation{number, path, false, {}});
+    }
+    m_bytesBeforeLastAdd = m_lastBytes;
+    ProjectFile::Contents after;
+    if (written(ProjectFile(m_dir).writeAnnotationEntry(number, type, framePosition, &after),
+                after))
+        m_added.insert(number, framePosition);
+    else
+        emit annotationsChanged(); // the file is listed all the same
 }
 
 void ProjectSession::cancelAnnotation(int number) {
     if (!isOpen() || number != m_lastAdded)
         return;
+    m_lastAdded = 0;
     const QString path = filePath(number);
     QFile::remove(path);
     m_made.remove(path);
-    m_played.remove(number);
     m_awaitingCompression.remove(number);
-    if (m_xml != m_xmlBeforeLastAdd && !ProjectFile(m_dir).restore(m_xmlBeforeLastAdd))
-        written(ProjectFile::WriteResult::Failed);
-    m_lastAdded = 0;
-    refresh();
+    if (m_added.contains(number)) {
+        const int position = m_added.take(number);
+        ProjectFile file(m_dir);
+        if (currentBytes() == m_lastBytes) {
+            // Nobody else wrote since the entry: the file goes back as it was, byte for byte.
+            if (!file.restore(m_bytesBeforeLastAdd))
+                written(ProjectFile::WriteResult::Failed, {});
+            m_lastBytes = m_bytesBeforeLastAdd;
+            setEntries(file.read().entries);
+        } else {
+            ProjectFile::Contents after;
+            written(file.removeEntry(number, position, &after), after);
+        }
+    }
+    removeListed(number);
 }
 
-void ProjectSession::refresh() {
-    reload();
-    if (!annotation(m_current))
+void ProjectSession::removeListed(int number) {
+    m_annotations.removeIf([number](const SessionAnnotation& a) { return a.number == number; });
+    if (m_current == number) {
         m_current = 0;
+        emit currentChanged(0);
+    }
     emit annotationsChanged();
 }
 
@@ -193,20 +207,33 @@ void ProjectSession::setDuration(int number, double ms) {
         return;
     // A length measured while watching is a fact about the file, not the teacher's change:
     // watching alone leaves nothing to save.
-    const bool saved = m_xml == m_savedXml;
-    written(ProjectFile(m_dir).updateAnnotationEntry(number, ms, 0, 0));
+    const bool saved = m_savedBytes == m_lastBytes;
+    ProjectFile::Contents after;
+    written(ProjectFile(m_dir).updateAnnotationEntry(number, ms, 0, 0, &after), after);
     if (saved)
-        m_savedXml = m_xml;
+        m_savedBytes = m_lastBytes;
+}
+
+void ProjectSession::setCuts(int number, Cuts cuts) {
+    const SessionAnnotation* a = annotation(number);
+    if (!a)
+        return;
+    const Cuts before{a->entry.cutStart, a->entry.cutEnd};
+    ProjectFile::Contents after;
+    ProjectFile file(m_dir);
+    const auto result = cuts.start > 0
+                            ? file.updateAnnotationEntry(number, 0, cuts.start, 0, &after)
+                            : file.updateAnnotationEntry(number, 0, 0, cuts.end, &after);
+    if (written(result, after) && !m_cutsBefore.contains(number))
+        m_cutsBefore.insert(number, before);
 }
 
 void ProjectSession::setCutStart(int number, double ms) {
-    if (annotation(number))
-        written(ProjectFile(m_dir).updateAnnotationEntry(number, 0, ms, 0));
+    setCuts(number, {ms, 0});
 }
 
 void ProjectSession::setCutEnd(int number, double ms) {
-    if (annotation(number))
-        written(ProjectFile(m_dir).updateAnnotationEntry(number, 0, 0, ms));
+    setCuts(number, {0, ms});
 }
 
 bool ProjectSession::removeAnnotation(int number, QString* error) {
@@ -222,13 +249,7 @@ bool ProjectSession::removeAnnotation(int number, QString* error) {
     }
     m_made.remove(path);
     m_awaitingCompression.remove(number);
-    m_played.remove(number);
-    reload();
-    if (m_current == number) {
-        m_current = 0;
-        emit currentChanged(0);
-    }
-    emit annotationsChanged();
+    removeListed(number);
     return true;
 }
 
@@ -262,24 +283,49 @@ void ProjectSession::setAwaitingCompression(int number, bool awaiting) {
 }
 
 bool ProjectSession::hasChanges() const {
-    return isOpen() && (m_xml != m_savedXml || !m_made.isEmpty());
+    return isOpen() && (!m_added.isEmpty() || !m_cutsBefore.isEmpty() || !m_made.isEmpty());
 }
 
 void ProjectSession::markSaved() {
-    m_savedXml = m_xml;
+    m_savedBytes = m_lastBytes;
+    m_added.clear();
+    m_cutsBefore.clear();
     m_made.clear();
+    m_lastAdded = 0;
+}
+
+std::optional<QByteArray> ProjectSession::currentBytes() const {
+    const ProjectFile::Contents now = ProjectFile(m_dir).read();
+    return now.status == Status::Missing ? std::nullopt : std::optional(now.bytes);
 }
 
 bool ProjectSession::discardChanges() {
     if (!hasChanges())
         return true;
+    ProjectFile file(m_dir);
     bool undone = true;
-    if (m_xml != m_savedXml)
-        undone = ProjectFile(m_dir).restore(m_savedXml);
+    if (currentBytes() == m_lastBytes) {
+        // Nobody else wrote since this session: the file goes back as it was, byte for byte.
+        undone = file.restore(m_savedBytes);
+    } else {
+        const auto undo = [&](ProjectFile::WriteResult result) {
+            undone = result != ProjectFile::WriteResult::Failed &&
+                     result != ProjectFile::WriteResult::Damaged && undone;
+        };
+        for (auto c = m_cutsBefore.cbegin(); c != m_cutsBefore.cend(); ++c)
+            if (!m_added.contains(c.key()))
+                undo(file.setCuts(c.key(), c->start, c->end));
+        for (auto a = m_added.cbegin(); a != m_added.cend(); ++a)
+            undo(file.removeEntry(a.key(), a.value()));
+    }
     for (const QString& path : std::as_const(m_made))
         undone = (QFile::remove(path) || !QFileInfo::exists(path)) && undone;
-    m_made.clear();
-    refresh();
+    const ProjectFile::Contents after = file.read();
+    m_entries = after.entries;
+    m_lastBytes = after.status == Status::Missing ? std::nullopt : std::optional(after.bytes);
+    markSaved();
+    list();
+    emit annotationsChanged();
     if (!undone)
         emit warning(QStringLiteral("Les modifications du projet « %1 » n'ont pas pu être toutes "
                                     "annulées.")

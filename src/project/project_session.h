@@ -1,7 +1,9 @@
 #pragma once
 
+#include "common/timecode.h"
 #include "project/project_file.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -10,11 +12,6 @@
 #include <optional>
 
 namespace kel {
-
-// Position key of a student position: whole seconds counted at 25 frames per second.
-constexpr int positionKey(qint64 positionMs) {
-    return int(positionMs / 1000 * 25);
-}
 
 // One annotation file of the open project, with what project.xml says of it.
 struct SessionAnnotation {
@@ -25,9 +22,10 @@ struct SessionAnnotation {
 };
 
 // The state of the open project, and its one owner: the folder, its annotations, which one is
-// current, which have played, which recordings wait for their compression, and what the project
-// was when it was opened. It is the only writer of project.xml; it reads the folder and the file
-// once per change. No widget: failures are told through warning().
+// current, which recordings wait for their compression, and what this session changed since the
+// project was opened or saved. It is the only writer of project.xml, and keeps its model from
+// what it wrote: the folder is listed and the file read once, at the opening. No widget: failures
+// are told through warning().
 class ProjectSession : public QObject {
     Q_OBJECT
 public:
@@ -39,9 +37,13 @@ public:
     QString dir() const { return m_dir; }
     // <dir>/annotationN.avi
     QString filePath(int number) const;
+    // What opening found wrong with project.xml, to tell before a montage is refused.
+    ProjectFile::Contents::Status fileStatus() const { return m_status; }
 
     // The annotation files, in name order.
     const QList<SessionAnnotation>& annotations() const { return m_annotations; }
+    // The entries of project.xml, one per number (its last one), in the file's order.
+    const QList<ProjectFile::Entry>& entries() const { return m_entries; }
     int count() const { return int(m_annotations.size()); }
     const SessionAnnotation* annotation(int number) const;
     bool isPauseType(int number) const;
@@ -50,26 +52,17 @@ public:
     int current() const { return m_current; }
     void setCurrent(int number);
 
-    // The annotation that starts by itself at `positionMs` of the student's video, 0 for none: the
-    // first entry of that whole second (never the first second) whose file exists and that has not
-    // played since the project was opened or rearm().
-    int dueAnnotation(qint64 positionMs) const;
-    void markPlayed(int number);
-    void rearm();
-
     // A number whose file name is free: for a copy, the highest number + 1; for a recording, the
     // count + 1 unless that file exists. 0 when no number is left.
     int numberForCopy() const;
     int numberForRecording() const;
 
-    // `number`'s file was just recorded or copied into the folder: it is entered at
-    // `framePosition` with `type`, and belongs to this session's changes.
+    // `number`'s file is being recorded or was copied into the folder: it is entered at
+    // `framePosition` with `type`, listed, and belongs to this session's changes.
     void addAnnotation(int number, int type, int framePosition);
-    // The annotation last entered by addAnnotation(), a recording cancelled or lost: project.xml
-    // goes back to what it was before, and whatever file it left is removed.
+    // The annotation last entered by addAnnotation(), a recording cancelled or lost: its entry
+    // and whatever file it left are removed.
     void cancelAnnotation(int number);
-    // Reads the folder again: a recording's file now exists.
-    void refresh();
     // Written only when it differs from what is stored.
     void setDuration(int number, double ms);
     void setCutStart(int number, double ms);
@@ -88,12 +81,13 @@ public:
     bool isAwaitingCompression(int number) const { return m_awaitingCompression.contains(number); }
     bool hasAwaitingCompression() const { return !m_awaitingCompression.isEmpty(); }
 
-    // Changes since the project was opened or last saved: project.xml's bytes, files made.
+    // This session's changes since the opening or the last save: entries made, cuts changed,
+    // files made.
     bool hasChanges() const;
     void markSaved();
-    // Puts project.xml back byte for byte as it was at the opening or last save (removed if there
-    // was none) and removes the annotation files made since. False when something could not be
-    // undone (told through warning()).
+    // Undoes this session's changes on project.xml as it is now (what others wrote meanwhile
+    // stays) and removes the annotation files it made. False when something could not be undone
+    // (told through warning()).
     bool discardChanges();
 
 signals:
@@ -105,21 +99,36 @@ signals:
     void warning(const QString& text);
 
 private:
-    void reload();
-    void written(ProjectFile::WriteResult result);
+    struct Cuts {
+        double start = 0;
+        double end = 0;
+    };
+    void list();
+    // Takes what a write left in the file as the model; false when nothing was written.
+    bool written(ProjectFile::WriteResult result, const ProjectFile::Contents& after);
+    void setEntries(const QList<ProjectFile::Entry>& entries);
+    void setCuts(int number, Cuts cuts);
+    void removeListed(int number);
     void warnDamaged();
+    // project.xml's bytes on disk now; none when missing.
+    std::optional<QByteArray> currentBytes() const;
 
     QString m_dir;
     QList<SessionAnnotation> m_annotations;
     QList<ProjectFile::Entry> m_entries;
     ProjectFile::Contents::Status m_status = ProjectFile::Contents::Status::Missing;
-    std::optional<QByteArray> m_xml;      // project.xml now; none when missing
-    std::optional<QByteArray> m_savedXml; // at the opening or last save
-    QSet<QString> m_made;                 // annotation files made since then
+    // This session's changes: entries added (number to position), cuts as they were before,
+    // annotation files made.
+    QHash<int, int> m_added;
+    // project.xml as this session last wrote it (or found it), and at the opening or last save;
+    // none when missing.
+    std::optional<QByteArray> m_lastBytes;
+    std::optional<QByteArray> m_savedBytes;
+    std::optional<QByteArray> m_bytesBeforeLastAdd;
+    QHash<int, Cuts> m_cutsBefore;
+    QSet<QString> m_made;
     int m_lastAdded = 0;
-    std::optional<QByteArray> m_xmlBeforeLastAdd;
     int m_current = 0;
-    QSet<int> m_played;
     QSet<int> m_awaitingCompression;
     bool m_damagedTold = false;
 };

@@ -1,5 +1,7 @@
 #include "annotation_recorder.h"
 
+#include "common/video_probe.h"
+
 #include "camera_grabber.h"
 #include "camera_source.h"
 
@@ -266,9 +268,7 @@ void AnnotationRecorder::end(Status status) {
 }
 
 bool AnnotationRecorder::isPlayable(const QString& path) {
-    cv::VideoCapture capture(QFile::encodeName(path).toStdString(), cv::CAP_FFMPEG);
-    cv::Mat frame;
-    return capture.isOpened() && capture.read(frame) && !frame.empty();
+    return probeVideo(path).readable;
 }
 
 } // namespace kel

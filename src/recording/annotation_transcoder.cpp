@@ -1,11 +1,13 @@
 #include "annotation_transcoder.h"
 
 #include "common/encoder_job.h"
+#include "common/video_probe.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -173,14 +175,8 @@ QStringList AnnotationTranscoder::removeLeftovers(const QString& dir) {
 }
 
 qint64 AnnotationTranscoder::durationMs(const QString& path) {
-    cv::VideoCapture capture(QFile::encodeName(path).toStdString(), cv::CAP_FFMPEG);
-    if (!capture.isOpened())
-        return -1;
-    const double frames = capture.get(cv::CAP_PROP_FRAME_COUNT);
-    const double fps = capture.get(cv::CAP_PROP_FPS);
-    if (frames <= 0 || fps <= 0)
-        return -1;
-    return qint64(frames * 1000.0 / fps + 0.5);
+    const qint64 ms = probeVideo(path).durationMs();
+    return ms > 0 ? ms : -1;
 }
 
 bool AnnotationTranscoder::isRunning() const {
@@ -300,7 +296,7 @@ void AnnotationTranscoder::remove(const QString& recording) {
                                  [&path](const Item& i) { return i.recording == path; }),
                   m_queue.end());
     if (isRunning() && m_recording == path)
-        m_job->stop(500);
+        m_job->requestStop(500);
     updateBusy();
 }
 
@@ -328,7 +324,7 @@ void AnnotationTranscoder::watchProgress() {
     qCWarning(lcTranscoder) << "ffmpeg shows no progress, stopped:" << m_recording;
     m_stalled = true;
     m_watch.stop();
-    m_job->stop(500);
+    m_job->requestStop(500);
 }
 
 void AnnotationTranscoder::jobFinished() {
@@ -337,29 +333,32 @@ void AnnotationTranscoder::jobFinished() {
     m_active = false;
     m_watch.stop();
     updateBusy(); // idle before finished() when nothing waits: the window may export at once
-    // The next run starts once this one's finished() has been handled.
-    QTimer::singleShot(0, this, &AnnotationTranscoder::startNext);
+    const Outcome outcome = settle();
+    // The next run starts once this one's finished() has been handled, even when a handler
+    // runs an event loop of its own (a box): the job that is ending is still on the stack.
+    QPointer<AnnotationTranscoder> alive(this);
+    end(outcome);
+    if (alive)
+        QTimer::singleShot(0, this, &AnnotationTranscoder::startNext);
+}
+
+AnnotationTranscoder::Outcome AnnotationTranscoder::settle() {
     const EncoderJob::Result result = m_job->result();
     if (m_stalled) {
         m_error = QStringLiteral("ffmpeg ne progressait plus depuis %1 s : la compression a été "
                                  "arrêtée.")
                       .arg((m_stallMs + 999) / 1000);
-        end(Outcome::Failed);
-        return;
+        return Outcome::Failed;
     }
-    if (result == EncoderJob::Result::Stopped) {
-        end(Outcome::Stopped);
-        return;
-    }
+    if (result == EncoderJob::Result::Stopped)
+        return Outcome::Stopped;
     if (result != EncoderJob::Result::Succeeded) {
         m_error = m_job->errorText(); // the job has removed what ffmpeg wrote
-        end(Outcome::Failed);
-        return;
+        return Outcome::Failed;
     }
     if (!QFileInfo::exists(m_recording)) {
         QFile::remove(m_output);
-        end(Outcome::Discarded);
-        return;
+        return Outcome::Discarded;
     }
     // A compressed file that does not last as long as the recording would move every later
     // moment of the comment: it is not kept.
@@ -371,17 +370,15 @@ void AnnotationTranscoder::jobFinished() {
                                  "%2 s.")
                       .arg(compressed / 1000.0, 0, 'f', 1)
                       .arg(recorded / 1000.0, 0, 'f', 1);
-        end(Outcome::Failed);
-        return;
+        return Outcome::Failed;
     }
     if (!replaceFile(m_output, m_recording)) {
         qCWarning(lcTranscoder) << "cannot move" << m_output << "onto" << m_recording;
         m_error = QStringLiteral("Le fichier compressé n'a pas pu remplacer l'enregistrement.");
         QFile::remove(m_output);
-        end(Outcome::Failed);
-        return;
+        return Outcome::Failed;
     }
-    end(Outcome::Replaced);
+    return Outcome::Replaced;
 }
 
 void AnnotationTranscoder::end(Outcome outcome) {

@@ -102,6 +102,8 @@ private:
     bool launch(const Item& item);
     void startNext();
     void jobFinished();
+    // What the run that just ended comes to; the file is replaced when it succeeded.
+    Outcome settle();
     void watchProgress();
     void end(Outcome outcome);
     bool encoderAvailable() const;

@@ -1,5 +1,7 @@
 #include "recording_window.h"
 
+#include "common/timecode.h"
+
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPainter>
@@ -90,10 +92,7 @@ void RecordingWindow::startRecordingClock() {
 QString RecordingWindow::elapsedText() const {
     if (!isRecording())
         return QString();
-    const qint64 seconds = m_recordingClock.elapsed() / 1000;
-    return QStringLiteral("%1:%2")
-        .arg(seconds / 60, 2, 10, QLatin1Char('0'))
-        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return minutesText(m_recordingClock.elapsed());
 }
 
 void RecordingWindow::startCountdown(int from, int stepMs) {

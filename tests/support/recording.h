@@ -3,9 +3,11 @@
 // Recordings made through the main window as a teacher makes them: the countdown, then Space.
 
 #include "app/principalw.h"
+#include "app/recording_controller.h"
 #include "project/project_session.h"
 #include "recording/recording_window.h"
 #include "support/scripted_dialogs.h"
+#include "support/window.h"
 
 #include <QApplication>
 #include <QtTest>
@@ -20,10 +22,11 @@ struct Studio {
         static int projects = 0;
         const QString dir = tmp.filePath(QStringLiteral("Projet élève %1").arg(++projects));
         QDir().mkpath(dir);
-        w.session->open(dir);
-        w.setCountdownStepMs(20);
+        w.session()->open(dir);
+        w.recording()->setCountdownStepMs(20);
     }
-    QString file(int n) const { return w.session->filePath(n); }
+    QString file(int n) const { return w.session()->filePath(n); }
+    void setCountdownStepMs(int ms) { w.recording()->setCountdownStepMs(ms); }
 };
 
 struct Session {
@@ -31,8 +34,8 @@ struct Session {
     qint64 recordedMs = -1; // from the end of the countdown to Space
 };
 
-// Presses Space `durationMs` after the countdown (never when negative); `poll` sees the recording
-// window every few milliseconds.
+// Presses record, then Space `durationMs` after the countdown (never when negative); `poll` sees
+// the recording window every few milliseconds. Returns once the recording has ended.
 inline Session record(kel::PrincipalW& w, int durationMs,
                       const std::function<void(kel::RecordingWindow*)>& poll = {}) {
     Session s;
@@ -60,7 +63,10 @@ inline Session record(kel::PrincipalW& w, int durationMs,
         }
     });
     timer.start(2);
-    w.enregistrerAnnotation();
+    testwindow::invoke(w, "enregistrerAnnotation");
+    if (!QTest::qWaitFor([&w] { return !w.recording()->isRecording(); }, 60000))
+        qWarning("the recording did not end");
+    QCoreApplication::processEvents(); // what its end queued
     return s;
 }
 
