@@ -48,6 +48,22 @@ class TestSynchronisedPlayback : public QObject {
         return dir;
     }
 
+    // The project the keys act on, whatever ran before: annotation 1 at 1 s, 2 (pausing) at 3 s,
+    // over the 6-second video, both already played.
+    bool keysProjectOpen() {
+        if (QFileInfo(w->session->dir()).fileName() == QStringLiteral("touches"))
+            return true;
+        const QString dir = makeProject(QStringLiteral("touches"), {1, 2});
+        ProjectFile file(dir);
+        if (file.writeAnnotationEntry(1, 0, 25) != ProjectFile::WriteResult::Written ||
+            file.writeAnnotationEntry(2, 1, 75) != ProjectFile::WriteResult::Written ||
+            !testwindow::openProjectAndVideo(*w, dialogs, dir, studentVideo))
+            return false;
+        w->session->markPlayed(1);
+        w->session->markPlayed(2);
+        return true;
+    }
+
 private slots:
     void initTestCase() {
         QVERIFY(tmp.isValid());
@@ -139,8 +155,7 @@ private slots:
         }
     }
 
-    // Keys on the project left by the test above: annotation 1 at 1 s, 2 (pausing) at 3 s, over a
-    // 6-second video.
+    // Keys on a project with annotation 1 at 1 s, 2 (pausing) at 3 s, over a 6-second video.
     void keys_data() {
         QTest::addColumn<Key>("k");
         // clang-format off
@@ -155,6 +170,7 @@ private slots:
     }
     void keys() {
         QFETCH(Key, k);
+        QVERIFY(keysProjectOpen());
         pauseAt(k.from);
         QTest::keyClick(w, Qt::Key(k.key), Qt::KeyboardModifiers(k.modifiers));
         if (k.expected >= 0) {
