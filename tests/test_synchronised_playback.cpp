@@ -48,9 +48,9 @@ class TestSynchronisedPlayback : public QObject {
         return dir;
     }
 
-    // The project the keys act on, whatever ran before: annotation 1 at 1 s, 2 (pausing) at 3 s,
-    // over the 6-second video, both already played.
-    bool keysProjectOpen() {
+    // The project that the first test leaves, whatever ran before: annotation 1 at 1 s, 2
+    // (pausing) at 3 s, over the 6-second video, both already played.
+    bool playedProjectOpen() {
         if (QFileInfo(w->session->dir()).fileName() == QStringLiteral("touches"))
             return true;
         const QString dir = makeProject(QStringLiteral("touches"), {1, 2});
@@ -170,7 +170,7 @@ private slots:
     }
     void keys() {
         QFETCH(Key, k);
-        QVERIFY(keysProjectOpen());
+        QVERIFY(playedProjectOpen());
         pauseAt(k.from);
         QTest::keyClick(w, Qt::Key(k.key), Qt::KeyboardModifiers(k.modifiers));
         if (k.expected >= 0) {
@@ -184,6 +184,7 @@ private slots:
     // Space toggles once per press although the click reaches the toggle twice; the marks stand
     // at the annotations, a pausing one told apart.
     void spaceTogglesAndMarks() {
+        QVERIFY(playedProjectOpen());
         pauseAt(2000);
         QTest::keyClick(w, Qt::Key_Space);
         QTRY_VERIFY(sp->lecteur->isPlaying());
@@ -199,6 +200,7 @@ private slots:
 
     // At twice the speed, annotation 1 still starts within its second.
     void speedKeepsTheTriggerRule() {
+        QVERIFY(playedProjectOpen());
         emit sp->vitesse->activated(5);
         QCOMPARE(sp->lecteur->playbackRate(), 2.0);
         int startedAt = -1;

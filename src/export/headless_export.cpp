@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QTextStream>
 
 #include <atomic>
@@ -238,6 +239,8 @@ int headlessExportMain(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("KEL"));
+    // The renderer's failure is printed once, in French, below; not its log line too.
+    QLoggingCategory::setFilterRules(QStringLiteral("kel.export.montage.warning=false"));
     QCommandLineParser parser;
     addHeadlessExportOptions(parser);
     // Accepted here so that a command line valid for the window stays valid.
