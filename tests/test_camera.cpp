@@ -6,6 +6,9 @@
 
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace kel;
 
 // One recording: previewed for `previewMs`, then recorded for `durationMs`, ticked every `tickMs`
@@ -205,8 +208,16 @@ private slots:
     }
 
     // OpenCV's writer never reports a failed write: the sink must notice nothing reaches the disk.
+    // A file size limit makes the writes fail for root as a full disk would.
     void sinkNoticesADeadDisk() {
-        QVERIFY(QFile::link(QStringLiteral("/dev/full"), dir.filePath(QStringLiteral("full.avi"))));
+        rlimit previous;
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
+        const auto restore = qScopeGuard([previous] {
+            setrlimit(RLIMIT_FSIZE, &previous);
+            std::signal(SIGXFSZ, SIG_DFL);
+        });
+        const rlimit small{rlim_t(1) << 20, previous.rlim_max};
+        QVERIFY(std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &small) == 0);
         AviFrameSink sink(300);
         QVERIFY(sink.open(dir.filePath(QStringLiteral("full.avi")), 15.0, cv::Size(320, 240)));
         // Written every 50 ms until refused.

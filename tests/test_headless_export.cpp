@@ -1,4 +1,5 @@
 #include "common/encoder_job.h"
+#include "export/headless_export.h"
 #include "support/montage_media.h"
 
 #include <QtTest>
@@ -11,6 +12,28 @@ using namespace montagemedia;
 using kel::EncoderJob;
 using Result = EncoderJob::Result;
 
+// Raises `signal` once `text` is written to it, as if the signal came at that moment.
+class SignalAt : public QIODevice {
+public:
+    SignalAt(const QByteArray& text, int signal) : m_text(text), m_signal(signal) {
+        open(QIODevice::WriteOnly);
+    }
+    QByteArray written;
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 size) override {
+        written.append(data, size);
+        if (m_signal && written.contains(m_text))
+            std::raise(std::exchange(m_signal, 0));
+        return size;
+    }
+
+private:
+    QByteArray m_text;
+    int m_signal;
+};
+
 // The export from the command line, run as the user would, without any display, from the folder
 // that holds the projects (paths are given relative to it).
 class TestHeadlessExport : public QObject {
@@ -18,25 +41,42 @@ class TestHeadlessExport : public QObject {
     QTemporaryDir m_dir;
 
     // A project folder with annotation1 (red), the montage of an earlier export and project.xml,
-    // unless `xml` is "missing" or "damaged".
-    QString project(const QString& name, const QString& xml) {
+    // unless `kind` says otherwise: "missing" or "damaged" project.xml, "unreadable" (a folder in
+    // its place), "empty" (no annotation file), "read-only" (the earlier montage).
+    QString project(const QString& name, const QString& kind) {
         const QString dir = m_dir.filePath(name);
-        testmedia::touch(dir + "/annotation1.avi", testmedia::contents(m_dir.filePath("red.avi")));
+        QDir().mkpath(dir);
+        if (kind != "empty")
+            testmedia::touch(dir + "/annotation1.avi",
+                             testmedia::contents(m_dir.filePath("red.avi")));
         writeEarlierMontage(dir);
-        if (xml != "missing")
-            xml == "damaged" ? writeFile(dir + "/project.xml", "<ANNOTATION><Numero Val")
-                             : writeProject(dir, {{1, 0}});
+        if (kind == "damaged")
+            writeFile(dir + "/project.xml", "<ANNOTATION><Numero Val");
+        else if (kind == "unreadable")
+            QDir(dir).mkdir("project.xml");
+        else if (kind != "missing")
+            writeProject(dir, {{1, 0}});
+        if (kind == "read-only")
+            QFile::setPermissions(dir + "/VideoFinale.avi", QFileDevice::ReadOwner);
         return dir;
     }
 
     // kel from the folder of the projects, without a display, through a shell that limits the size
-    // of its files: a write past the limit fails instead of killing the process.
-    void start(QProcess& kel, const QStringList& arguments, const QString& limit = "unlimited") {
-        kel.setProcessEnvironment(testmedia::withoutDisplay());
+    // of its files. With a `pipe` after kel's command, the shell stays and gives kel's exit code.
+    void start(QProcess& kel, const QStringList& arguments, const QString& limit = "unlimited",
+               const QString& pipe = QString(), const QString& path = QString()) {
+        QProcessEnvironment env = testmedia::withoutDisplay();
+        if (!path.isEmpty())
+            env.insert("PATH", path);
+        kel.setProcessEnvironment(env);
         kel.setWorkingDirectory(m_dir.path());
-        const QStringList shell{"-c", "trap '' XFSZ; ulimit -f $0; exec \"$@\"", limit,
-                                KEL_EXECUTABLE};
-        kel.start("/bin/sh", shell + arguments);
+        const QString script =
+            pipe.isEmpty()
+                ? QStringLiteral("ulimit -f $0; exec \"$@\"")
+                : QStringLiteral("ulimit -f $0; exec 4>&1; s=$( { { \"$@\"; echo $? >&3; } "
+                                 "%1; } 3>&1 >&4 ); exit $s")
+                      .arg(pipe);
+        kel.start("/bin/sh", QStringList{"-c", script, limit, KEL_EXECUTABLE} + arguments);
     }
 
 private slots:
@@ -45,11 +85,15 @@ private slots:
         QVERIFY(QFile::copy(m_dir.filePath("student.avi"), m_dir.filePath("pipe:x.avi")));
         QVERIFY(testmedia::makeVideo(m_dir.filePath("red.avi"), "color=c=red", 1));
         QVERIFY(writeFile(m_dir.filePath("red.avi.txt"), "not a video"));
+        // A thousand hours in a few kilobytes.
+        QVERIFY(testmedia::ffmpeg({"-f", "lavfi", "-i",
+                                   "color=c=black:size=16x16:rate=1/36000:duration=3600000", "-c:v",
+                                   "libx264", m_dir.filePath("long.mkv")}));
     }
 
     void commandLine_data() {
-        // The project: "ok", "missing" or "damaged" its project.xml, "-y" its name, or "full" its
-        // disk (1 MB at most per file).
+        // The project: as project() makes it, "ok", "-y" its name, "full" its disk (1 MB at most
+        // per file), or "no ffmpeg" on the machine.
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QStringList>("options"); // after --export and the folder
         QTest::addColumn<int>("exitCode");
@@ -67,6 +111,12 @@ private slots:
         QTest::newRow("project.xml missing")    << "missing" << QStringList{"--video", "student.avi"} << 1 << "est absent" << QList<int>{};
         QTest::newRow("project.xml damaged")    << "damaged" << QStringList{"--video", "student.avi"} << 1 << "est endommagé" << QList<int>{};
         QTest::newRow("disk full")              << "full" << QStringList{"--video", "student.avi", "--resolution", "grande"} << 1 << "disk full/VideoFinale.avi" << QList<int>{};
+        QTest::newRow("larger than the disk")   << "full" << QStringList{"--video", "long.mkv", "--resolution", "grande"} << 1 << "demande environ" << QList<int>{};
+        QTest::newRow("read-only montage")      << "read-only" << QStringList{"--video", "student.avi"} << 1 << "read-only montage/VideoFinale.avi" << QList<int>{};
+        QTest::newRow("mp4 without ffmpeg")     << "no ffmpeg" << QStringList{"--video", "student.avi", "--format", "mp4"} << 1 << "ffmpeg" << QList<int>{};
+        QTest::newRow("inset not a number")     << "ok" << QStringList{"--video", "student.avi", "--inset", "grand"} << 2 << "0 à 99" << QList<int>{};
+        QTest::newRow("no annotation file")     << "empty" << QStringList{"--video", "student.avi"} << 1 << "Aucune annotation" << QList<int>{};
+        QTest::newRow("project.xml unreadable") << "unreadable" << QStringList{"--video", "student.avi"} << 1 << "ne peut pas être lu" << QList<int>{};
         // clang-format on
     }
 
@@ -79,8 +129,8 @@ private slots:
         const QString name = folder == "-y" ? folder : QTest::currentDataTag();
         const QString dir = project(name, folder);
         QProcess kel;
-        start(kel, QStringList{"--export", name} + options,
-              folder == "full" ? "2000" : "unlimited");
+        start(kel, QStringList{"--export", name} + options, folder == "full" ? "2000" : "unlimited",
+              QString(), folder == "no ffmpeg" ? "/nonexistent" : QString());
         QVERIFY(kel.waitForFinished(120000));
         const QString out = QString::fromLocal8Bit(kel.readAllStandardOutput()).trimmed();
         const QString err = QString::fromLocal8Bit(kel.readAllStandardError());
@@ -107,6 +157,61 @@ private slots:
             const QByteArray bytes = testmedia::contents(out);
             QVERIFY(bytes.indexOf("moov") > 0 && bytes.indexOf("moov") < bytes.indexOf("mdat"));
         }
+    }
+
+    // A script's reader that goes early takes neither the montage nor the exit code with it.
+    void readerGone_data() {
+        QTest::addColumn<QString>("pipe");
+        QTest::newRow("standard error") << "2>&1 >/dev/null | true";
+        QTest::newRow("standard output") << "2>/dev/null | true";
+    }
+    void readerGone() {
+        QFETCH(QString, pipe);
+        const QString dir = project(QTest::currentDataTag(), "ok");
+        QProcess kel;
+        start(kel, {"--export", QTest::currentDataTag(), "--video", "student.avi"}, "unlimited",
+              pipe);
+        QVERIFY(kel.waitForFinished(120000));
+        QCOMPARE(kel.exitCode(), 0);
+        QCOMPARE(montageFiles(dir),
+                 (QStringList{"VideoFinale.avi", "montage.avi (earlier)", "montage.srt"}));
+    }
+
+    // SIGTERM just after the montage took its name: the export is done and said so.
+    void signalAfterTheRename() {
+        const QString dir = project("late signal", "ok");
+        SignalAt errors("Progression : 100 %", SIGTERM);
+        QBuffer printed;
+        printed.open(QIODevice::WriteOnly);
+        QTextStream out(&printed), err(&errors);
+        kel::HeadlessExportOptions options;
+        options.projectDir = dir;
+        options.studentVideoPath = m_dir.filePath("student.avi");
+        QCOMPARE(kel::runHeadlessExport(options, out, err), 0);
+        QVERIFY2(!errors.written.contains("supprimé"), errors.written.constData());
+        QCOMPARE(printed.data().trimmed(), QFile::encodeName(dir + "/VideoFinale.avi"));
+    }
+
+    // A folder that cannot be found is told why: its name is not UTF-8 (Latin-1, from an older
+    // system), or the current folder that held it was removed.
+    void folderNotFound_data() {
+        QTest::addColumn<QString>("script"); // from the folder of the projects
+        QTest::addColumn<QString>("printed");
+        // clang-format off
+        QTest::newRow("latin-1") << "mkdir \"$(printf 'caf\\351')\" && exec \"$0\" --export \"$(printf 'caf\\351')\" --video student.avi" << "UTF-8";
+        QTest::newRow("removed") << "v=\"$PWD/student.avi\"; mkdir gone && cd gone && rmdir ../gone && exec \"$0\" --export . --video \"$v\"" << "n'existe plus";
+        // clang-format on
+    }
+    void folderNotFound() {
+        QFETCH(QString, script);
+        QFETCH(QString, printed);
+        QProcess kel;
+        kel.setProcessEnvironment(testmedia::withoutDisplay());
+        kel.setWorkingDirectory(m_dir.path());
+        kel.start("/bin/sh", {"-c", script, KEL_EXECUTABLE});
+        QVERIFY(kel.waitForFinished(60000));
+        const QString err = QString::fromLocal8Bit(kel.readAllStandardError());
+        QVERIFY2(kel.exitCode() == 1 && err.contains(printed), qPrintable(err));
     }
 
     // An ffmpeg that stops reading and ignores SIGTERM: kel's SIGTERM ends the export within
@@ -157,5 +262,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestHeadlessExport)
+QTEST_MAIN(TestHeadlessExport)
 #include "test_headless_export.moc"

@@ -18,11 +18,13 @@ class TestInstall : public QObject {
         QString out, err;
     };
     static Run run(const QString& program, const QStringList& args,
-                   const QString& destdir = QString()) {
+                   const QString& destdir = QString(), const QString& display = QString()) {
         QProcess p;
         QProcessEnvironment env = testmedia::withoutDisplay();
         env.insert("LANG", "C.UTF-8");
         env.insert("DESTDIR", destdir); // empty: none
+        if (!display.isEmpty())
+            env.insert("DISPLAY", display);
         p.setProcessEnvironment(env);
         p.start(program, args);
         const bool ended = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
@@ -36,19 +38,22 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("expected"); // in the standard output, or error when failing
+        QTest::addColumn<QString>("display");      // DISPLAY, none when empty
         // clang-format off
-        QTest::newRow("--help, export too")         << QStringList{"--export", "/nulle/part", "--help"} << 0 << QStringList{"Utilisation :", "--export", "Affiche cette aide."};
-        QTest::newRow("--version")                  << QStringList{"--version"} << 0 << QStringList{"KEL " KEL_VERSION};
-        QTest::newRow("unknown option")             << QStringList{"--vitesse"} << 2 << QStringList{"Option inconnue : vitesse.", "kel --help"};
-        QTest::newRow("missing value")              << QStringList{"--camera"} << 2 << QStringList{"Valeur manquante après « --camera »"};
-        QTest::newRow("no screen, toolkit option")  << QStringList{"-style", "fusion"} << 1 << QStringList{"Aucun écran", "kel --export"};
+        QTest::newRow("--help, export too")         << QStringList{"--export", "/nulle/part", "--help"} << 0 << QStringList{"Utilisation :", "--export", "Affiche cette aide."} << QString();
+        QTest::newRow("--version")                  << QStringList{"--version"} << 0 << QStringList{"KEL " KEL_VERSION} << QString();
+        QTest::newRow("unknown option")             << QStringList{"--vitesse"} << 2 << QStringList{"Option inconnue : vitesse.", "kel --help"} << QString();
+        QTest::newRow("missing value")              << QStringList{"--camera"} << 2 << QStringList{"Valeur manquante après « --camera »"} << QString();
+        QTest::newRow("no screen, toolkit option")  << QStringList{"-style", "fusion"} << 1 << QStringList{"Aucun écran", "kel --export"} << QString();
+        QTest::newRow("display nothing serves")     << QStringList{} << 1 << QStringList{"« :64999 »", "kel --export"} << ":64999";
         // clang-format on
     }
     void answersWithoutDisplay() {
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QStringList, expected);
-        const Run kel = run(KEL_EXECUTABLE, arguments);
+        QFETCH(QString, display);
+        const Run kel = run(KEL_EXECUTABLE, arguments, QString(), display);
         const QString out = exitCode ? kel.err : kel.out;
         QVERIFY2(kel.code == exitCode, qPrintable(out));
         for (const QString& text : expected)

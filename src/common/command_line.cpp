@@ -9,6 +9,18 @@
 
 #include <cstdio>
 
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#endif
+
 #ifndef KEL_VERSION
 #define KEL_VERSION "0"
 #endif
@@ -83,6 +95,86 @@ bool isToolkitOption(const QString& name) {
                                    QStringLiteral("im"),
                                    QStringLiteral("inputstyle")};
     return names.contains(name);
+}
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+// Connects to a socket within a few seconds; the socket is closed again at once.
+bool reaches(int family, const sockaddr* address, socklen_t length) {
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return true; // nothing known against the display
+    bool ok = ::connect(fd, address, length) == 0;
+    if (!ok && errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t size = sizeof error;
+        ok = ::poll(&p, 1, 3000) == 1 &&
+             ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Something listens where the X display `name` ("[host]:N[.S]") is served: the local socket of
+// display N, or TCP port 6000 + N on `host`. Other forms are left to the toolkit.
+bool x11DisplayAnswers(const QByteArray& name) {
+    const int colon = name.lastIndexOf(':');
+    if (colon < 0 || name.startsWith('/'))
+        return true;
+    const QByteArray host = name.left(colon);
+    bool ok = false;
+    const int number = name.mid(colon + 1).split('.').constFirst().toInt(&ok);
+    if (!ok || number < 0 || host.contains('/'))
+        return true;
+    if (host.isEmpty() || host == "unix") {
+        const QByteArray path = "/tmp/.X11-unix/X" + QByteArray::number(number);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        // Linux's abstract name first, as the X server offers both.
+        for (const bool abstract : {true, false}) {
+            std::memset(address.sun_path, 0, sizeof address.sun_path);
+            std::memcpy(address.sun_path + (abstract ? 1 : 0), path.constData(),
+                        size_t(path.size()));
+            const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + (abstract ? 1 : 0) +
+                                          size_t(path.size()) + (abstract ? 0 : 1));
+            if (reaches(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), length))
+                return true;
+        }
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.constData(), QByteArray::number(6000 + number).constData(), &hints,
+                      &found) != 0)
+        return false;
+    bool answers = false;
+    for (addrinfo* a = found; a && !answers; a = a->ai_next)
+        answers = reaches(a->ai_family, a->ai_addr, a->ai_addrlen);
+    ::freeaddrinfo(found);
+    return answers;
+}
+#endif
+
+// The display the window would open, when it is an X display that nothing serves: the toolkit
+// would stop the program with a message in English.
+QString unservedDisplay(const QStringList& arguments) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const QByteArray display = qgetenv("DISPLAY");
+    const bool wayland =
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qgetenv("XDG_SESSION_TYPE") == "wayland";
+    for (const QString& a : arguments)
+        if (a == QLatin1String("-platform") || a == QLatin1String("-display"))
+            return QString(); // the toolkit's own choice
+    if ((!platform.isEmpty() && !platform.startsWith("xcb")) || wayland || display.isEmpty() ||
+        x11DisplayAnswers(display))
+        return QString();
+    return QString::fromLocal8Bit(display);
+#else
+    Q_UNUSED(arguments);
+    return QString();
+#endif
 }
 
 } // namespace
@@ -175,6 +267,14 @@ int answerBeforeDisplay(int argc, char* argv[], void (*addOptions)(QCommandLineP
         print(QStringLiteral("Aucun écran n'est disponible : la fenêtre de KEL ne peut pas "
                              "s'ouvrir.\nPour produire un montage sans écran : kel --export "
                              "PROJET --video VIDEO (voir kel --help).\n"),
+              stderr);
+        return 1;
+    }
+    if (const QString display = unservedDisplay(arguments); !display.isEmpty()) {
+        print(QStringLiteral("L'écran « %1 » (variable DISPLAY) ne répond pas : la fenêtre de KEL "
+                             "ne peut pas s'ouvrir.\nPour produire un montage sans écran : kel "
+                             "--export PROJET --video VIDEO (voir kel --help).\n")
+                  .arg(display),
               stderr);
         return 1;
     }

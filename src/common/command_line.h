@@ -20,9 +20,9 @@ constexpr int kUsageErrorExit = 2;
 
 // Answers before any window or display exists: --help (-h, -?, --help-all) and --version (-v) in
 // French on standard output; for the window, an unknown option (not the toolkit's) or a missing
-// value with exit code 2, and the lack of a screen with 1, in French on standard error.
-// `addOptions` adds the options that the help lists besides --camera. Returns the exit code, or
-// -1 to go on with `camera` set to the window's --camera value.
+// value with exit code 2, and the lack of a screen (or an X display that nothing serves) with 1, in
+// French on standard error. `addOptions` adds the options that the help lists besides --camera.
+// Returns the exit code, or -1 to go on with `camera` set to the window's --camera value.
 int answerBeforeDisplay(int argc, char* argv[], void (*addOptions)(QCommandLineParser&),
                         QString* camera = nullptr);
 

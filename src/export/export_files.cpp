@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
+#include <QStorageInfo>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -21,7 +23,42 @@ namespace {
 const char* const kMontageBases[] = {"VideoFinale", "montage"};
 
 QAtomicInt g_counter;
+
+QString sizeText(qint64 bytes) {
+    const QLocale french(QLocale::French);
+    if (bytes >= 1000LL * 1000 * 1000 * 1000)
+        return QStringLiteral("%1 To").arg(french.toString(double(bytes) / 1e12, 'f', 1));
+    if (bytes >= 1000LL * 1000 * 1000)
+        return QStringLiteral("%1 Go").arg(french.toString(double(bytes) / 1e9, 'f', 1));
+    return QStringLiteral("%1 Mo").arg(french.toString(double(bytes) / 1e6, 'f', 1));
+}
 } // namespace
+
+QString readOnlyRefusal(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists() || (info.isWritable() && (info.permissions() & QFileDevice::WriteOwner)))
+        return QString();
+    return QStringLiteral("Le montage « %1 » est en lecture seule : il n'est pas remplacé. "
+                          "Rendez-le modifiable ou déplacez-le, puis relancez l'export.")
+        .arg(QDir::toNativeSeparators(info.absoluteFilePath()));
+}
+
+qint64 rawMontageBytes(qint64 frames, int width, int height) {
+    // Each frame: its rows padded to 4 bytes, a chunk header and two index entries.
+    const qint64 frameBytes = qint64((width * 3 + 3) & ~3) * height + 8 + 16 + 8;
+    return frames * frameBytes + 64 * 1024;
+}
+
+QString diskSpaceRefusal(const QString& dir, qint64 bytes) {
+    const QStorageInfo storage(dir);
+    const qint64 available = storage.isValid() ? storage.bytesAvailable() : -1;
+    if (available < 0 || bytes <= available)
+        return QString();
+    return QStringLiteral("Le montage non compressé demande environ %1, mais le disque de « %2 » "
+                          "n'a que %3 de libre. Choisissez une résolution plus faible ou la "
+                          "compression, ou libérez de la place. L'export est annulé.")
+        .arg(sizeText(bytes), QDir::toNativeSeparators(dir), sizeText(available));
+}
 
 void removeStaleExportFiles(const QString& projectDir) {
     if (projectDir.isEmpty())

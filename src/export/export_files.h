@@ -9,6 +9,16 @@ namespace kel {
 // lock on its own.
 void removeStaleExportFiles(const QString& projectDir);
 
+// Why the montage at `path` must not be replaced: its owner made it read-only (a rename would
+// replace it all the same). Empty when it may be, or does not exist.
+QString readOnlyRefusal(const QString& path);
+
+// Bytes that an uncompressed montage of `frames` frames of `width` x `height` takes, about.
+qint64 rawMontageBytes(qint64 frames, int width, int height);
+// Why a montage of `bytes` cannot be written into `dir`: its disk has not that much room left.
+// Empty when it fits, or when the room left is unknown.
+QString diskSpaceRefusal(const QString& dir, qint64 bytes);
+
 // The hidden file one export writes before it takes the montage's name: ".VideoFinale.<id>.tmp.avi"
 // beside "VideoFinale.avi", a name of its own for every export, locked while it lives. Removed on
 // destruction unless it was committed.

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QTextStream>
 
 #include <atomic>
@@ -65,6 +66,38 @@ private:
 #endif
 };
 
+// project.xml is there but cannot be read: read, it would look empty.
+QString unreadableProjectFile(const QString& projectDir) {
+    const QFileInfo info(ProjectFile(projectDir).path());
+    if (!info.exists())
+        return QString();
+    QString why;
+    QFile file(info.absoluteFilePath());
+    if (!info.isFile())
+        why = QStringLiteral("ce n'est pas un fichier ordinaire");
+    else if (!file.open(QIODevice::ReadOnly))
+        why = QStringLiteral("accès refusé");
+    else
+        return QString();
+    return QStringLiteral("Le fichier « %1 » ne peut pas être lu (%2). L'export est annulé et le "
+                          "montage précédent est conservé.")
+        .arg(QDir::toNativeSeparators(info.absoluteFilePath()), why);
+}
+
+// An argument whose bytes are not UTF-8 (a name from an older system, in Latin-1): decoded, it
+// would name another file.
+QString unreadableName(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray bytes(argv[i]);
+        if (QFile::encodeName(QFile::decodeName(bytes)) != bytes)
+            return QStringLiteral(
+                       "Le nom « %1 » n'est pas écrit en UTF-8 : KEL ne peut pas le "
+                       "lire. Renommez ce dossier ou ce fichier, puis relancez l'export.")
+                .arg(QFile::decodeName(bytes));
+    }
+    return QString();
+}
+
 } // namespace
 
 int runHeadlessExport(const HeadlessExportOptions& given, QTextStream& out, QTextStream& err) {
@@ -73,6 +106,15 @@ int runHeadlessExport(const HeadlessExportOptions& given, QTextStream& out, QTex
         return code;
     };
     HeadlessExportOptions options = given;
+    // A relative name in a current folder that was removed meanwhile names nothing any more.
+    if (QDir::currentPath().isEmpty()) {
+        for (const QString& path : {options.projectDir, options.studentVideoPath})
+            if (!path.isEmpty() && QDir::isRelativePath(path))
+                return refuse(QStringLiteral("Le dossier courant n'existe plus (il a été "
+                                             "supprimé) : « %1 » ne peut pas y être trouvé.")
+                                  .arg(QDir::toNativeSeparators(path)),
+                              kExportFailedExit);
+    }
     // Absolute before anything else: "-y" or "pipe:x.avi" are never read as options or protocols.
     if (!options.projectDir.isEmpty())
         options.projectDir = QFileInfo(options.projectDir).absoluteFilePath();
@@ -82,6 +124,11 @@ int runHeadlessExport(const HeadlessExportOptions& given, QTextStream& out, QTex
         return refuse(QStringLiteral("Le répertoire de projet « %1 » n'existe pas.")
                           .arg(QDir::toNativeSeparators(options.projectDir)),
                       kUsageErrorExit);
+    if (!QFileInfo(options.projectDir).isReadable())
+        return refuse(QStringLiteral("Le répertoire de projet « %1 » ne peut pas être lu (accès "
+                                     "refusé).")
+                          .arg(QDir::toNativeSeparators(options.projectDir)),
+                      kExportFailedExit);
     if (options.studentVideoPath.isEmpty() || !QFileInfo(options.studentVideoPath).isFile())
         return refuse(QStringLiteral("La vidéo « %1 » est introuvable.")
                           .arg(QDir::toNativeSeparators(options.studentVideoPath)),
@@ -95,6 +142,8 @@ int runHeadlessExport(const HeadlessExportOptions& given, QTextStream& out, QTex
         return refuse(QStringLiteral("La taille des annotations va de 0 à 99."), kUsageErrorExit);
 
     removeStaleExportFiles(options.projectDir);
+    if (const QString why = unreadableProjectFile(options.projectDir); !why.isEmpty())
+        return refuse(why, kExportFailedExit);
     const QStringList files = ProjectFile::listAnnotationFiles(options.projectDir);
     if (files.isEmpty())
         return refuse(
@@ -116,6 +165,11 @@ int runHeadlessExport(const HeadlessExportOptions& given, QTextStream& out, QTex
         return refuse(refusal, kExportFailedExit);
 
     MontageRenderer renderer(job);
+    // Asked for by name, an MP4 is never quietly replaced by an AVI.
+    if (renderer.encoderMissing() && options.format == QLatin1String("mp4"))
+        return refuse(QStringLiteral("ffmpeg n'est pas installé : le montage ne peut pas être "
+                                     "produit au format mp4. L'export est annulé."),
+                      kExportFailedExit);
     if (renderer.encoderMissing())
         err << QStringLiteral("ffmpeg n'est pas installé. La vidéo ne sera pas compressée.")
             << Qt::endl;
@@ -134,7 +188,8 @@ int runHeadlessExport(const HeadlessExportOptions& given, QTextStream& out, QTex
         outcome = renderer.run();
         signal = g_signal;
     }
-    if (signal != 0)
+    // A signal that came once the montage had its name stopped nothing.
+    if (signal != 0 && outcome != MontageRenderer::Outcome::Succeeded)
         return refuse(QStringLiteral("Export interrompu : le montage commencé est supprimé."),
                       128 + signal);
     if (outcome != MontageRenderer::Outcome::Succeeded)
@@ -174,16 +229,28 @@ void addHeadlessExportOptions(QCommandLineParser& parser) {
 }
 
 int headlessExportMain(int argc, char* argv[]) {
+#ifdef Q_OS_UNIX
+    // A reader that went (a script's "| head") or a file size limit must not end the process
+    // with its temporary file left: the write fails and is reported instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     // No display is needed: the caption is drawn into images only.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("KEL"));
+    // The renderer's failure is printed once, in French, below; not its log line too.
+    QLoggingCategory::setFilterRules(QStringLiteral("kel.export.montage.warning=false"));
     QCommandLineParser parser;
     addHeadlessExportOptions(parser);
     // Accepted here so that a command line valid for the window stays valid.
     parser.addOption(cameraOption());
     QTextStream out(stdout);
     QTextStream err(stderr);
+    if (const QString why = unreadableName(argc, argv); !why.isEmpty()) {
+        err << why << Qt::endl;
+        return kExportFailedExit;
+    }
     auto usageError = [&err](const QString& text) {
         err << text << Qt::endl << QStringLiteral("Voir kel --help.") << Qt::endl;
         return kUsageErrorExit;

@@ -91,6 +91,8 @@ public:
 
     QString error;
     QList<SubtitleCue> cues;
+    // At most: one per step of the student's video and of each annotation.
+    qint64 frameBound() const { return qint64(m_totalMs / kStepMs) + 1 + m_insertionMs.size(); }
 
 private:
     // The student's picture stands still while the annotation plays in the inset.
@@ -204,6 +206,8 @@ MontageRenderer::Outcome MontageRenderer::run() {
         return fail(QStringLiteral("Taille d'image du montage invalide."));
 
     const QString finalPath = resultPath();
+    if (const QString refusal = readOnlyRefusal(finalPath); !refusal.isEmpty())
+        return fail(refusal);
     removeStaleExportFiles(m_job.projectDir);
     ExportTempFile temp(finalPath);
     std::unique_ptr<MontageSink> sink;
@@ -215,6 +219,11 @@ MontageRenderer::Outcome MontageRenderer::run() {
     Pass pass(*this, *sink);
     if (!pass.open())
         return fail(pass.error);
+    if (!compresses()) {
+        const qint64 bytes = rawMontageBytes(pass.frameBound(), g.frameWidth, g.frameHeight);
+        if (const QString refusal = diskSpaceRefusal(m_job.projectDir, bytes); !refusal.isEmpty())
+            return fail(refusal);
+    }
     QString error;
     if (!temp.create())
         return fail(QStringLiteral("Impossible de créer le fichier « %1 ». L'export est annulé.")
@@ -231,6 +240,8 @@ MontageRenderer::Outcome MontageRenderer::run() {
         sink->abort();
         return m_cancel ? finish(Outcome::Cancelled) : fail(error);
     }
+    if (m_cancel)
+        return finish(Outcome::Cancelled); // the stop came before the montage took its name
 
     // The subtitles are written before the montage takes its name, so that a full disk leaves
     // the previous montage and its subtitles together; they take their own name just after.

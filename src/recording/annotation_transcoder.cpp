@@ -144,33 +144,6 @@ QStringList AnnotationTranscoder::removeLeftovers(const QString& dir) {
         if (QFile::remove(folder.filePath(name)))
             removed << folder.filePath(name);
     }
-    // Earlier versions wrote "N.avi" beside the recording. Such a file is removed only when it
-    // is plainly a compression of a recording still raw: MPEG-4 at 640 x 480, written after the
-    // recording, no longer than it. A teacher's file rarely is all of that; if in doubt it stays.
-    static const QRegularExpression numbered(QStringLiteral("^(\\d{1,9})\\.avi$"),
-                                             QRegularExpression::CaseInsensitiveOption);
-    for (const QString& name : folder.entryList({QStringLiteral("*.avi")}, QDir::Files)) {
-        const auto m = numbered.match(name);
-        if (!m.hasMatch())
-            continue;
-        const QString path = folder.filePath(name);
-        const QString recording =
-            folder.filePath(QStringLiteral("annotation%1.avi").arg(m.captured(1).toInt()));
-        if (!QFileInfo::exists(recording) || !isRawRecording(recording))
-            continue;
-        const AviVideo video = readAviVideo(path);
-        static const QList<QByteArray> mpeg4{"FMP4", "XVID", "DIVX", "DX50", "MP4V"};
-        if (!video.found || video.width != 640 || video.height != 480 ||
-            !mpeg4.contains(video.handler.toUpper()))
-            continue;
-        const QFileInfo out(path), in(recording);
-        const qint64 length = durationMs(path), recorded = durationMs(recording);
-        if (out.lastModified() < in.lastModified() || length < 0 || recorded < 0 ||
-            length > recorded + 1000)
-            continue;
-        if (QFile::remove(path))
-            removed << path;
-    }
     return removed;
 }
 

@@ -52,8 +52,8 @@ public:
     // `path` is an AVI whose video is stored uncompressed, as a recording is before compression.
     static bool isRawRecording(const QString& path);
     // Removes what compressions cut short (a crash, a power cut) left in `dir`: our work files,
-    // and an "N.avi" of an earlier version that is plainly the compression of a still raw
-    // annotationN.avi. Any other file stays. Returns the paths removed.
+    // whose names only we give. Any other file stays, an "N.avi" too: however much it looks like a
+    // compression, it may be the teacher's own. Returns the paths removed.
     static QStringList removeLeftovers(const QString& dir);
     // Length of a video file from its frame count and rate; -1 when unknown.
     static qint64 durationMs(const QString& path);
