@@ -57,7 +57,7 @@ class TestSynchronisedPlayback : public QObject {
     // The project that the first test leaves, whatever ran before: annotation 1 at 1 s, 2
     // (pausing) at 3 s, over the 6-second video, both already played.
     bool playedProjectOpen() {
-        if (QFileInfo(w->session->dir()).fileName() == QStringLiteral("touches"))
+        if (QFileInfo(w->session()->dir()).fileName() == QStringLiteral("touches"))
             return true;
         const QString dir = makeProject(QStringLiteral("touches"), {1, 2});
         ProjectFile file(dir);
@@ -65,8 +65,8 @@ class TestSynchronisedPlayback : public QObject {
             file.writeAnnotationEntry(2, 1, 75) != ProjectFile::WriteResult::Written ||
             !testwindow::openProjectAndVideo(*w, dialogs, dir, studentVideo))
             return false;
-        w->session->markPlayed(1);
-        w->session->markPlayed(2);
+        w->synchronisedPlayback()->markPlayed(1);
+        w->synchronisedPlayback()->markPlayed(2);
         return true;
     }
 
