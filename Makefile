@@ -7,7 +7,7 @@ LAUNCHER := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAU
 # CI (CI=true) fails on any compiler warning.
 WERROR := -DKEL_WERROR=$(if $(filter-out 0 false,$(CI)),ON,OFF)
 
-.PHONY: deps configure build run test test-sanitize install package bench fuzz format \
+.PHONY: deps configure build run test test-fast test-sanitize install package bench fuzz format \
         format-check clean
 
 deps:
@@ -24,6 +24,10 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2
+
+# The tests that take seconds: for a quick check while working.
+test-fast: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2 -L fast
 
 # The tests built with AddressSanitizer and UndefinedBehaviorSanitizer, in their own folder.
 test-sanitize: deps

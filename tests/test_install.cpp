@@ -1,4 +1,5 @@
 #include "common/resources.h"
+#include "common/version.h"
 #include "support/montage_media.h"
 
 #include <QtTest>

@@ -84,11 +84,10 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent)
     m_webcamTimerId = startTimer(40);
 }
 
-void PrincipalW::createWidgets() {
-    const QFont verdana(QStringLiteral("Verdana"), 11, QFont::Normal);
+// The right half: the comment's player and its controls, over the webcam preview.
+void PrincipalW::createAnnotationArea() {
     const QFont courier10(QStringLiteral("Courier"), 10, QFont::Bold);
     const QFont courier11(QStringLiteral("Courier"), 11, QFont::Bold);
-
     annotationPlayer = named(new VideoPlayer(this), "annotationPlayer");
     annotationPlayer->setGeometry(507, 65, 443, 365);
     annotationPlayer->hide();
@@ -105,7 +104,13 @@ void PrincipalW::createWidgets() {
         named(new QLabel(QStringLiteral("00:00:00.000"), this), "annotationTimeLabel");
     annotationTimeLabel->setGeometry(580, 431, 141, 25);
     annotationTimeLabel->setFont(courier11);
+    for (QWidget* w : std::initializer_list<QWidget*>{bPlayAnnotation, bPauseAnnotation,
+                                                      annotationSlider, annotationTimeLabel})
+        w->hide();
+}
 
+void PrincipalW::createCommandButtons() {
+    const QFont verdana(QStringLiteral("Verdana"), 11, QFont::Normal);
     bNouveau = iconButton(this, "bNouveau", {20, 11, 31, 31}, QStringLiteral("fichier.png"), 25,
                           QStringLiteral("Créer un nouveau projet"));
     bOuvrirProjet =
@@ -144,6 +149,12 @@ void PrincipalW::createWidgets() {
     // The items say more than the box has room for: the list opens wider, and the box's tooltip
     // gives the whole text.
     comboAnnotations->view()->setMinimumWidth(250);
+}
+
+// In the order of the original window, which sets the order of the keyboard focus.
+void PrincipalW::createWidgets() {
+    createAnnotationArea();
+    createCommandButtons();
     lineLeft = separator(this, {20, 40, 441, 16});
     lineRight = separator(this, {510, 40, 431, 16});
     progressBar = named(new QProgressBar(this), "progressBar");
@@ -155,10 +166,6 @@ void PrincipalW::createWidgets() {
                                 font(), QStringLiteral("Annuler l'export"));
     bAnnulerExport->setAccessibleName(QStringLiteral("Annuler l'export"));
     bAnnulerExport->hide();
-
-    for (QWidget* w : std::initializer_list<QWidget*>{bPlayAnnotation, bPauseAnnotation,
-                                                      annotationSlider, annotationTimeLabel})
-        w->hide();
     for (QWidget* w : std::initializer_list<QWidget*>{
              bOuvrirVideo, bEnregistrerProjet, bExporter, bOuvrirAnnotation, bEnregistrerAnnotation,
              bCouperDebut, bCouperFin, bSupprimerAnnotation, comboAnnotations})

@@ -75,6 +75,8 @@ private slots:
 
 private:
     void createWidgets();
+    void createAnnotationArea();
+    void createCommandButtons();
     void connectWidgets();
     void connectUnits();
     void setStudentControlsDisabled(bool disabled);

@@ -1,4 +1,5 @@
 #include "command_line.h"
+#include "common/version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -19,10 +20,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-#endif
-
-#ifndef KEL_VERSION
-#define KEL_VERSION "0"
 #endif
 
 namespace kel {

@@ -78,7 +78,30 @@ QSettings userSettings() {
 
 Export::Export(const QString& dir, const QString& video)
     : projectDir(dir), studentVideoPath(video) {
+    createChoices();
+    createPreview();
+    bLancerExportation = new QPushButton(this);
+    bLancerExportation->setGeometry(100, 480, 131, 23);
+    bAnnuler = new QPushButton(this);
+    bAnnuler->setGeometry(100, 510, 131, 23);
 
+    setWindowTitle(QStringLiteral("Paramètres d'exportation"));
+    setFixedSize(335, 556);
+    setWindowModality(Qt::WindowModal);
+    show();
+
+    connect(sliderTaille, &QSlider::valueChanged, this, &Export::tailleAnnotations);
+    for (QRadioButton* b : {rbGrandeResolution, rbMoyenneResolution, rbFaibleResolution})
+        connect(b, &QRadioButton::toggled, this, &Export::updatePreview);
+    connect(bLancerExportation, &QPushButton::clicked, this, &Export::lancerExportation);
+    connect(bAnnuler, &QPushButton::clicked, this, &Export::annuler);
+    setTexts();
+    m_studentPicture = studentPicture(studentVideoPath);
+    restoreChoices();
+    updatePreview();
+}
+
+void Export::createChoices() {
     rbSansPerte = new QRadioButton(this);
     rbSansPerte->setGeometry(30, 30, 141, 17);
     rbSansPerte->setEnabled(false);
@@ -99,6 +122,10 @@ Export::Export(const QString& dir, const QString& video)
     comboFormat->addItem(QStringLiteral("MP4"), QStringLiteral("mp4"));
     comboFormat->setToolTip(QStringLiteral("AVI : le format habituel de KEL.\n"
                                            "MP4 : se lit dans un navigateur et sur un téléphone."));
+}
+
+// The montage's frame to scale, its inset, and the slider that sizes the inset.
+void Export::createPreview() {
     // The montage frame and its inset, to scale; placed by updatePreview().
     previewVideo = new QLabel(this);
     previewVideo->setToolTip(
@@ -120,22 +147,9 @@ Export::Export(const QString& dir, const QString& video)
     labelTaille = new QLabel(this);
     labelTaille->setGeometry(100, 440, 131, 16);
     labelTaille->setFont(QFont(QStringLiteral("Verdana")));
-    bLancerExportation = new QPushButton(this);
-    bLancerExportation->setGeometry(100, 480, 131, 23);
-    bAnnuler = new QPushButton(this);
-    bAnnuler->setGeometry(100, 510, 131, 23);
+}
 
-    setWindowTitle(QStringLiteral("Paramètres d'exportation"));
-    setFixedSize(335, 556);
-    setWindowModality(Qt::WindowModal);
-    show();
-
-    connect(sliderTaille, &QSlider::valueChanged, this, &Export::tailleAnnotations);
-    for (QRadioButton* b : {rbGrandeResolution, rbMoyenneResolution, rbFaibleResolution})
-        connect(b, &QRadioButton::toggled, this, &Export::updatePreview);
-    connect(bLancerExportation, &QPushButton::clicked, this, &Export::lancerExportation);
-    connect(bAnnuler, &QPushButton::clicked, this, &Export::annuler);
-
+void Export::setTexts() {
     rbSansPerte->setText(QStringLiteral("Montage sans perte"));
     rbGrandeResolution->setText(QStringLiteral("Grande résolution"));
     rbMoyenneResolution->setText(QStringLiteral("Moyenne résolution"));
@@ -151,10 +165,6 @@ Export::Export(const QString& dir, const QString& video)
              rbSansPerte, rbGrandeResolution, rbMoyenneResolution, rbFaibleResolution,
              cbCompresserMontage, labelFormat, labelTaille, bLancerExportation, bAnnuler})
         w->resize(qMax(w->width(), w->sizeHint().width()), w->height());
-
-    m_studentPicture = studentPicture(studentVideoPath);
-    restoreChoices();
-    updatePreview();
 }
 
 Export::~Export() = default;

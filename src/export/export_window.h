@@ -67,6 +67,9 @@ signals:
     void launched(const kel::MontageJob& job, const QStringList& annotationFiles);
 
 private:
+    void createChoices();
+    void createPreview();
+    void setTexts();
     Resolution checkedResolution() const;
     void updatePreview();
     void restoreChoices();

@@ -2,6 +2,7 @@
 
 #include "common/dialogs.h"
 #include "common/resources.h"
+#include "common/version.h"
 #include "playback/seek_slider.h"
 #include "playback/video_player.h"
 
@@ -14,10 +15,6 @@
 #include <QPdfView>
 #include <QPushButton>
 #include <QTextEdit>
-
-#ifndef KEL_VERSION
-#define KEL_VERSION "2.0"
-#endif
 
 namespace kel {
 
