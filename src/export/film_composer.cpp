@@ -126,7 +126,7 @@ void FilmComposer::beginComment(const cv::Mat& student, const cv::Rect& studentA
     QFont font;
     font.setBold(true);
     font.setPixelSize(px);
-    const int textW = QFontMetrics(font).horizontalAdvance(caption) + px;
+    const int textW = QFontMetrics(font).horizontalAdvance(caption) + 2 * px;
     const int w = std::min(m_frame.width - box.x, std::max(box.width, textW));
     m_band = evenRect(cv::Rect(box.x, y, w, bandH)) & cv::Rect(cv::Point(), m_frame);
     renderCaption(caption);
