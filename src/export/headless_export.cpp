@@ -218,7 +218,7 @@ int headlessExportMain(int argc, char* argv[]) {
         if (!mp4)
             return usageError(QStringLiteral("La résolution hd est réservée au format mp4."));
         options.hd = true;
-        options.resolution.clear();
+        options.resolution = QStringLiteral("grande"); // its inset, grown to hd
     } else if (!options.resolution.isEmpty() &&
                resolutionFromName(options.resolution) == Resolution::None) {
         return usageError(

@@ -145,7 +145,8 @@ private:
             const double t = double(k) * frameMs;
             if (!m_student.advanceTo(t))
                 break;
-            while (next < insertions.size() && insertions[next].startMs() <= qint64(t))
+            // A second's first frame, not one later by a rounding.
+            while (next < insertions.size() && double(insertions[next].startMs()) <= t + 1e-6)
                 if (!insertFilm(next++))
                     return false;
             const cv::Rect rect = m_filmComposer->studentRect(m_student.displaySize(), false);
