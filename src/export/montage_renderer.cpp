@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSaveFile>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <memory>
@@ -362,12 +361,8 @@ MontageRenderer::Outcome MontageRenderer::run() {
     }
     ExportTempFile* result = &temp;
     if (film) {
-        QTemporaryFile metadata;
-        const QByteArray chapters = chapterMetadata(pass.cues, pass.fps());
-        if (!metadata.open() || metadata.write(chapters) != chapters.size() || !metadata.flush())
-            return fail(diskFullMessage(metadata.fileName()));
-        if (!addChapters(m_job.ffmpegProgram, temp.path(), metadata.fileName(), chaptered.path(),
-                         finalPath, m_cancel, &error))
+        if (!addChapters(m_job.ffmpegProgram, temp.path(), chapterMetadata(pass.cues, pass.fps()),
+                         chaptered.path(), finalPath, m_cancel, &error))
             return m_cancel ? finish(Outcome::Cancelled) : fail(error);
         result = &chaptered;
     }

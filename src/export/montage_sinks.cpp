@@ -272,12 +272,13 @@ std::unique_ptr<MontageSink> makeEncoderSink(const QString& path, const QString&
     return std::make_unique<EncoderSink>(path, shownPath, g, program, settings, cancel);
 }
 
-bool addChapters(const QString& program, const QString& in, const QString& metadata,
+bool addChapters(const QString& program, const QString& in, const QByteArray& metadata,
                  const QString& out, const QString& shownPath, const std::atomic<bool>& cancel,
                  QString* error) {
     EncoderJob job;
     job.setProgram(program);
     job.setCancelFlag(&cancel);
+    job.setFeedsInput(true); // the chapters, through a pipe: no file of ours to leave behind
     job.setOutputPath(out);
     job.setArguments({QStringLiteral("-y"),
                       QStringLiteral("-hide_banner"),
@@ -289,7 +290,7 @@ bool addChapters(const QString& program, const QString& in, const QString& metad
                       QStringLiteral("-f"),
                       QStringLiteral("ffmetadata"),
                       QStringLiteral("-i"),
-                      QStringLiteral("file:") + QFileInfo(metadata).absoluteFilePath(),
+                      QStringLiteral("pipe:0"),
                       QStringLiteral("-map"),
                       QStringLiteral("0"),
                       QStringLiteral("-map_metadata"),
@@ -303,7 +304,9 @@ bool addChapters(const QString& program, const QString& in, const QString& metad
                       QStringLiteral("-f"),
                       QStringLiteral("mp4"),
                       QStringLiteral("file:") + QFileInfo(out).absoluteFilePath()});
-    if (job.start() && job.waitForFinished(120000) && job.result() == EncoderJob::Result::Succeeded)
+    const cv::Mat bytes(1, int(metadata.size()), CV_8UC1, const_cast<char*>(metadata.constData()));
+    if (job.start() && job.writeFrame(bytes) && job.closeInput() && job.waitForFinished(120000) &&
+        job.result() == EncoderJob::Result::Succeeded)
         return true;
     job.stop(1000);
     if (cancel)

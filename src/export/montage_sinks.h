@@ -2,6 +2,7 @@
 
 #include "export/export_settings.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <opencv2/core.hpp>
@@ -51,9 +52,9 @@ std::unique_ptr<MontageSink> makeEncoderSink(const QString& path, const QString&
                                              const EncoderSettings& settings,
                                              const std::atomic<bool>& cancel);
 
-// Copies the MP4 `in` to `out` with one chapter per entry of `metadata` (ffmpeg's metadata file),
-// its index first. False with `error` set (empty when cancelled).
-bool addChapters(const QString& program, const QString& in, const QString& metadata,
+// Copies the MP4 `in` to `out` with the chapters of `metadata` (in ffmpeg's metadata format), its
+// index first. False with `error` set (empty when cancelled).
+bool addChapters(const QString& program, const QString& in, const QByteArray& metadata,
                  const QString& out, const QString& shownPath, const std::atomic<bool>& cancel,
                  QString* error);
 
