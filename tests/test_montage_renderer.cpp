@@ -378,6 +378,24 @@ private slots:
                  (QStringList{"montage.mp4", "montage.srt", "montage.vtt"}));
     }
 
+    // ffmpeg fails on the chapters, the film made: nothing of it stays, the earlier montage does.
+    void filmFailsWhole() {
+        const QString fake = media("ffmpeg-no-chapters");
+        QVERIFY(testmedia::writeFake(fake, "case \"$*\" in *ffmetadata*) exit 1;; esac\n"
+                                           "exec ffmpeg \"$@\""));
+        kel::MontageJob job;
+        job.studentVideoPath = media("student.avi");
+        job.projectDir = media("film-fails");
+        job.insertions = {comment(1, 1, media("comment.avi"))};
+        job.format = "mp4";
+        job.ffmpegProgram = fake;
+        QVERIFY(QDir().mkpath(job.projectDir) && writeEarlierMontage(job.projectDir));
+        MontageRenderer r(job);
+        QCOMPARE(r.run(), MontageRenderer::Outcome::Failed);
+        QVERIFY2(r.errorMessage().contains("chapitres"), qPrintable(r.errorMessage()));
+        QCOMPARE(montageFiles(job.projectDir), kEarlier);
+    }
+
     // A camcorder's fields: the film shows no combing. (At the film's size: scaling would hide the
     // combs from idet.)
     void filmInterlaced() {
