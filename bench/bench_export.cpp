@@ -124,10 +124,11 @@ bool captureComposedFrames(const QStringList& exportCommand, const QString& dir,
     QFile script(QDir(bin).filePath("ffmpeg"));
     if (!script.open(QIODevice::WriteOnly))
         return false;
-    script.write(QStringLiteral("#!/bin/sh\nexport PATH='%2'\ncase \"$*\" in *pipe:0*) tee '%1' | "
-                                "exec ffmpeg \"$@\";; *) exec ffmpeg \"$@\";; esac\n")
-                     .arg(feed, qEnvironmentVariable("PATH"))
-                     .toLocal8Bit());
+    script.write(
+        QStringLiteral("#!/bin/sh\nexport PATH='%2'\ncase \"$*\" in *rawvideo*) tee '%1' | "
+                       "exec ffmpeg \"$@\";; *) exec ffmpeg \"$@\";; esac\n")
+            .arg(feed, qEnvironmentVariable("PATH"))
+            .toLocal8Bit());
     script.close();
     script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
     QProcess kel;
