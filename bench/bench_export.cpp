@@ -6,10 +6,16 @@
 // peak memory for a 60 s and a 10 min student video. Also the longest pause of the window's event
 // loop while the same montage renders behind the export window.
 //
+// The students' film: the hd, side-by-side MP4 of a 60 s 720p student video with three 5 s
+// comments, against an ffmpeg command that composes the same film (trim, the student's still
+// picture padded beside each comment scaled and padded, concat, the caption, x264 at KEL's preset
+// and bit rate), timed alternately; the SSIM of each against the frames KEL composed.
+//
 // Usage: bench_export [work directory]   (default: a temporary directory)
 // BENCH_ROUNDS=n (3 by default) timed runs of each; BENCH_KEL=path another kel; BENCH_NO_WINDOW=1
-// skips the window's pauses.
+// skips the window's pauses; BENCH_ONLY=film measures the film alone.
 #include "export/export_controller.h"
+#include "export/export_settings.h"
 #include "export/export_window.h"
 #include "project/project_session.h"
 
@@ -109,7 +115,8 @@ QString ssim(const QString& compressed, const QStringList& referenceInput, bool 
 }
 
 // The export once more through a stand-in ffmpeg that keeps what the pipe carries (the composed
-// 4:2:0 frames, before compression) and hands it on to the real one.
+// 4:2:0 frames, before compression) and hands it on to the real one; its other runs (the film's
+// chapters) go straight through.
 bool captureComposedFrames(const QStringList& exportCommand, const QString& dir,
                            const QString& feed) {
     const QString bin = QDir(dir).filePath("capture-bin");
@@ -117,9 +124,11 @@ bool captureComposedFrames(const QStringList& exportCommand, const QString& dir,
     QFile script(QDir(bin).filePath("ffmpeg"));
     if (!script.open(QIODevice::WriteOnly))
         return false;
-    script.write(QStringLiteral("#!/bin/sh\ntee '%1' | PATH='%2' exec ffmpeg \"$@\"\n")
-                     .arg(feed, qEnvironmentVariable("PATH"))
-                     .toLocal8Bit());
+    script.write(
+        QStringLiteral("#!/bin/sh\nexport PATH='%2'\ncase \"$*\" in *rawvideo*) tee '%1' | "
+                       "exec ffmpeg \"$@\";; *) exec ffmpeg \"$@\";; esac\n")
+            .arg(feed, qEnvironmentVariable("PATH"))
+            .toLocal8Bit());
     script.close();
     script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
     QProcess kel;
@@ -266,6 +275,108 @@ bool benchContent(const QDir& root, const Content& c, int rounds) {
     return true;
 }
 
+// The film by ffmpeg alone: the student's parts cut from its video, each comment (4:3, fitted in
+// the right half) beside the student's still picture (fitted in the left half), its caption, all
+// joined and encoded as KEL encodes the film.
+QStringList filmCommand(const QString& student, const QString& project, const QList<int>& at,
+                        const QString& out) {
+    QStringList command{"ffmpeg", "-y", "-loglevel", "error"};
+    QString graph, joined;
+    int input = 0;
+    for (int i = 0; i <= at.size(); ++i) {
+        const int from = i == 0 ? 0 : at[i - 1];
+        command << "-ss" << QString::number(from);
+        if (i < at.size())
+            command << "-t" << QString::number(at[i] - from);
+        command << "-i" << student;
+        graph += QStringLiteral("[%1:v]setpts=PTS-STARTPTS[p%2];").arg(input++).arg(i);
+        joined += QStringLiteral("[p%1]").arg(i);
+        if (i == at.size())
+            break;
+        command << "-ss" << QString::number(at[i]) << "-i" << student << "-i"
+                << annotationPath(project, i);
+        graph += QStringLiteral("[%1:v]trim=end_frame=1,setpts=PTS-STARTPTS,scale=640:360,"
+                                "pad=640:720:0:180,tpad=stop_mode=clone:stop_duration=5[st%2];"
+                                "[%3:v]scale=640:480,pad=640:720:0:120,setsar=1[c%2];"
+                                "[st%2][c%2]hstack,setsar=1,drawtext=text='Annotation n°%4':"
+                                "x=656:y=80:fontsize=32:fontcolor=white,trim=duration=5[m%2];")
+                     .arg(input)
+                     .arg(i)
+                     .arg(input + 1)
+                     .arg(i + 1);
+        input += 2;
+        joined += QStringLiteral("[m%1]").arg(i);
+    }
+    graph += joined + QStringLiteral("concat=n=%1:v=1[out]").arg(2 * at.size() + 1);
+    command << "-filter_complex" << graph << "-map"
+            << "[out]"
+            << "-an"
+            << "-c:v"
+            << "libx264"
+            << "-preset"
+            << "veryfast"
+            << "-b:v" << QStringLiteral("%1k").arg(kel::kHdBitRate) << "-pix_fmt"
+            << "yuv420p"
+            << "-r"
+            << "25"
+            << "-movflags"
+            << "+faststart" << out;
+    return command;
+}
+
+// The students' film, hd and side by side, against the same film by ffmpeg alone.
+bool benchFilm(const QDir& root, int rounds) {
+    const QDir dir(root.filePath("film"));
+    dir.mkpath("projet");
+    const QString project = dir.filePath("projet");
+    const QString student = dir.filePath("student720p.mp4");
+    const QList<int> at{10, 30, 50};
+    if (!QFile::exists(student) &&
+        !ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=25:duration=60", "-c:v",
+                 "libx264", "-preset", "fast", "-b:v", "4M", "-pix_fmt", "yuv420p", student}))
+        return false;
+    for (int i = 0; i < at.size(); ++i)
+        if (!QFile::exists(annotationPath(project, i)) &&
+            !ffmpeg({"-f", "lavfi", "-i",
+                     QStringLiteral("mandelbrot=size=640x480:rate=25:start_scale=%1").arg(i + 2),
+                     "-t", "5", "-c:v", "mpeg4", "-b:v", "1200k", annotationPath(project, i)}))
+            return false;
+    writeProject(project, at);
+    const QStringList exportCommand{kelProgram(), "--export", project, "--video",
+                                    student,      "--format", "mp4"};
+    const QString reference = dir.filePath("ffmpeg-film.mp4");
+    const QStringList command = filmCommand(student, project, at, reference);
+    QList<double> kel, other;
+    for (int r = 0; r < rounds; ++r) {
+        const Run one = measure(exportCommand);
+        const Run two = measure(command);
+        if (one.status != 0 || two.status != 0) {
+            std::printf("film: a run failed: export %d, ffmpeg %d\n", one.status, two.status);
+            return false;
+        }
+        kel << one.seconds;
+        other << two.seconds;
+    }
+    const QString film = QDir(project).filePath("montage.mp4");
+    const double length = lengthSeconds(film);
+    std::printf("\n== students' film: hd, side by side, 60 s 720p video, three 5 s comments ==\n");
+    std::printf(
+        "kel: median %.2f s over %d runs for a %.1f s film: %.1f x real time (target >= 3)\n",
+        median(kel), rounds, length, length / median(kel));
+    std::printf("ffmpeg composing the same film: median %.2f s: %.1f x real time\n", median(other),
+                lengthSeconds(reference) / median(other));
+    std::printf("kel / ffmpeg: %.2f (target <= 1)\n", median(kel) / median(other));
+    const QString feed = dir.filePath("composed.yuv");
+    if (captureComposedFrames(exportCommand, dir.path(), feed)) {
+        const QStringList composed{"-f",       "rawvideo", "-pix_fmt", "yuv420p", "-s",
+                                   "1280x720", "-r",       "25",       "-i",      feed};
+        std::printf("SSIM against the composed frames: kel %s, ffmpeg %s\n",
+                    qPrintable(ssim(film, composed)), qPrintable(ssim(reference, composed)));
+    }
+    QFile::remove(feed);
+    return true;
+}
+
 // The longest pause of the event loop while the export window's montage renders.
 double longestGapMs(const QString& project, const QString& student, bool compress) {
     kel::ProjectSession session;
@@ -324,6 +435,10 @@ int main(int argc, char** argv) {
                            return lavfi(
                                QStringLiteral("color=c=%1:size=640x480:rate=25").arg(colours[i]));
                        }};
+    if (!benchFilm(dir, rounds))
+        return 1;
+    if (qEnvironmentVariable("BENCH_ONLY") == QLatin1String("film"))
+        return 0;
     const QString busyProject = QDir(dir.filePath("busy")).filePath("projet");
     const QString busyStudent = QDir(dir.filePath("busy")).filePath("student.avi");
     if (!benchContent(dir, busy, rounds) || !benchContent(dir, easy, rounds))

@@ -8,7 +8,7 @@ packages=(
   libqt6multimedia6 libqt6multimediawidgets6 libqt6pdfwidgets6
   qt6-translations-l10n qt6-qpa-plugins
   libopencv-core-dev libopencv-imgproc-dev libopencv-videoio-dev
-  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  libavformat-dev libavcodec-dev libavfilter-dev libswscale-dev libavutil-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav
   ffmpeg

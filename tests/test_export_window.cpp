@@ -140,7 +140,7 @@ private slots:
         // clang-format off
         QTest::newRow("uncompressed")           << false << "avi" << "" << QStringList{"VideoFinale.avi", "montage.avi (earlier)", "montage.srt"} << "";
         QTest::newRow("compressed")             << true << "avi" << "" << QStringList{"VideoFinale.avi (earlier)", "montage.avi", "montage.srt"} << "";
-        QTest::newRow("mp4, box unchecked")     << false << "mp4" << "" << QStringList{"VideoFinale.avi (earlier)", "montage.avi (earlier)", "montage.mp4", "montage.srt"} << "";
+        QTest::newRow("mp4, box unchecked")     << false << "mp4" << "" << QStringList{"VideoFinale.avi (earlier)", "montage.avi (earlier)", "montage.mp4", "montage.srt", "montage.vtt"} << "";
         QTest::newRow("ffmpeg missing")         << true << "avi" << "none" << QStringList{"VideoFinale.avi", "montage.avi (earlier)", "montage.srt"} << "ffmpeg n'est pas installé";
         QTest::newRow("undecodable annotation") << false << "avi" << "" << kEarlier << "annotation1.avi";
         QTest::newRow("compression fails")      << true << "avi" << "cat >/dev/null; echo 'Unknown encoder x264' >&2; exit 1" << kEarlier << "Unknown encoder x264";

@@ -98,12 +98,15 @@ private slots:
         QTest::addColumn<QStringList>("options"); // after --export and the folder
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("printed"); // the result on stdout, or the reason on stderr
-        // The first frame's width and height, then the red inset's left, top, width and height.
+        // The first frame's width and height, then the red inset's left, top, width and height
+        // (in the MP4, the red annotation fitted whole in its place).
         QTest::addColumn<QList<int>>("frame");
         // clang-format off
         QTest::newRow("faible, largest inset")  << "ok" << QStringList{"--video", "student.avi", "--resolution", "faible", "--inset", "99"} << 0 << "VideoFinale.avi" << QList<int>{320, 240, 0, 115, 134, 124};
         QTest::newRow("compressed, folder -y")  << "-y" << QStringList{"--video", "student.avi", "--compress"} << 0 << "montage.avi" << QList<int>{400, 300, 0, 206, 106, 94};
-        QTest::newRow("mp4, video pipe:x.avi")  << "ok" << QStringList{"--video", "pipe:x.avi", "--format", "mp4"} << 0 << "montage.mp4" << QList<int>{400, 300, 0, 206, 106, 94};
+        QTest::newRow("mp4, video pipe:x.avi")  << "ok" << QStringList{"--video", "pipe:x.avi", "--format", "mp4", "--resolution", "moyenne", "--layout", "incrustation"} << 0 << "montage.mp4" << QList<int>{400, 300, 0, 212, 106, 80};
+        QTest::newRow("mp4: hd, side by side")  << "ok" << QStringList{"--video", "student.avi", "--format", "mp4"} << 0 << "montage.mp4" << QList<int>{1280, 720, 640, 120, 640, 480};
+        QTest::newRow("hd without mp4")         << "ok" << QStringList{"--video", "student.avi", "--resolution", "hd"} << 2 << "réservée au format mp4" << QList<int>{};
         QTest::newRow("unknown format")         << "ok" << QStringList{"--video", "student.avi", "--format", "mkv"} << 2 << "Format inconnu « mkv »" << QList<int>{};
         QTest::newRow("inset out of range")     << "ok" << QStringList{"--video", "student.avi", "--inset", "100"} << 2 << "0 à 99" << QList<int>{};
         QTest::newRow("no video given")         << "ok" << QStringList{"--compress"} << 2 << "--video" << QList<int>{};

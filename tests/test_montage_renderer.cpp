@@ -15,6 +15,7 @@ using kel::MontageRenderer;
 using namespace montagemedia;
 Q_DECLARE_METATYPE(montagemedia::Entry)
 Q_DECLARE_METATYPE(kel::Resolution)
+Q_DECLARE_METATYPE(kel::MontageLayout)
 
 // A student's clip: its file, its upright picture in square pixels, ffmpeg's output options, stored
 // turned with the rotation that undoes it, and where its picture lands in the 160 x 120 frame.
@@ -28,6 +29,11 @@ Q_DECLARE_METATYPE(Clip)
 namespace {
 const kel::MontageGeometry kSmall{160, 120, 60, 80, 60, 42, 13, 10}; // inset (0, 60, 80, 60)
 using Shown = std::array<double, 3>; // an inset: annotation number, first and end ms
+// A comment at this second of the student's video.
+kel::AnnotationInsertion comment(int number, int second, const QString& file, double cutStart = 0,
+                                 double cutEnd = 0, const QString& title = {}) {
+    return {number, second * 25, file, cutStart, cutEnd, title};
+}
 QRect qrect(const cv::Rect& r) {
     return {r.x, r.y, r.width, r.height};
 }
@@ -97,6 +103,21 @@ class TestMontageRenderer : public QObject {
                                 compress, "avi", ""});
     }
 
+    // The MP4 film for students, hd, of a student's video and these comments.
+    MontageRenderer film(const QString& student, const QList<kel::AnnotationInsertion>& comments,
+                         kel::MontageLayout layout = kel::MontageLayout::Cote) {
+        const QString dir = media(QStringLiteral("film-%1-%2")
+                                      .arg(QTest::currentTestFunction(), QTest::currentDataTag()));
+        QDir().mkpath(dir);
+        kel::MontageJob job{
+            student,  dir,  kel::montageGeometry(kel::Resolution::Moyenne, false, 0, 0, 0),
+            comments, true, "mp4",
+            ""};
+        job.layout = layout;
+        job.hd = true;
+        return MontageRenderer(job);
+    }
+
 private slots:
     void initTestCase() {
         QVERIFY(makeStudent(media("student.avi"), 4));
@@ -109,6 +130,11 @@ private slots:
                                    "t=fill:enable='lt(t,0.5)'",
                                    "-c:v", "mpeg4", "-q:v", "3", media("annotation3.avi")}));
         // A phone's variable rate: no frame from 0.4 s to 1 s.
+        // A comment: red, its top eighth yellow, 4:3.
+        QVERIFY(testmedia::ffmpeg({"-f", "lavfi", "-i",
+                                   "color=c=red:size=320x240:rate=25:duration=1,drawbox=x=0:y=0:"
+                                   "w=iw:h=ih/8:c=yellow:t=fill",
+                                   "-c:v", "mpeg4", "-q:v", "2", media("comment.avi")}));
         QVERIFY(testmedia::ffmpeg({"-i", media("student.avi"), "-t", "2", "-vf",
                                    "select='not(between(t,0.4,0.99))'", "-vsync", "vfr", "-c:v",
                                    "libx264", "-pix_fmt", "yuv420p", media("vfr.mp4")}));
@@ -239,6 +265,156 @@ private slots:
         for (int x = 0; x < 4; ++x)
             row << f.v.at<uchar>(1, x);
         QCOMPARE(row, v);
+    }
+
+    // The film: the comment where the layout puts it, whole, its aspect kept; the student's picture
+    // upright, a portrait phone's giving a portrait film.
+    void filmLayout_data() {
+        QTest::addColumn<kel::MontageLayout>("layout");
+        QTest::addColumn<QStringList>("turn"); // the student's, stored turned ("clock", "90")
+        QTest::addColumn<QSize>("frame");
+        QTest::addColumn<QRect>("region");
+        QTest::addColumn<bool>("fits"); // the comment fits the region (else covers it)
+        using L = kel::MontageLayout;
+        // clang-format off
+        QTest::newRow("incrustation")      << L::Incrustation << QStringList{} << QSize(1280, 720) << QRect(0, 494, 254, 226) << true;
+        QTest::newRow("grande: 1/3 x 1/2") << L::Grande << QStringList{} << QSize(1280, 720) << QRect(0, 360, 427, 360) << false;
+        QTest::newRow("cote")              << L::Cote << QStringList{} << QSize(1280, 720) << QRect(640, 0, 640, 720) << true;
+        QTest::newRow("cote, phone")       << L::Cote << QStringList{"clock", "90"} << QSize(720, 1280) << QRect(0, 640, 720, 640) << true;
+        // clang-format on
+    }
+    void filmLayout() {
+        QFETCH(kel::MontageLayout, layout);
+        QFETCH(QStringList, turn);
+        QFETCH(QSize, frame);
+        QFETCH(QRect, region);
+        QFETCH(bool, fits);
+        const QString student = media(QStringLiteral("upright%1.mp4").arg(turn.value(1)));
+        QVERIFY(QFile::exists(student) ||
+                makeUpright(student, turn.isEmpty() ? "320x240" : "90x160",
+                            {"-c:v", "libx264", "-pix_fmt", "yuv420p"}, turn.value(0),
+                            turn.value(1), 2));
+        MontageRenderer r = film(student, {comment(1, 1, media("comment.avi"))}, layout);
+        QCOMPARE(r.run(), MontageRenderer::Outcome::Succeeded);
+        QCOMPARE(probe(r.resultPath(), "width,height"),
+                 QStringLiteral("%1,%2").arg(frame.width()).arg(frame.height()));
+        cv::Mat white; // the student's bar, across the top of its upright picture
+        cv::inRange(frameAt(r.resultPath(), 0), cv::Scalar(200, 200, 200),
+                    cv::Scalar(255, 255, 255), white);
+        const QRect bar = qrect(cv::boundingRect(white));
+        QVERIFY2(bar.y() <= 1 && qAbs(bar.height() - frame.height() / 8) <= 4,
+                 QTest::toString(bar));
+
+        const cv::Mat f = frameAt(r.resultPath(), 37); // the comment plays from frame 25
+        cv::Mat red, yellow;
+        cv::inRange(f, cv::Scalar(0, 0, 160), cv::Scalar(90, 90, 255), red);
+        cv::inRange(f, cv::Scalar(0, 160, 160), cv::Scalar(90, 255, 255), yellow);
+        const QRect p = qrect(cv::boundingRect(red | yellow)), y = qrect(cv::boundingRect(yellow));
+        const QString shown = QStringLiteral("%1 %2").arg(QTest::toString(p), QTest::toString(y));
+        QVERIFY2(qAbs(double(p.width()) / p.height() - 4.0 / 3) < 0.02, qPrintable(shown));
+        QVERIFY2(qAbs(y.top() - p.top()) <= 1 && qAbs(y.height() - p.height() / 8.0) <= 3 &&
+                     y.width() >= p.width() - 2,
+                 qPrintable(shown));
+        if (fits)
+            QVERIFY2(region.adjusted(-1, -1, 1, 1).contains(p) &&
+                         (p.width() >= region.width() - 2 || p.height() >= region.height() - 2),
+                     qPrintable(shown));
+        else
+            QVERIFY2(p.adjusted(-1, -1, 1, 1).contains(region), qPrintable(shown));
+    }
+
+    // Each frame shows the pictures of its time: the student's part lasts as long as its video,
+    // a cut comment as long as its cut, at 25 frames a second or 30 for a faster video.
+    void filmTiming_data() {
+        QTest::addColumn<int>("studentFps");
+        QTest::addColumn<int>("fps");
+        QTest::newRow("25 fps") << 25 << 25;
+        QTest::newRow("30 fps") << 30 << 30;
+        QTest::newRow("50 fps") << 50 << 30;
+    }
+    void filmTiming() {
+        QFETCH(int, studentFps);
+        QFETCH(int, fps);
+        const QString student = media(QStringLiteral("blue%1.mp4").arg(studentFps));
+        QVERIFY(testmedia::makeVideo(student, "color=c=blue", 2, studentFps));
+        MontageRenderer r = film(student, {comment(1, 1, media("comment.avi"), 200, 700)});
+        QCOMPARE(r.run(), MontageRenderer::Outcome::Succeeded);
+        QCOMPARE(probe(r.resultPath(), "r_frame_rate"), QStringLiteral("%1/1").arg(fps));
+        cv::VideoCapture cap(QFile::encodeName(r.resultPath()).toStdString(), cv::CAP_FFMPEG);
+        QList<int> comment; // the frames that show it
+        int frames = 0;
+        for (cv::Mat f; cap.read(f); ++frames)
+            if (f.at<cv::Vec3b>(360, 960)[2] > 160)
+                comment << frames;
+        const int cut = (500 * fps + 999) / 1000; // 500 ms, to the frame
+        QCOMPARE(frames - comment.size(), 2 * fps);
+        QCOMPARE(comment.size(), cut);
+        QCOMPARE(comment.first(), fps); // at the student's second 1
+        QCOMPARE(comment.last(), fps + cut - 1);
+    }
+
+    // One chapter per comment at its first frame, its title when it has one; the same cues in
+    // montage.vtt as in montage.srt; nothing else left in the folder.
+    void filmNavigation() {
+        const QString student = media("blue4.mp4");
+        QVERIFY(testmedia::makeVideo(student, "color=c=blue", 4));
+        MontageRenderer r =
+            film(student, {comment(1, 1, media("comment.avi")),
+                           comment(2, 3, media("comment.avi"), 0, 0, "Les mains, ici")});
+        QCOMPARE(r.run(), MontageRenderer::Outcome::Succeeded);
+        QProcess p;
+        p.start("ffprobe", {"-v", "error", "-show_entries", "chapter=start_time:chapter_tags=title",
+                            "-of", "csv=p=0", r.resultPath()});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).trimmed().split('\n'),
+                 (QStringList{"0.000000,Vidéo de l'élève", "1.000000,Annotation n°1",
+                              "4.000000,\"Les mains, ici\""}));
+        const QString dir = QFileInfo(r.resultPath()).path();
+        const QString vtt = QString::fromUtf8(testmedia::contents(dir + "/montage.vtt"));
+        QCOMPARE(vtt, "WEBVTT\n\n" + QString::fromUtf8(testmedia::contents(dir + "/montage.srt"))
+                                         .replace(QRegularExpression("(\\d),(\\d)"), "\\1.\\2"));
+        QVERIFY2(vtt.contains("00:00:04.000 --> 00:00:05.000\nLes mains, ici\n"), qPrintable(vtt));
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"montage.mp4", "montage.srt", "montage.vtt"}));
+    }
+
+    // ffmpeg fails on the chapters, the film made: nothing of it stays, the earlier montage does.
+    void filmFailsWhole() {
+        const QString fake = media("ffmpeg-no-chapters");
+        QVERIFY(testmedia::writeFake(fake, "case \"$*\" in *ffmetadata*) exit 1;; esac\n"
+                                           "exec ffmpeg \"$@\""));
+        kel::MontageJob job;
+        job.studentVideoPath = media("student.avi");
+        job.projectDir = media("film-fails");
+        job.insertions = {comment(1, 1, media("comment.avi"))};
+        job.format = "mp4";
+        job.ffmpegProgram = fake;
+        QVERIFY(QDir().mkpath(job.projectDir) && writeEarlierMontage(job.projectDir));
+        MontageRenderer r(job);
+        QCOMPARE(r.run(), MontageRenderer::Outcome::Failed);
+        QVERIFY2(r.errorMessage().contains("chapitres"), qPrintable(r.errorMessage()));
+        QCOMPARE(montageFiles(job.projectDir), kEarlier);
+    }
+
+    // A camcorder's fields: the film shows no combing. (At the film's size: scaling would hide the
+    // combs from idet.)
+    void filmInterlaced() {
+        const QString student = media("interlaced.mpg");
+        QVERIFY(testmedia::ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=1280x720:rate=50", "-t", "2",
+                                   "-vf", "tinterlace=interleave_top,setfield=tff", "-c:v",
+                                   "mpeg2video", "-flags", "+ilme+ildct", "-top", "1", "-b:v", "8M",
+                                   student}));
+        static const QRegularExpression verdict(
+            "Multi frame detection: TFF: *(\\d+) BFF: *(\\d+) Progressive: *(\\d+)");
+        const auto fields = [](const QString& path) {
+            const QRegularExpressionMatch m = verdict.match(ffmpegReport(path, "idet"));
+            return QList<int>{m.captured(1).toInt() + m.captured(2).toInt(), m.captured(3).toInt()};
+        };
+        QVERIFY(fields(student)[0] > 40); // combed indeed
+        MontageRenderer r = film(student, {}, kel::MontageLayout::Incrustation);
+        QCOMPARE(r.run(), MontageRenderer::Outcome::Succeeded);
+        const QList<int> film = fields(r.resultPath()); // interlaced, progressive
+        QVERIFY2(film[0] * 10 < film[1] && film[1] > 40, qPrintable(QTest::toString(film)));
     }
 
     // Hidden files of exports killed on their way go; the one a running export holds stays.

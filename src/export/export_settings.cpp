@@ -1,5 +1,8 @@
 #include "export_settings.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace kel {
 
 MontageGeometry montageGeometry(Resolution resolution, bool sizeChanged, int largeTop,
@@ -57,6 +60,35 @@ Resolution resolutionFromName(const QString& name) {
     if (n == QLatin1String("faible"))
         return Resolution::Faible;
     return Resolution::None;
+}
+
+MontageGeometry hdGeometry(const MontageGeometry& g, bool portrait) {
+    const double scale = 720.0 / std::max(1, std::min(g.frameWidth, g.frameHeight));
+    const auto scaled = [scale](int v) { return int(std::lround(v * scale)); };
+    MontageGeometry hd;
+    hd.frameWidth = portrait ? 720 : 1280;
+    hd.frameHeight = portrait ? 1280 : 720;
+    hd.insetWidth = std::min(scaled(g.insetWidth), hd.frameWidth);
+    hd.insetHeight = std::min(scaled(g.insetHeight), hd.frameHeight);
+    hd.insetTop = hd.frameHeight - hd.insetHeight;
+    hd.captionWidth = scaled(g.captionWidth);
+    hd.captionHeight = scaled(g.captionHeight);
+    hd.captionFontPx = scaled(g.captionFontPx);
+    return hd;
+}
+
+bool layoutFromName(const QString& name, MontageLayout* layout) {
+    const QString n = name.trimmed().toLower();
+    if (n == QLatin1String("incrustation"))
+        *layout = MontageLayout::Incrustation;
+    else if (n == QLatin1String("grande"))
+        *layout = MontageLayout::Grande;
+    else if (n == QLatin1String("cote") || n == QStringLiteral("côte") ||
+             n == QStringLiteral("côté"))
+        *layout = MontageLayout::Cote;
+    else
+        return false;
+    return true;
 }
 
 } // namespace kel

@@ -42,4 +42,16 @@ int montageBitRate(int frameWidth);
 // "grande", "moyenne", "faible" (as typed on the command line); None for anything else.
 Resolution resolutionFromName(const QString& name);
 
+// The MP4's size for the web and phones: 1280 x 720, or 720 x 1280 for a `portrait` student's
+// picture, with the inset of `g` grown to it, its bottom edge on the frame's.
+MontageGeometry hdGeometry(const MontageGeometry& g, bool portrait);
+// H.264 bit rate of the hd film, in kbit/s: signing hands move fast.
+constexpr int kHdBitRate = 2500;
+
+// Where the comment goes in the MP4 while it plays: the inset, a large box in a lower corner over
+// the student's picture, or beside the student's picture (below it in a portrait frame).
+enum class MontageLayout { Incrustation, Grande, Cote };
+// "incrustation", "grande", "cote" (as typed on the command line); false for anything else.
+bool layoutFromName(const QString& name, MontageLayout* layout);
+
 } // namespace kel

@@ -159,6 +159,8 @@ int runHeadlessExport(const HeadlessExportOptions& given, QTextStream& out, QTex
                                     ProjectFile(options.projectDir).loadAnnotationSchedule());
     job.compress = options.compress;
     job.format = options.format;
+    job.hd = options.hd;
+    layoutFromName(options.layout, &job.layout);
     job.ffmpegProgram = options.ffmpegProgram;
     if (const QString refusal = montageRefusal(options.projectDir, files, job.insertions);
         !refusal.isEmpty())
@@ -217,7 +219,8 @@ void addHeadlessExportOptions(QCommandLineParser& parser) {
     parser.addOption({QStringLiteral("video"), QStringLiteral("Vidéo de l'élève (avec --export)."),
                       QStringLiteral("VIDEO")});
     parser.addOption({QStringLiteral("resolution"),
-                      QStringLiteral("Résolution du montage : grande, moyenne ou faible."),
+                      QStringLiteral("Résolution du montage : grande, moyenne, faible, ou hd "
+                                     "(mp4, par défaut)."),
                       QStringLiteral("RESOLUTION")});
     parser.addOption({QStringLiteral("inset"), QStringLiteral("Taille des annotations, de 0 à 99."),
                       QStringLiteral("TAILLE")});
@@ -226,6 +229,10 @@ void addHeadlessExportOptions(QCommandLineParser& parser) {
     parser.addOption({QStringLiteral("format"),
                       QStringLiteral("Format du montage : avi (par défaut) ou mp4 (compressé)."),
                       QStringLiteral("FORMAT")});
+    parser.addOption({QStringLiteral("layout"),
+                      QStringLiteral("Place des annotations dans le mp4 : incrustation, grande ou "
+                                     "cote (par défaut)."),
+                      QStringLiteral("DISPOSITION")});
 }
 
 int headlessExportMain(int argc, char* argv[]) {
@@ -270,6 +277,32 @@ int headlessExportMain(int argc, char* argv[]) {
         if (options.format != QLatin1String("avi") && options.format != QLatin1String("mp4"))
             return usageError(QStringLiteral("Format inconnu « %1 » : avi ou mp4.")
                                   .arg(parser.value(QStringLiteral("format"))));
+    }
+    // The MP4 is the students' film: hd and side by side unless asked otherwise.
+    const bool mp4 = options.format == QLatin1String("mp4");
+    if (options.resolution.trimmed().toLower() == QLatin1String("hd") ||
+        (mp4 && !parser.isSet(QStringLiteral("resolution")))) {
+        if (!mp4)
+            return usageError(QStringLiteral("La résolution hd est réservée au format mp4."));
+        options.hd = true;
+        options.resolution = QStringLiteral("grande"); // its inset, grown to hd
+    } else if (!options.resolution.isEmpty() &&
+               resolutionFromName(options.resolution) == Resolution::None) {
+        return usageError(
+            QStringLiteral("Résolution inconnue « %1 » : grande, moyenne, faible ou hd.")
+                .arg(options.resolution));
+    }
+    options.layout = mp4 ? QStringLiteral("cote") : QString();
+    if (parser.isSet(QStringLiteral("layout"))) {
+        MontageLayout layout;
+        if (!mp4)
+            return usageError(
+                QStringLiteral("La disposition des annotations est réservée au format mp4."));
+        options.layout = parser.value(QStringLiteral("layout"));
+        if (!layoutFromName(options.layout, &layout))
+            return usageError(
+                QStringLiteral("Disposition inconnue « %1 » : incrustation, grande ou cote.")
+                    .arg(options.layout));
     }
     if (parser.isSet(QStringLiteral("inset"))) {
         bool ok = false;

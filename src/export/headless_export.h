@@ -14,6 +14,8 @@ struct HeadlessExportOptions {
     int inset = -1;     // slider value 0 to 99; -1: left untouched
     bool compress = false;
     QString format = QStringLiteral("avi"); // "avi" or "mp4" (always compressed)
+    bool hd = false;                        // "--resolution hd" (mp4 only)
+    QString layout;                         // "incrustation", "grande", "cote" (mp4 only)
     QString ffmpegProgram;                  // empty: ffmpeg is searched for
 };
 
@@ -28,7 +30,7 @@ int runHeadlessExport(const HeadlessExportOptions& options, QTextStream& out, QT
 
 // The command line asks for an export without window ("--export").
 bool isHeadlessExport(int argc, char* argv[]);
-// Adds --export, --video, --resolution, --inset and --compress.
+// Adds --export, --video, --resolution, --inset, --compress, --format and --layout.
 void addHeadlessExportOptions(QCommandLineParser& parser);
 // The whole headless run: its own application object (no display needed), the options, the export.
 int headlessExportMain(int argc, char* argv[]);

@@ -16,6 +16,7 @@ struct AnnotationInsertion {
     QString filePath;
     double cutStart = 0; // ms of the annotation's own playback; 0 when not set
     double cutEnd = 0;
+    QString title; // shown instead of "Annotation n°N" in the MP4's caption, subtitles, chapters
 
     // Where it goes in the student's video: the start of its second.
     qint64 startMs() const { return positionKeyMs(framePosition); }

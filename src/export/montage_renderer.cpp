@@ -2,6 +2,7 @@
 
 #include "common/encoder_job.h"
 #include "export/export_files.h"
+#include "export/film_composer.h"
 #include "export/montage_composer.h"
 #include "export/montage_sinks.h"
 #include "export/montage_subtitles.h"
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 Q_LOGGING_CATEGORY(lcMontage, "kel.export.montage", QtInfoMsg)
 
@@ -26,19 +28,47 @@ QString unreadable(const AnnotationInsertion& a) {
 }
 } // namespace
 
+// A comment's part of its recording in the film: its cut range, as isInsideCut reads it.
+struct FilmRange {
+    double from = 0;
+    double to = 1e12;
+};
+FilmRange filmRange(const AnnotationInsertion& a) {
+    const bool startSet = a.cutStart > 0, endSet = a.cutEnd > 0;
+    FilmRange r;
+    if (startSet && (a.cutEnd == 0 || endSet))
+        r.from = a.cutStart;
+    if (endSet && (a.cutStart == 0 || startSet))
+        r.to = a.cutEnd;
+    return r;
+}
+
 // One rendering: the walk through the student's video with the annotations inserted on the way,
-// every frame to the sink, the subtitle cues noted.
+// every frame to the sink, the subtitle cues noted. The AVI steps 63 ms a frame as it always did;
+// the MP4 (the film) shows in each frame the pictures of its own time.
 class MontageRenderer::Pass {
 public:
-    Pass(MontageRenderer& r, MontageSink& sink)
-        : m_r(r), m_sink(sink), m_composer(r.m_job.geometry) {}
+    explicit Pass(MontageRenderer& r) : m_r(r), m_film(r.makesFilm()) {}
 
     // Every input is opened before anything is written.
     bool open() {
+        const bool bt709 = m_film && m_r.m_job.hd;
+        m_student.setBt709Output(bt709);
         if (!m_student.open(m_r.m_job.studentVideoPath)) {
             error = QStringLiteral("La vidéo « %1 » ne peut pas être lue. L'export est annulé.")
                         .arg(QDir::toNativeSeparators(m_r.m_job.studentVideoPath));
             return false;
+        }
+        m_g = m_r.m_job.geometry;
+        if (m_film) {
+            const cv::Size upright = m_student.displaySize();
+            if (m_r.m_job.hd)
+                m_g = hdGeometry(m_g, upright.height > upright.width);
+            // Sign language wants 25 frames a second; a phone's 30 keeps its own rhythm.
+            m_fps = 1000.0 / m_student.frameMs() > 27 ? 30 : 25;
+            m_filmComposer = std::make_unique<FilmComposer>(m_g, m_r.m_job.layout);
+        } else {
+            m_composer = std::make_unique<MontageComposer>(m_g);
         }
         m_totalMs = std::max(m_student.durationMs(), 1.0);
         for (const AnnotationInsertion& a : m_r.m_job.insertions) {
@@ -48,15 +78,26 @@ public:
                 return false;
             }
             double ms = std::max(probe.durationMs(), 1.0);
-            if (a.endsAtCut())
+            if (m_film) {
+                const FilmRange range = filmRange(a);
+                ms = std::max(0.0, std::min(ms, range.to) - range.from);
+            } else if (a.endsAtCut()) {
                 ms = std::min(ms, a.cutEnd + kStepMs);
+            }
             m_insertionMs << ms;
             m_totalMs += ms;
         }
         return true;
     }
 
+    const MontageGeometry& geometry() const { return m_g; }
+    double fps() const { return m_fps; }
+    bool bt709() const { return m_film && m_r.m_job.hd; }
+    void setSink(MontageSink* sink) { m_sink = sink; }
+
     bool run() {
+        if (m_film)
+            return runFilm();
         const QList<AnnotationInsertion>& insertions = m_r.m_job.insertions;
         int next = 0;
         quint64 shown = 0;
@@ -65,8 +106,8 @@ public:
             if (!m_student.advanceTo(t))
                 break;
             if (m_student.generation() != shown) {
-                const cv::Rect rect = m_composer.studentRect(m_student.displaySize());
-                m_composer.setStudent(m_student.picture(rect.size()), rect);
+                const cv::Rect rect = m_composer->studentRect(m_student.displaySize());
+                m_composer->setStudent(m_student.picture(rect.size()), rect);
                 shown = m_student.generation();
             }
             bool inserted = false;
@@ -75,7 +116,7 @@ public:
                     return false;
                 inserted = true;
             }
-            if (!inserted && !write(m_composer.student()))
+            if (!inserted && !write(m_composer->student()))
                 return false;
             m_studentDoneMs = std::min(t, m_student.durationMs());
             advance(0);
@@ -95,6 +136,66 @@ public:
     qint64 frameBound() const { return qint64(m_totalMs / kStepMs) + 1 + m_insertionMs.size(); }
 
 private:
+    // The film: the student's part frame by frame at the film's rate, each comment in its place
+    // at its second for exactly the length of its cut recording.
+    bool runFilm() {
+        const QList<AnnotationInsertion>& insertions = m_r.m_job.insertions;
+        const double frameMs = 1000.0 / m_fps;
+        int next = 0;
+        for (qint64 k = 0; !m_r.m_cancel; ++k) {
+            const double t = double(k) * frameMs;
+            if (!m_student.advanceTo(t))
+                break;
+            // A second's first frame, not one later by a rounding.
+            while (next < insertions.size() && double(insertions[next].startMs()) <= t + 1e-6)
+                if (!insertFilm(next++))
+                    return false;
+            const cv::Rect rect = m_filmComposer->studentRect(m_student.displaySize(), false);
+            if (!write(m_filmComposer->student(m_student.picture(rect.size()), rect)))
+                return false;
+            m_studentDoneMs = std::min(t, m_student.durationMs());
+            advance(0);
+        }
+        m_studentDoneMs = m_student.durationMs();
+        while (!m_r.m_cancel && next < insertions.size())
+            if (!insertFilm(next++))
+                return false;
+        return true;
+    }
+
+    // The student's picture stands still beside the comment.
+    bool insertFilm(int index) {
+        const AnnotationInsertion& a = m_r.m_job.insertions[index];
+        FrameStepper comment;
+        comment.setBt709Output(bt709());
+        if (!comment.open(a.filePath)) {
+            error = unreadable(a);
+            return false;
+        }
+        SubtitleCue cue{a.number, -1, -1, a.title};
+        const FilmRange range = filmRange(a);
+        const cv::Size display = comment.displaySize();
+        const cv::Rect still = m_filmComposer->studentRect(m_student.displaySize(), true);
+        m_filmComposer->beginComment(m_student.picture(still.size()), still, display, cue.text());
+        const cv::Size size = m_filmComposer->commentRect(display).size();
+        const double frameMs = 1000.0 / m_fps;
+        for (int k = 0; !m_r.m_cancel; ++k) {
+            const double t = range.from + k * frameMs;
+            if (t >= range.to - 1e-6 || !comment.advanceTo(t))
+                break;
+            if (!write(m_filmComposer->comment(comment.picture(size))))
+                return false;
+            if (cue.firstFrame < 0)
+                cue.firstFrame = m_written - 1;
+            cue.lastFrame = m_written - 1;
+            advance(std::min(k * frameMs, m_insertionMs[index]));
+        }
+        if (cue.firstFrame >= 0)
+            cues << cue;
+        m_insertedMs += m_insertionMs[index];
+        return true;
+    }
+
     // The student's picture stands still while the annotation plays in the inset.
     bool insert(int index) {
         const AnnotationInsertion& a = m_r.m_job.insertions[index];
@@ -103,7 +204,7 @@ private:
             error = unreadable(a);
             return false;
         }
-        SubtitleCue cue{a.number, -1, -1};
+        SubtitleCue cue{a.number, -1, -1, a.title};
         for (int k = 0; !m_r.m_cancel; ++k) {
             const double t = double(k) * kStepMs;
             if ((a.endsAtCut() && t > a.cutEnd) || !annotation.advanceTo(t))
@@ -111,9 +212,9 @@ private:
             advance(std::min(t, m_insertionMs[index]));
             if (!isInsideCut(t, a.cutStart, a.cutEnd))
                 continue;
-            const cv::Size fill = m_composer.insetFillSize(annotation.displaySize());
-            const cv::Mat& frame = m_composer.withAnnotation(annotation.picture(fill));
-            if (!m_composer.insetBrightEnough(frame))
+            const cv::Size fill = m_composer->insetFillSize(annotation.displaySize());
+            const cv::Mat& frame = m_composer->withAnnotation(annotation.picture(fill));
+            if (!m_composer->insetBrightEnough(frame))
                 continue; // a webcam's dark first frames
             if (!write(frame))
                 return false;
@@ -128,7 +229,7 @@ private:
     }
 
     bool write(const cv::Mat& frame) {
-        if (!m_sink.write(frame, &error))
+        if (!m_sink->write(frame, &error))
             return false;
         ++m_written;
         return true;
@@ -140,8 +241,12 @@ private:
     }
 
     MontageRenderer& m_r;
-    MontageSink& m_sink;
-    MontageComposer m_composer;
+    const bool m_film;
+    MontageGeometry m_g;
+    double m_fps = kFps;
+    MontageSink* m_sink = nullptr;
+    std::unique_ptr<MontageComposer> m_composer;
+    std::unique_ptr<FilmComposer> m_filmComposer;
     FrameStepper m_student;
     QList<double> m_insertionMs;
     double m_totalMs = 1;
@@ -174,6 +279,10 @@ QString MontageRenderer::resultPath() const {
 
 QString MontageRenderer::subtitlesPath() const {
     return QDir(m_job.projectDir).filePath(subtitlesName());
+}
+
+QString MontageRenderer::webSubtitlesPath() const {
+    return QDir(m_job.projectDir).filePath(webSubtitlesName());
 }
 
 void MontageRenderer::report(int permille) {
@@ -209,14 +318,7 @@ MontageRenderer::Outcome MontageRenderer::run() {
     if (const QString refusal = readOnlyRefusal(finalPath); !refusal.isEmpty())
         return fail(refusal);
     removeStaleExportFiles(m_job.projectDir);
-    ExportTempFile temp(finalPath);
-    std::unique_ptr<MontageSink> sink;
-    if (compresses())
-        sink = makeEncoderSink(temp.path(), finalPath, g, m_job.ffmpegProgram, kFps, kOutputFps,
-                               m_job.format == QLatin1String("mp4"), m_cancel);
-    else
-        sink = makeRawAviSink(temp.path(), finalPath, cv::Size(g.frameWidth, g.frameHeight), kFps);
-    Pass pass(*this, *sink);
+    Pass pass(*this);
     if (!pass.open())
         return fail(pass.error);
     if (!compresses()) {
@@ -224,8 +326,34 @@ MontageRenderer::Outcome MontageRenderer::run() {
         if (const QString refusal = diskSpaceRefusal(m_job.projectDir, bytes); !refusal.isEmpty())
             return fail(refusal);
     }
+    const MontageGeometry& out = pass.geometry();
+    const bool film = makesFilm();
+    ExportTempFile temp(finalPath);
+    // The film is encoded first, then copied with its chapters (known once it is made).
+    ExportTempFile chaptered(finalPath);
+    std::unique_ptr<MontageSink> sink;
+    if (film) {
+        EncoderSettings s;
+        s.fps = pass.fps();
+        s.outputFps = int(pass.fps());
+        s.mp4 = true;
+        s.faststart = false;
+        s.bitRate = m_job.hd ? kHdBitRate : 0;
+        s.bt709 = pass.bt709();
+        sink = makeEncoderSink(temp.path(), finalPath, out, m_job.ffmpegProgram, s, m_cancel);
+    } else if (compresses()) {
+        EncoderSettings s;
+        s.fps = kFps;
+        s.outputFps = kOutputFps;
+        s.mp4 = m_job.format == QLatin1String("mp4");
+        sink = makeEncoderSink(temp.path(), finalPath, out, m_job.ffmpegProgram, s, m_cancel);
+    } else {
+        sink =
+            makeRawAviSink(temp.path(), finalPath, cv::Size(out.frameWidth, out.frameHeight), kFps);
+    }
+    pass.setSink(sink.get());
     QString error;
-    if (!temp.create())
+    if (!temp.create() || (film && !chaptered.create()))
         return fail(QStringLiteral("Impossible de créer le fichier « %1 ». L'export est annulé.")
                         .arg(QDir::toNativeSeparators(finalPath)));
     if (!sink->open(&error))
@@ -240,33 +368,52 @@ MontageRenderer::Outcome MontageRenderer::run() {
         sink->abort();
         return m_cancel ? finish(Outcome::Cancelled) : fail(error);
     }
+    ExportTempFile* result = &temp;
+    if (film) {
+        if (!addChapters(m_job.ffmpegProgram, temp.path(), chapterMetadata(pass.cues, pass.fps()),
+                         chaptered.path(), finalPath, m_cancel, &error))
+            return m_cancel ? finish(Outcome::Cancelled) : fail(error);
+        result = &chaptered;
+    }
     if (m_cancel)
         return finish(Outcome::Cancelled); // the stop came before the montage took its name
 
     // The subtitles are written before the montage takes its name, so that a full disk leaves
     // the previous montage and its subtitles together; they take their own name just after.
-    const QString srtPath = subtitlesPath();
-    QSaveFile srt(srtPath);
-    const QByteArray srtBytes = srtText(pass.cues, kFps);
-    if (!srt.open(QIODevice::WriteOnly) || srt.write(srtBytes) != srtBytes.size()) {
-        srt.cancelWriting();
-        return fail(QStringLiteral("Les sous-titres « %1 » n'ont pas pu être écrits. L'export est "
-                                   "annulé.")
-                        .arg(QDir::toNativeSeparators(srtPath)));
+    struct Text {
+        QString path;
+        QByteArray bytes;
+    };
+    QList<Text> texts{{subtitlesPath(), srtText(pass.cues, pass.fps())}};
+    if (film)
+        texts << Text{webSubtitlesPath(), vttText(pass.cues, pass.fps())};
+    std::vector<std::unique_ptr<QSaveFile>> saved;
+    for (const Text& t : texts) {
+        saved.push_back(std::make_unique<QSaveFile>(t.path));
+        QSaveFile& f = *saved.back();
+        if (!f.open(QIODevice::WriteOnly) || f.write(t.bytes) != t.bytes.size()) {
+            for (auto& each : saved)
+                each->cancelWriting();
+            return fail(QStringLiteral("Les sous-titres « %1 » n'ont pas pu être écrits. "
+                                       "L'export est annulé.")
+                            .arg(QDir::toNativeSeparators(t.path)));
+        }
     }
-    if (!temp.commit()) {
-        srt.cancelWriting();
+    if (!result->commit()) {
+        for (auto& each : saved)
+            each->cancelWriting();
         return fail(QStringLiteral("Le montage n'a pas pu être enregistré sous « %1 ».")
                         .arg(QDir::toNativeSeparators(finalPath)));
     }
-    if (!srt.commit()) {
-        // The previous subtitles would describe another montage.
-        QFile::remove(srtPath);
-        return fail(
-            QStringLiteral("Le montage « %1 » est enregistré, mais pas ses sous-titres "
-                           "« %2 ».")
-                .arg(QDir::toNativeSeparators(finalPath), QDir::toNativeSeparators(srtPath)));
-    }
+    for (auto& f : saved)
+        if (!f->commit()) {
+            // The previous subtitles would describe another montage.
+            QFile::remove(f->fileName());
+            return fail(QStringLiteral("Le montage « %1 » est enregistré, mais pas ses "
+                                       "sous-titres « %2 ».")
+                            .arg(QDir::toNativeSeparators(finalPath),
+                                 QDir::toNativeSeparators(f->fileName())));
+        }
     report(1000);
     qCDebug(lcMontage) << "montage" << finalPath;
     return finish(Outcome::Succeeded);

@@ -21,6 +21,10 @@ struct MontageJob {
     // which is always compressed.
     QString format = QStringLiteral("avi");
     QString ffmpegProgram; // empty: ffmpeg is searched for
+    // The MP4 only (the film for students): where the comment goes, and the hd size in place of
+    // the geometry's frame (the geometry's inset grown to it).
+    MontageLayout layout = MontageLayout::Incrustation;
+    bool hd = false;
 };
 
 // Composes the montage off screen: the student's video in steps of 63 ms, one output frame per
@@ -33,6 +37,10 @@ struct MontageJob {
 // Beside it, "montage.srt" holds one subtitle per annotation shown, from the first to the end of
 // the last frame of its inset (frame i at i / 16 s in both files), so that a player lists the
 // comments. A failed or cancelled run leaves neither a partial file nor a changed previous result.
+//
+// "montage.mp4" is the film for students instead: 25 frames a second (30 for a faster student's
+// video), each showing the pictures of its own time, so that every part lasts as long as its
+// recording; the job's layout and size; a chapter per comment, and "montage.vtt" beside it.
 class MontageRenderer {
 public:
     enum class Outcome { None, Succeeded, Cancelled, Failed };
@@ -52,6 +60,9 @@ public:
     // Full path of the montage this run produces.
     QString resultPath() const;
     QString subtitlesPath() const;
+    QString webSubtitlesPath() const;
+    // The MP4 made for students (its own timeline, layouts, chapters and WebVTT).
+    bool makesFilm() const { return compresses() && m_job.format == QLatin1String("mp4"); }
 
     // Renders the whole montage on the calling thread.
     Outcome run();
@@ -74,6 +85,7 @@ public:
         return QStringLiteral("montage.") + format;
     }
     static QString subtitlesName() { return QStringLiteral("montage.srt"); }
+    static QString webSubtitlesName() { return QStringLiteral("montage.vtt"); }
 
 private:
     class Pass;

@@ -143,10 +143,9 @@ private:
 class EncoderSink : public MontageSink {
 public:
     EncoderSink(QString path, QString shownPath, const MontageGeometry& g, QString program,
-                double fps, int outputFps, bool mp4, const std::atomic<bool>& cancel)
+                const EncoderSettings& settings, const std::atomic<bool>& cancel)
         : m_path(std::move(path)), m_shown(std::move(shownPath)), m_g(g),
-          m_program(std::move(program)), m_fps(fps), m_outputFps(outputFps), m_mp4(mp4),
-          m_cancel(cancel) {}
+          m_program(std::move(program)), m_s(settings), m_cancel(cancel) {}
 
     bool open(QString* error) override {
         m_job = std::make_unique<EncoderJob>();
@@ -161,20 +160,29 @@ public:
              // input: the montage's raw frames
              QStringLiteral("-f"), QStringLiteral("rawvideo"), QStringLiteral("-pix_fmt"),
              QStringLiteral("yuv420p"), QStringLiteral("-s"), size, QStringLiteral("-r"),
-             QString::number(m_fps), QStringLiteral("-i"), QStringLiteral("pipe:0"),
+             QString::number(m_s.fps), QStringLiteral("-i"), QStringLiteral("pipe:0"),
              // output
              QStringLiteral("-an"), QStringLiteral("-c:v"), QStringLiteral("libx264"),
              QStringLiteral("-preset"), QString::fromLatin1(kX264Preset),
              // AVI keeps no presentation times: with B-frames a player shows every picture a few
              // frames late, behind the subtitles.
              QStringLiteral("-bf"), QStringLiteral("0"), QStringLiteral("-b:v"),
-             QStringLiteral("%1k").arg(montageBitRate(m_g.frameWidth)), QStringLiteral("-pix_fmt"),
-             QStringLiteral("yuv420p"), QStringLiteral("-r"), QString::number(m_outputFps)});
-        // MP4's index goes first, so that a browser or a phone plays while it downloads.
-        const QStringList container =
-            m_mp4 ? QStringList{QStringLiteral("-movflags"), QStringLiteral("+faststart"),
-                                QStringLiteral("-f"), QStringLiteral("mp4")}
-                  : QStringList{QStringLiteral("-f"), QStringLiteral("avi")};
+             QStringLiteral("%1k").arg(m_s.bitRate > 0 ? m_s.bitRate
+                                                       : montageBitRate(m_g.frameWidth)),
+             QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-r"),
+             QString::number(m_s.outputFps)});
+        QStringList container{QStringLiteral("-f"), QStringLiteral("avi")};
+        if (m_s.mp4) {
+            // Players guess an untagged picture's matrix by its size: the frames' own is told.
+            const QString matrix =
+                m_s.bt709 ? QStringLiteral("bt709") : QStringLiteral("smpte170m");
+            container = QStringList{QStringLiteral("-colorspace"),  matrix,
+                                    QStringLiteral("-color_range"), QStringLiteral("tv"),
+                                    QStringLiteral("-f"),           QStringLiteral("mp4")};
+            // The index first, so that a browser or a phone plays while it downloads.
+            if (m_s.faststart)
+                container << QStringLiteral("-movflags") << QStringLiteral("+faststart");
+        }
         m_job->setArguments(m_job->arguments() + container +
                             QStringList{QFileInfo(m_path).absoluteFilePath()});
         if (!m_job->start()) {
@@ -239,9 +247,7 @@ private:
     QString m_shown;
     MontageGeometry m_g;
     QString m_program;
-    double m_fps;
-    int m_outputFps;
-    bool m_mp4;
+    EncoderSettings m_s;
     const std::atomic<bool>& m_cancel;
     std::unique_ptr<EncoderJob> m_job;
 };
@@ -261,9 +267,56 @@ std::unique_ptr<MontageSink> makeRawAviSink(const QString& path, const QString& 
 
 std::unique_ptr<MontageSink> makeEncoderSink(const QString& path, const QString& shownPath,
                                              const MontageGeometry& g, const QString& program,
-                                             double fps, int outputFps, bool mp4,
+                                             const EncoderSettings& settings,
                                              const std::atomic<bool>& cancel) {
-    return std::make_unique<EncoderSink>(path, shownPath, g, program, fps, outputFps, mp4, cancel);
+    return std::make_unique<EncoderSink>(path, shownPath, g, program, settings, cancel);
+}
+
+bool addChapters(const QString& program, const QString& in, const QByteArray& metadata,
+                 const QString& out, const QString& shownPath, const std::atomic<bool>& cancel,
+                 QString* error) {
+    EncoderJob job;
+    job.setProgram(program);
+    job.setCancelFlag(&cancel);
+    job.setFeedsInput(true); // the chapters, through a pipe: no file of ours to leave behind
+    job.setOutputPath(out);
+    job.setArguments({QStringLiteral("-y"),
+                      QStringLiteral("-hide_banner"),
+                      QStringLiteral("-nostats"),
+                      QStringLiteral("-loglevel"),
+                      QStringLiteral("error"),
+                      QStringLiteral("-i"),
+                      QStringLiteral("file:") + QFileInfo(in).absoluteFilePath(),
+                      QStringLiteral("-f"),
+                      QStringLiteral("ffmetadata"),
+                      QStringLiteral("-i"),
+                      QStringLiteral("pipe:0"),
+                      QStringLiteral("-map"),
+                      QStringLiteral("0"),
+                      QStringLiteral("-map_metadata"),
+                      QStringLiteral("1"),
+                      QStringLiteral("-map_chapters"),
+                      QStringLiteral("1"),
+                      QStringLiteral("-c"),
+                      QStringLiteral("copy"),
+                      QStringLiteral("-movflags"),
+                      QStringLiteral("+faststart"),
+                      QStringLiteral("-f"),
+                      QStringLiteral("mp4"),
+                      QStringLiteral("file:") + QFileInfo(out).absoluteFilePath()});
+    const cv::Mat bytes(1, int(metadata.size()), CV_8UC1, const_cast<char*>(metadata.constData()));
+    if (job.start() && job.writeFrame(bytes) && job.closeInput() && job.waitForFinished(120000) &&
+        job.result() == EncoderJob::Result::Succeeded)
+        return true;
+    job.stop(1000);
+    if (cancel)
+        error->clear();
+    else if (job.log().join(QLatin1Char('\n')).contains(QLatin1String("No space left")))
+        *error = diskFullMessage(shownPath);
+    else
+        *error = QStringLiteral("Les chapitres du montage n'ont pas pu être ajoutés par ffmpeg. %1")
+                     .arg(job.errorText());
+    return false;
 }
 
 } // namespace kel

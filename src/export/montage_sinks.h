@@ -2,6 +2,7 @@
 
 #include "export/export_settings.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <opencv2/core.hpp>
@@ -35,12 +36,26 @@ QString diskFullMessage(const QString& path);
 std::unique_ptr<MontageSink> makeRawAviSink(const QString& path, const QString& shownPath,
                                             cv::Size size, double fps);
 
-// H.264 in AVI, or in MP4 with its index first so that it streams: raw frames piped to ffmpeg at
-// `fps`, which writes `outputFps`. Waits on ffmpeg are bounded and give up as soon as `cancel` is
-// set.
+struct EncoderSettings {
+    double fps = 16;    // of the frames given
+    int outputFps = 25; // of the file
+    bool mp4 = false;
+    bool faststart = true; // the MP4's index first, so that it streams
+    int bitRate = 0;       // kbit/s; 0: by the frame's width
+    bool bt709 = false;    // the frames' matrix, written into the MP4 (BT.601 otherwise)
+};
+
+// H.264 in AVI, or in MP4: raw frames piped to ffmpeg. Waits on ffmpeg are bounded and give up as
+// soon as `cancel` is set.
 std::unique_ptr<MontageSink> makeEncoderSink(const QString& path, const QString& shownPath,
                                              const MontageGeometry& g, const QString& program,
-                                             double fps, int outputFps, bool mp4,
+                                             const EncoderSettings& settings,
                                              const std::atomic<bool>& cancel);
+
+// Copies the MP4 `in` to `out` with the chapters of `metadata` (in ffmpeg's metadata format), its
+// index first. False with `error` set (empty when cancelled).
+bool addChapters(const QString& program, const QString& in, const QByteArray& metadata,
+                 const QString& out, const QString& shownPath, const std::atomic<bool>& cancel,
+                 QString* error);
 
 } // namespace kel

@@ -11,8 +11,11 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
 #include <libavformat/avformat.h>
 #include <libavutil/display.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -30,6 +33,14 @@ struct VideoDecoder::Impl {
     AVFrame* current = nullptr;
     AVFrame* ahead = nullptr;
     SwsContext* sws = nullptr;
+    SwsContext* toYuv = nullptr; // the second half of a change of matrix, through BGR
+    AVFrame* raw = nullptr;      // a decoded frame on its way to the deinterlacer
+    AVFilterGraph* graph = nullptr;
+    AVFilterContext* source = nullptr;
+    AVFilterContext* sink = nullptr;
+    int swsKey = -1;
+    bool filterDecided = false;
+    bool filterFlushed = false;
     bool hasAhead = false;
     bool flushed = false;
     bool ended = false;
@@ -38,6 +49,9 @@ struct VideoDecoder::Impl {
     int64_t origin = AV_NOPTS_VALUE; // in the stream's time base
 
     ~Impl() {
+        avfilter_graph_free(&graph);
+        av_frame_free(&raw);
+        sws_freeContext(toYuv);
         sws_freeContext(sws);
         av_frame_free(&ahead);
         av_frame_free(&current);
@@ -72,6 +86,39 @@ int quarterTurnsOf(const AVStream* stream) {
         return 0;
     const int turns = int(std::lround(-angle / 90.0));
     return ((turns % 4) + 4) % 4;
+}
+
+// The matrix a picture was made with (swscale's name). One that does not tell is taken as players
+// take it: by its size when the montage is HD, else as SD, as it always was.
+int sourceMatrix(const AVFrame* f, bool hdGuess) {
+    switch (f->colorspace) {
+    case AVCOL_SPC_BT709:
+        return SWS_CS_ITU709;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+        return SWS_CS_BT2020;
+    case AVCOL_SPC_UNSPECIFIED:
+        return hdGuess && (f->height >= 720 || f->width >= 1280) ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
+    default:
+        return SWS_CS_DEFAULT;
+    }
+}
+
+// MJPEG's "yuvj" formats are the plain ones in full range; named so, swscale neither warns nor
+// makes a new context for every frame.
+AVPixelFormat plainFormat(AVPixelFormat format, bool* fullRange) {
+    static const std::pair<AVPixelFormat, AVPixelFormat> kPlain[] = {
+        {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P},
+        {AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV422P},
+        {AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV444P},
+        {AV_PIX_FMT_YUVJ440P, AV_PIX_FMT_YUV440P},
+        {AV_PIX_FMT_YUVJ411P, AV_PIX_FMT_YUV411P}};
+    for (const auto& [j, plain] : kPlain)
+        if (format == j) {
+            *fullRange = true;
+            return plain;
+        }
+    return format;
 }
 
 } // namespace
@@ -127,21 +174,17 @@ bool VideoDecoder::open(const QString& path) {
     return true;
 }
 
-bool VideoDecoder::decodeAhead() {
-    if (!d->codec || d->ended)
-        return false;
+bool VideoDecoder::decodeRaw(AVFrame* out) {
     for (int errors = 0;;) {
-        const int received = avcodec_receive_frame(d->codec, d->ahead);
+        const int received = avcodec_receive_frame(d->codec, out);
         if (received == 0)
-            break;
+            return true;
         // A frame that does not decode is skipped, not taken for the end of the video.
         const bool damaged = received != AVERROR(EAGAIN) && received != AVERROR_EOF;
         if (damaged && ++errors < 100 && !d->flushed)
             continue;
-        if (received != AVERROR(EAGAIN) || d->flushed) {
-            d->ended = true;
+        if (received != AVERROR(EAGAIN) || d->flushed)
             return false;
-        }
         if (av_read_frame(d->format, d->packet) < 0) {
             avcodec_send_packet(d->codec, nullptr);
             d->flushed = true;
@@ -151,6 +194,98 @@ bool VideoDecoder::decodeAhead() {
         if (d->packet->stream_index == d->stream->index)
             avcodec_send_packet(d->codec, d->packet);
         av_packet_unref(d->packet);
+    }
+}
+
+// Camcorders film in fields: without deinterlacing, every movement combs. bwdif keeps one frame
+// per frame, so that times stay those of the file.
+bool VideoDecoder::startDeinterlacer(const AVFrame* first) {
+    const AVFieldOrder order = d->stream->codecpar->field_order;
+    const bool interlaced =
+        first->interlaced_frame || (order != AV_FIELD_UNKNOWN && order != AV_FIELD_PROGRESSIVE);
+    if (!interlaced)
+        return true;
+    d->graph = avfilter_graph_alloc();
+    if (!d->graph)
+        return false;
+    d->graph->nb_threads = 1;
+    const AVRational tb = d->stream->time_base;
+    const AVRational sar =
+        first->sample_aspect_ratio.num > 0 ? first->sample_aspect_ratio : AVRational{1, 1};
+    const QByteArray args = QStringLiteral("video_size=%1x%2:pix_fmt=%3:time_base=%4/%5:"
+                                           "pixel_aspect=%6/%7")
+                                .arg(first->width)
+                                .arg(first->height)
+                                .arg(first->format)
+                                .arg(tb.num)
+                                .arg(tb.den)
+                                .arg(sar.num)
+                                .arg(sar.den)
+                                .toLatin1();
+    AVFilterContext* bwdif = nullptr;
+    const bool ok =
+        avfilter_graph_create_filter(&d->source, avfilter_get_by_name("buffer"), "in",
+                                     args.constData(), nullptr, d->graph) >= 0 &&
+        avfilter_graph_create_filter(&d->sink, avfilter_get_by_name("buffersink"), "out", nullptr,
+                                     nullptr, d->graph) >= 0 &&
+        avfilter_graph_create_filter(&bwdif, avfilter_get_by_name("bwdif"), "deinterlace",
+                                     "mode=send_frame:parity=auto:deint=all", nullptr,
+                                     d->graph) >= 0 &&
+        avfilter_link(d->source, 0, bwdif, 0) >= 0 && avfilter_link(bwdif, 0, d->sink, 0) >= 0 &&
+        avfilter_graph_config(d->graph, nullptr) >= 0;
+    if (!ok)
+        avfilter_graph_free(&d->graph); // shown as decoded rather than not at all
+    return true;
+}
+
+// The next frame as shown: decoded, deinterlaced when it must be.
+bool VideoDecoder::pull(AVFrame* out) {
+    if (!d->filterDecided) {
+        d->filterDecided = true;
+        if (!decodeRaw(out))
+            return false;
+        startDeinterlacer(out);
+        if (!d->graph)
+            return true;
+        out->pts = out->best_effort_timestamp;
+        if (av_buffersrc_add_frame(d->source, out) < 0)
+            return false;
+    }
+    if (!d->graph)
+        return decodeRaw(out);
+    for (;;) {
+        const int got = av_buffersink_get_frame(d->sink, out);
+        if (got == 0) {
+            // The filter counts in half frames.
+            out->best_effort_timestamp =
+                out->pts == AV_NOPTS_VALUE
+                    ? AV_NOPTS_VALUE
+                    : av_rescale_q(out->pts, av_buffersink_get_time_base(d->sink),
+                                   d->stream->time_base);
+            return true;
+        }
+        if (got != AVERROR(EAGAIN) || d->filterFlushed)
+            return false;
+        if (!d->raw && !(d->raw = av_frame_alloc()))
+            return false;
+        if (!decodeRaw(d->raw)) {
+            if (av_buffersrc_add_frame(d->source, nullptr) < 0) // the last frames out
+                return false;
+            d->filterFlushed = true;
+            continue;
+        }
+        d->raw->pts = d->raw->best_effort_timestamp;
+        if (av_buffersrc_add_frame(d->source, d->raw) < 0)
+            av_frame_unref(d->raw); // a frame the filter refuses is skipped
+    }
+}
+
+bool VideoDecoder::decodeAhead() {
+    if (!d->codec || d->ended)
+        return false;
+    if (!pull(d->ahead)) {
+        d->ended = true;
+        return false;
     }
     const int64_t ts = d->ahead->best_effort_timestamp;
     double ms;
@@ -205,37 +340,54 @@ cv::Mat VideoDecoder::picture(cv::Size size) {
     const cv::Size stored = m_quarterTurns % 2 ? cv::Size(size.height, size.width) : size;
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
     const bool rgb = desc && (desc->flags & AV_PIX_FMT_FLAG_RGB);
-    // The montage's 4:2:0 follows the SD matrix that players assume for it; a picture of the HD
-    // matrix goes through BGR to keep its colours (swscale does not change matrices between YUV).
-    const bool hd = !rgb && f->colorspace == AVCOL_SPC_BT709;
+    bool fullRange = f->color_range == AVCOL_RANGE_JPEG;
+    const AVPixelFormat format = plainFormat(AVPixelFormat(f->format), &fullRange);
+    const int out = m_bt709Out ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
+    const int in = rgb ? out : sourceMatrix(f, m_bt709Out);
+    // swscale does not change matrices between YUV: another matrix goes through BGR.
+    const bool viaBgr = in != out;
     // Bilinear down to half size, as a video widget scales; area averaging below, where bilinear
     // would alias.
     const bool shrinksMuch = stored.width * 2 < f->width || stored.height * 2 < f->height;
-    d->sws =
-        sws_getCachedContext(d->sws, f->width, f->height, AVPixelFormat(f->format), stored.width,
-                             stored.height, hd ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUV420P,
-                             shrinksMuch ? SWS_AREA : SWS_BILINEAR, nullptr, nullptr, nullptr);
+    SwsContext* before = d->sws;
+    d->sws = sws_getCachedContext(d->sws, f->width, f->height, format, stored.width, stored.height,
+                                  viaBgr ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUV420P,
+                                  shrinksMuch ? SWS_AREA : SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!d->sws)
         return {};
-    if (!rgb) {
-        const int fullRange = f->color_range == AVCOL_RANGE_JPEG;
-        sws_setColorspaceDetails(d->sws, sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_DEFAULT),
-                                 fullRange, sws_getCoefficients(SWS_CS_DEFAULT), hd ? 1 : 0, 0,
-                                 1 << 16, 1 << 16);
+    const int key = in * 4 + int(fullRange) * 2 + int(viaBgr);
+    if (d->sws != before || key != d->swsKey) {
+        sws_setColorspaceDetails(d->sws, sws_getCoefficients(in), rgb ? 1 : int(fullRange),
+                                 sws_getCoefficients(out), viaBgr ? 1 : 0, 0, 1 << 16, 1 << 16);
+        d->swsKey = key;
     }
-    cv::Mat out;
-    if (hd) {
+    cv::Mat picture;
+    if (viaBgr) {
         cv::Mat bgr(stored, CV_8UC3);
         uint8_t* dst[4] = {bgr.data, nullptr, nullptr, nullptr};
         int dstStride[4] = {int(bgr.step), 0, 0, 0};
         sws_scale(d->sws, f->data, f->linesize, 0, f->height, dst, dstStride);
-        cv::cvtColor(bgr, out, cv::COLOR_BGR2YUV_I420);
+        if (out == SWS_CS_DEFAULT) {
+            cv::cvtColor(bgr, picture, cv::COLOR_BGR2YUV_I420);
+        } else {
+            d->toYuv = sws_getCachedContext(d->toYuv, stored.width, stored.height, AV_PIX_FMT_BGR24,
+                                            stored.width, stored.height, AV_PIX_FMT_YUV420P,
+                                            SWS_POINT, nullptr, nullptr, nullptr);
+            if (!d->toYuv)
+                return {};
+            sws_setColorspaceDetails(d->toYuv, sws_getCoefficients(out), 1,
+                                     sws_getCoefficients(out), 0, 0, 1 << 16, 1 << 16);
+            picture = yuv::picture(stored);
+            const yuv::SwsPlanes p = yuv::swsPlanes(picture);
+            const uint8_t* src[4] = {bgr.data, nullptr, nullptr, nullptr};
+            sws_scale(d->toYuv, src, dstStride, 0, stored.height, p.data, p.linesize);
+        }
     } else {
-        out = yuv::picture(stored);
-        const yuv::SwsPlanes p = yuv::swsPlanes(out);
+        picture = yuv::picture(stored);
+        const yuv::SwsPlanes p = yuv::swsPlanes(picture);
         sws_scale(d->sws, f->data, f->linesize, 0, f->height, p.data, p.linesize);
     }
-    return yuv::rotated(out, m_quarterTurns);
+    return yuv::rotated(picture, m_quarterTurns);
 }
 
 bool FrameStepper::open(const QString& path) {

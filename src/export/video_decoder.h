@@ -6,6 +6,8 @@
 
 #include <memory>
 
+struct AVFrame;
+
 namespace kel {
 
 // Decodes the first video stream of a file with FFmpeg's libraries, frame by frame in
@@ -19,6 +21,9 @@ public:
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
 
+    // The matrix of the pictures given: BT.709 rather than BT.601 (before open()). Then a picture
+    // that does not tell its own is taken as players take it: BT.709 from 720 lines up.
+    void setBt709Output(bool bt709) { m_bt709Out = bt709; }
     // False when the file is not a video that decodes.
     bool open(const QString& path);
     // Makes the next frame current. False at the end (or when decoding cannot go on).
@@ -39,13 +44,18 @@ public:
     cv::Size displaySize() const;
 
     // The current frame, upright, scaled to `size` (the upright size, rounded down to even), as
-    // a 4:2:0 picture of the montage (yuv_picture.h).
+    // a 4:2:0 picture of the montage (yuv_picture.h). An interlaced video's frames come
+    // deinterlaced.
     cv::Mat picture(cv::Size size);
 
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
     bool decodeAhead();
+    bool pull(AVFrame* out);
+    bool decodeRaw(AVFrame* out);
+    bool startDeinterlacer(const AVFrame* first);
+    bool m_bt709Out = false;
     double m_timeMs = 0;
     double m_frameMs = 40;
     double m_durationMs = 0;
@@ -57,6 +67,9 @@ private:
 class FrameStepper {
 public:
     bool open(const QString& path);
+    void setBt709Output(bool bt709) { m_decoder.setBt709Output(bt709); }
+    // Usual time between two frames, in ms.
+    double frameMs() const { return m_decoder.frameMs(); }
     // Moves to the frame shown at `t` ms (never backwards). False once `t` is past the end of the
     // last frame.
     bool advanceTo(double t);

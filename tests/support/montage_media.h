@@ -100,4 +100,24 @@ inline cv::Mat firstFrame(const QString& path) {
     return frame;
 }
 
+// Frame `index` of a video (BGR), empty past its end.
+inline cv::Mat frameAt(const QString& path, int index) {
+    cv::VideoCapture cap(QFile::encodeName(path).toStdString(), cv::CAP_FFMPEG);
+    cv::Mat frame;
+    for (int i = 0; i <= index; ++i)
+        if (!cap.read(frame))
+            return {};
+    return frame;
+}
+
+// ffmpeg's report on a video through `filter` (its log, where filters print their verdicts).
+inline QString ffmpegReport(const QString& path, const QString& filter) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("ffmpeg"),
+            {"-hide_banner", "-nostats", "-i", path, "-vf", filter, "-f", "null", "-"});
+    p.waitForFinished(120000);
+    return QString::fromUtf8(p.readAll());
+}
+
 } // namespace montagemedia
