@@ -98,83 +98,77 @@ QString unreadableName(int argc, char* argv[]) {
     return QString();
 }
 
-} // namespace
+// Why the export cannot start (French), and its exit code; no text when it can.
+struct Refusal {
+    QString text;
+    int code = 0;
+};
 
-int runHeadlessExport(const HeadlessExportOptions& given, QTextStream& out, QTextStream& err) {
-    auto refuse = [&err](const QString& reason, int code) {
-        err << reason << Qt::endl;
-        return code;
-    };
-    HeadlessExportOptions options = given;
+// The folders and files named exist and can be read; the names are made absolute, so that "-y"
+// or "pipe:x.avi" are never read as options or protocols.
+Refusal checkPaths(HeadlessExportOptions& options) {
     // A relative name in a current folder that was removed meanwhile names nothing any more.
     if (QDir::currentPath().isEmpty()) {
         for (const QString& path : {options.projectDir, options.studentVideoPath})
             if (!path.isEmpty() && QDir::isRelativePath(path))
-                return refuse(QStringLiteral("Le dossier courant n'existe plus (il a été "
-                                             "supprimé) : « %1 » ne peut pas y être trouvé.")
-                                  .arg(QDir::toNativeSeparators(path)),
-                              kExportFailedExit);
+                return {QStringLiteral("Le dossier courant n'existe plus (il a été supprimé) : "
+                                       "« %1 » ne peut pas y être trouvé.")
+                            .arg(QDir::toNativeSeparators(path)),
+                        kExportFailedExit};
     }
-    // Absolute before anything else: "-y" or "pipe:x.avi" are never read as options or protocols.
     if (!options.projectDir.isEmpty())
         options.projectDir = QFileInfo(options.projectDir).absoluteFilePath();
     if (!options.studentVideoPath.isEmpty())
         options.studentVideoPath = QFileInfo(options.studentVideoPath).absoluteFilePath();
     if (options.projectDir.isEmpty() || !QFileInfo(options.projectDir).isDir())
-        return refuse(QStringLiteral("Le répertoire de projet « %1 » n'existe pas.")
-                          .arg(QDir::toNativeSeparators(options.projectDir)),
-                      kUsageErrorExit);
+        return {QStringLiteral("Le répertoire de projet « %1 » n'existe pas.")
+                    .arg(QDir::toNativeSeparators(options.projectDir)),
+                kUsageErrorExit};
     if (!QFileInfo(options.projectDir).isReadable())
-        return refuse(QStringLiteral("Le répertoire de projet « %1 » ne peut pas être lu (accès "
-                                     "refusé).")
-                          .arg(QDir::toNativeSeparators(options.projectDir)),
-                      kExportFailedExit);
+        return {QStringLiteral("Le répertoire de projet « %1 » ne peut pas être lu (accès "
+                               "refusé).")
+                    .arg(QDir::toNativeSeparators(options.projectDir)),
+                kExportFailedExit};
     if (options.studentVideoPath.isEmpty() || !QFileInfo(options.studentVideoPath).isFile())
-        return refuse(QStringLiteral("La vidéo « %1 » est introuvable.")
-                          .arg(QDir::toNativeSeparators(options.studentVideoPath)),
-                      kUsageErrorExit);
-    const Resolution resolution = resolutionFromName(options.resolution);
-    if (!options.resolution.isEmpty() && resolution == Resolution::None)
-        return refuse(QStringLiteral("Résolution inconnue « %1 » : grande, moyenne ou faible.")
-                          .arg(options.resolution),
-                      kUsageErrorExit);
+        return {QStringLiteral("La vidéo « %1 » est introuvable.")
+                    .arg(QDir::toNativeSeparators(options.studentVideoPath)),
+                kUsageErrorExit};
+    if (!options.resolution.isEmpty() && resolutionFromName(options.resolution) == Resolution::None)
+        return {QStringLiteral("Résolution inconnue « %1 » : grande, moyenne ou faible.")
+                    .arg(options.resolution),
+                kUsageErrorExit};
     if (options.inset > 99)
-        return refuse(QStringLiteral("La taille des annotations va de 0 à 99."), kUsageErrorExit);
+        return {QStringLiteral("La taille des annotations va de 0 à 99."), kUsageErrorExit};
+    return {};
+}
 
+// The montage the options describe, from what the project folder holds.
+Refusal planJob(const HeadlessExportOptions& options, MontageJob* job) {
     removeStaleExportFiles(options.projectDir);
     if (const QString why = unreadableProjectFile(options.projectDir); !why.isEmpty())
-        return refuse(why, kExportFailedExit);
+        return {why, kExportFailedExit};
     const QStringList files = ProjectFile::listAnnotationFiles(options.projectDir);
     if (files.isEmpty())
-        return refuse(
-            QStringLiteral("Aucune annotation n'est présente dans le répertoire de votre projet"),
-            kExportFailedExit);
+        return {QStringLiteral("Aucune annotation n'est présente dans le répertoire de votre "
+                               "projet"),
+                kExportFailedExit};
     const int v = qMax(0, options.inset);
-    MontageJob job;
-    job.studentVideoPath = options.studentVideoPath;
-    job.projectDir = options.projectDir;
-    job.geometry = montageGeometry(resolution, options.inset >= 0, largeInsetTop(v),
-                                   largeInsetWidth(v), largeInsetHeight(v));
-    job.insertions = planInsertions(options.projectDir, files,
-                                    ProjectFile(options.projectDir).loadAnnotationSchedule());
-    job.compress = options.compress;
-    job.format = options.format;
-    job.hd = options.hd;
-    layoutFromName(options.layout, &job.layout);
-    job.ffmpegProgram = options.ffmpegProgram;
-    if (const QString refusal = montageRefusal(options.projectDir, files, job.insertions);
-        !refusal.isEmpty())
-        return refuse(refusal, kExportFailedExit);
+    job->studentVideoPath = options.studentVideoPath;
+    job->projectDir = options.projectDir;
+    job->geometry = montageGeometry(resolutionFromName(options.resolution), options.inset >= 0,
+                                    largeInsetTop(v), largeInsetWidth(v), largeInsetHeight(v));
+    job->insertions =
+        planInsertions(options.projectDir, ProjectFile(options.projectDir).read().entries, files);
+    job->compress = options.compress;
+    job->format = options.format;
+    job->hd = options.hd;
+    layoutFromName(options.layout, &job->layout);
+    job->ffmpegProgram = options.ffmpegProgram;
+    return {montageRefusal(options.projectDir, files, job->insertions), kExportFailedExit};
+}
 
-    MontageRenderer renderer(job);
-    // Asked for by name, an MP4 is never quietly replaced by an AVI.
-    if (renderer.encoderMissing() && options.format == QLatin1String("mp4"))
-        return refuse(QStringLiteral("ffmpeg n'est pas installé : le montage ne peut pas être "
-                                     "produit au format mp4. L'export est annulé."),
-                      kExportFailedExit);
-    if (renderer.encoderMissing())
-        err << QStringLiteral("ffmpeg n'est pas installé. La vidéo ne sera pas compressée.")
-            << Qt::endl;
+// Renders with the progress on `err`, stopped by SIGINT, SIGTERM and SIGHUP.
+Refusal render(MontageRenderer& renderer, QTextStream& err) {
     int shown = -1;
     renderer.setProgressCallback([&err, &shown](int permille) {
         const int percent = permille / 10;
@@ -190,14 +184,44 @@ int runHeadlessExport(const HeadlessExportOptions& given, QTextStream& out, QTex
         outcome = renderer.run();
         signal = g_signal;
     }
-    // A signal that came once the montage had its name stopped nothing.
-    if (signal != 0 && outcome != MontageRenderer::Outcome::Succeeded)
-        return refuse(QStringLiteral("Export interrompu : le montage commencé est supprimé."),
-                      128 + signal);
-    if (outcome != MontageRenderer::Outcome::Succeeded)
-        return refuse(renderer.errorMessage().isEmpty() ? QStringLiteral("Export interrompu.")
-                                                        : renderer.errorMessage(),
-                      kExportFailedExit);
+    if (outcome == MontageRenderer::Outcome::Succeeded)
+        return {}; // a signal that came once the montage had its name stopped nothing
+    if (signal != 0)
+        return {QStringLiteral("Export interrompu : le montage commencé est supprimé."),
+                128 + signal};
+    return {renderer.errorMessage().isEmpty() ? QStringLiteral("Export interrompu.")
+                                              : renderer.errorMessage(),
+            kExportFailedExit};
+}
+
+} // namespace
+
+int runHeadlessExport(const HeadlessExportOptions& given, QTextStream& out, QTextStream& err) {
+    HeadlessExportOptions options = given;
+    MontageJob job;
+    Refusal refusal = checkPaths(options);
+    if (refusal.text.isEmpty())
+        refusal = planJob(options, &job);
+    if (!refusal.text.isEmpty()) {
+        err << refusal.text << Qt::endl;
+        return refusal.code;
+    }
+    MontageRenderer renderer(job);
+    // Asked for by name, an MP4 is never quietly replaced by an AVI.
+    if (renderer.encoderMissing() && options.format == QLatin1String("mp4")) {
+        err << QStringLiteral("ffmpeg n'est pas installé : le montage ne peut pas être produit au "
+                              "format mp4. L'export est annulé.")
+            << Qt::endl;
+        return kExportFailedExit;
+    }
+    if (renderer.encoderMissing())
+        err << QStringLiteral("ffmpeg n'est pas installé. La vidéo ne sera pas compressée.")
+            << Qt::endl;
+    refusal = render(renderer, err);
+    if (!refusal.text.isEmpty()) {
+        err << refusal.text << Qt::endl;
+        return refusal.code;
+    }
     out << QDir::toNativeSeparators(renderer.resultPath()) << Qt::endl;
     return 0;
 }
@@ -235,6 +259,50 @@ void addHeadlessExportOptions(QCommandLineParser& parser) {
                       QStringLiteral("DISPOSITION")});
 }
 
+// The options of the command line; a usage error's text when one is wrong.
+QString readOptions(const QCommandLineParser& parser, HeadlessExportOptions* options) {
+    options->projectDir = parser.value(QStringLiteral("export"));
+    options->studentVideoPath = parser.value(QStringLiteral("video"));
+    options->resolution = parser.value(QStringLiteral("resolution"));
+    options->compress = parser.isSet(QStringLiteral("compress"));
+    if (parser.isSet(QStringLiteral("format"))) {
+        options->format = parser.value(QStringLiteral("format")).toLower();
+        if (options->format != QLatin1String("avi") && options->format != QLatin1String("mp4"))
+            return QStringLiteral("Format inconnu « %1 » : avi ou mp4.")
+                .arg(parser.value(QStringLiteral("format")));
+    }
+    // The MP4 is the students' film: hd and side by side unless asked otherwise.
+    const bool mp4 = options->format == QLatin1String("mp4");
+    if (options->resolution.trimmed().toLower() == QLatin1String("hd") ||
+        (mp4 && !parser.isSet(QStringLiteral("resolution")))) {
+        if (!mp4)
+            return QStringLiteral("La résolution hd est réservée au format mp4.");
+        options->hd = true;
+        options->resolution = QStringLiteral("grande"); // its inset, grown to hd
+    } else if (!options->resolution.isEmpty() &&
+               resolutionFromName(options->resolution) == Resolution::None) {
+        return QStringLiteral("Résolution inconnue « %1 » : grande, moyenne, faible ou hd.")
+            .arg(options->resolution);
+    }
+    options->layout = mp4 ? QStringLiteral("cote") : QString();
+    if (parser.isSet(QStringLiteral("layout"))) {
+        MontageLayout layout;
+        if (!mp4)
+            return QStringLiteral("La disposition des annotations est réservée au format mp4.");
+        options->layout = parser.value(QStringLiteral("layout"));
+        if (!layoutFromName(options->layout, &layout))
+            return QStringLiteral("Disposition inconnue « %1 » : incrustation, grande ou cote.")
+                .arg(options->layout);
+    }
+    if (parser.isSet(QStringLiteral("inset"))) {
+        bool ok = false;
+        options->inset = parser.value(QStringLiteral("inset")).toInt(&ok);
+        if (!ok || options->inset < 0 || options->inset > 99)
+            return QStringLiteral("La taille des annotations doit être un entier de 0 à 99.");
+    }
+    return QString();
+}
+
 int headlessExportMain(int argc, char* argv[]) {
 #ifdef Q_OS_UNIX
     // A reader that went (a script's "| head") or a file size limit must not end the process
@@ -268,49 +336,8 @@ int headlessExportMain(int argc, char* argv[]) {
         return usageError(QStringLiteral("Argument inattendu : « %1 ».")
                               .arg(parser.positionalArguments().constFirst()));
     HeadlessExportOptions options;
-    options.projectDir = parser.value(QStringLiteral("export"));
-    options.studentVideoPath = parser.value(QStringLiteral("video"));
-    options.resolution = parser.value(QStringLiteral("resolution"));
-    options.compress = parser.isSet(QStringLiteral("compress"));
-    if (parser.isSet(QStringLiteral("format"))) {
-        options.format = parser.value(QStringLiteral("format")).toLower();
-        if (options.format != QLatin1String("avi") && options.format != QLatin1String("mp4"))
-            return usageError(QStringLiteral("Format inconnu « %1 » : avi ou mp4.")
-                                  .arg(parser.value(QStringLiteral("format"))));
-    }
-    // The MP4 is the students' film: hd and side by side unless asked otherwise.
-    const bool mp4 = options.format == QLatin1String("mp4");
-    if (options.resolution.trimmed().toLower() == QLatin1String("hd") ||
-        (mp4 && !parser.isSet(QStringLiteral("resolution")))) {
-        if (!mp4)
-            return usageError(QStringLiteral("La résolution hd est réservée au format mp4."));
-        options.hd = true;
-        options.resolution = QStringLiteral("grande"); // its inset, grown to hd
-    } else if (!options.resolution.isEmpty() &&
-               resolutionFromName(options.resolution) == Resolution::None) {
-        return usageError(
-            QStringLiteral("Résolution inconnue « %1 » : grande, moyenne, faible ou hd.")
-                .arg(options.resolution));
-    }
-    options.layout = mp4 ? QStringLiteral("cote") : QString();
-    if (parser.isSet(QStringLiteral("layout"))) {
-        MontageLayout layout;
-        if (!mp4)
-            return usageError(
-                QStringLiteral("La disposition des annotations est réservée au format mp4."));
-        options.layout = parser.value(QStringLiteral("layout"));
-        if (!layoutFromName(options.layout, &layout))
-            return usageError(
-                QStringLiteral("Disposition inconnue « %1 » : incrustation, grande ou cote.")
-                    .arg(options.layout));
-    }
-    if (parser.isSet(QStringLiteral("inset"))) {
-        bool ok = false;
-        options.inset = parser.value(QStringLiteral("inset")).toInt(&ok);
-        if (!ok || options.inset < 0 || options.inset > 99)
-            return usageError(
-                QStringLiteral("La taille des annotations doit être un entier de 0 à 99."));
-    }
+    if (const QString why = readOptions(parser, &options); !why.isEmpty())
+        return usageError(why);
     if (options.studentVideoPath.isEmpty())
         return usageError(QStringLiteral("Indiquez la vidéo de l'élève avec --video."));
     return runHeadlessExport(options, out, err);

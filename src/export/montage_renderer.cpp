@@ -326,31 +326,11 @@ MontageRenderer::Outcome MontageRenderer::run() {
         if (const QString refusal = diskSpaceRefusal(m_job.projectDir, bytes); !refusal.isEmpty())
             return fail(refusal);
     }
-    const MontageGeometry& out = pass.geometry();
     const bool film = makesFilm();
     ExportTempFile temp(finalPath);
     // The film is encoded first, then copied with its chapters (known once it is made).
     ExportTempFile chaptered(finalPath);
-    std::unique_ptr<MontageSink> sink;
-    if (film) {
-        EncoderSettings s;
-        s.fps = pass.fps();
-        s.outputFps = int(pass.fps());
-        s.mp4 = true;
-        s.faststart = false;
-        s.bitRate = m_job.hd ? kHdBitRate : 0;
-        s.bt709 = pass.bt709();
-        sink = makeEncoderSink(temp.path(), finalPath, out, m_job.ffmpegProgram, s, m_cancel);
-    } else if (compresses()) {
-        EncoderSettings s;
-        s.fps = kFps;
-        s.outputFps = kOutputFps;
-        s.mp4 = m_job.format == QLatin1String("mp4");
-        sink = makeEncoderSink(temp.path(), finalPath, out, m_job.ffmpegProgram, s, m_cancel);
-    } else {
-        sink =
-            makeRawAviSink(temp.path(), finalPath, cv::Size(out.frameWidth, out.frameHeight), kFps);
-    }
+    const std::unique_ptr<MontageSink> sink = makeSink(pass, temp.path(), finalPath);
     pass.setSink(sink.get());
     QString error;
     if (!temp.create() || (film && !chaptered.create()))
@@ -377,7 +357,32 @@ MontageRenderer::Outcome MontageRenderer::run() {
     }
     if (m_cancel)
         return finish(Outcome::Cancelled); // the stop came before the montage took its name
+    return publish(pass, *result);
+}
 
+std::unique_ptr<MontageSink> MontageRenderer::makeSink(const Pass& pass, const QString& tempPath,
+                                                       const QString& finalPath) const {
+    const MontageGeometry& out = pass.geometry();
+    if (!makesFilm() && !compresses())
+        return makeRawAviSink(tempPath, finalPath, cv::Size(out.frameWidth, out.frameHeight), kFps);
+    EncoderSettings s;
+    if (makesFilm()) {
+        s.fps = pass.fps();
+        s.outputFps = int(pass.fps());
+        s.mp4 = true;
+        s.faststart = false;
+        s.bitRate = m_job.hd ? kHdBitRate : 0;
+        s.bt709 = pass.bt709();
+    } else {
+        s.fps = kFps;
+        s.outputFps = kOutputFps;
+        s.mp4 = m_job.format == QLatin1String("mp4");
+    }
+    return makeEncoderSink(tempPath, finalPath, out, m_job.ffmpegProgram, s, m_cancel);
+}
+
+MontageRenderer::Outcome MontageRenderer::publish(const Pass& pass, ExportTempFile& result) {
+    const QString finalPath = resultPath();
     // The subtitles are written before the montage takes its name, so that a full disk leaves
     // the previous montage and its subtitles together; they take their own name just after.
     struct Text {
@@ -385,7 +390,7 @@ MontageRenderer::Outcome MontageRenderer::run() {
         QByteArray bytes;
     };
     QList<Text> texts{{subtitlesPath(), srtText(pass.cues, pass.fps())}};
-    if (film)
+    if (makesFilm())
         texts << Text{webSubtitlesPath(), vttText(pass.cues, pass.fps())};
     std::vector<std::unique_ptr<QSaveFile>> saved;
     for (const Text& t : texts) {
@@ -399,7 +404,7 @@ MontageRenderer::Outcome MontageRenderer::run() {
                             .arg(QDir::toNativeSeparators(t.path)));
         }
     }
-    if (!result->commit()) {
+    if (!result.commit()) {
         for (auto& each : saved)
             each->cancelWriting();
         return fail(QStringLiteral("Le montage n'a pas pu être enregistré sous « %1 ».")

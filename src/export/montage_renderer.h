@@ -8,8 +8,12 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 namespace kel {
+
+class ExportTempFile;
+class MontageSink;
 
 struct MontageJob {
     QString studentVideoPath;
@@ -90,6 +94,10 @@ public:
 private:
     class Pass;
     Outcome fail(const QString& message);
+    std::unique_ptr<MontageSink> makeSink(const Pass& pass, const QString& tempPath,
+                                          const QString& finalPath) const;
+    // Gives the montage and its subtitles their names.
+    Outcome publish(const Pass& pass, ExportTempFile& result);
     Outcome finish(Outcome outcome);
     void report(int permille);
 
