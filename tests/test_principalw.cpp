@@ -1,5 +1,7 @@
 #include "app/principalw.h"
+#include "export/export_controller.h"
 #include "playback/player_widget.h"
+#include "project/project_memory.h"
 #include "project/project_session.h"
 #include "recording/camera_source.h"
 #include "recording/opencv_widget.h"
@@ -239,7 +241,8 @@ private slots:
         QVERIFY(!QFileInfo::exists(at("../ailleurs")));
     }
 
-    // Each item tells its annotation apart: number, second, Type, length, trimmed.
+    // Each item tells its annotation apart: number, title, second, Type, length, trimmed. A title
+    // given with ✎ goes with the comment into the montage's plan; an empty one removes it.
     void listTexts() {
         touch(at("textes/project.xml"),
               "<ANNOTATION><Numero Value='1'><FramePosition Value='925'/><Type Value='0'/>"
@@ -252,13 +255,37 @@ private slots:
         ScriptedDialogs d;
         PrincipalW w(QStringLiteral("/nonexistent-camera.avi"));
         testwindow::openProject(w, d, at("textes"));
-        QStringList items;
-        const QComboBox* list = part<QComboBox>(w, "comboAnnotations");
-        for (int i = 0; i < list->count(); ++i)
-            items << list->itemText(i);
-        QCOMPARE(items,
+        const auto items = [&w] {
+            QStringList texts;
+            const QComboBox* list = part<QComboBox>(w, "comboAnnotations");
+            for (int i = 0; i < list->count(); ++i)
+                texts << list->itemText(i);
+            return texts;
+        };
+        QCOMPARE(items(),
                  (QStringList{"n°1 · 00:37 · lecture · 4,1 s ✂", "n°2 · 01:01 · pause", "n°3"}));
         QCOMPARE(part<QLabel>(w, "labelProjet")->text(), QStringLiteral("Projet : textes"));
+        for (const char* title : {"  Les   mains\n", "L'espace", ""}) {
+            w.session()->setCurrent(2);
+            d.texts.enqueue(title);
+            part(w, "bTitreAnnotation")->click();
+        }
+        d.texts.enqueue("Le regard");
+        w.session()->setCurrent(1);
+        part(w, "bTitreAnnotation")->click();
+        part(w, "bTitreAnnotation")->click(); // cancelled: kept
+        QCOMPARE(items()[0], QStringLiteral("n°1 · « Le regard » · 00:37 · lecture · 4,1 s ✂"));
+        QCOMPARE(items()[1], QStringLiteral("n°2 · 01:01 · pause"));
+        const QList<kel::AnnotationInsertion> plan = kel::planInsertions(*w.session());
+        QCOMPARE(plan.size(), 2);
+        QCOMPARE(plan[0].title, QStringLiteral("Le regard"));
+        // Kept beside project.xml, never in it; a deleted comment takes its title along.
+        QVERIFY(!testmedia::contents(at("textes/project.xml")).contains("regard"));
+        PrincipalW again(QStringLiteral("/nonexistent-camera.avi"));
+        again.session()->open(at("textes"));
+        QCOMPARE(again.session()->annotation(1)->title, QStringLiteral("Le regard"));
+        QVERIFY(again.session()->removeAnnotation(1));
+        QVERIFY(kel::ProjectMemory(at("textes")).titles().isEmpty());
     }
 
     // The student's video opened with a project comes back with it, while it can be found.

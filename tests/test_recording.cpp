@@ -283,6 +283,7 @@ private slots:
         }
         const bool playing = e.student == QLatin1String("playing");
         s.setCountdownStepMs(playing ? 300 : 20);
+        s.dialogs.texts.enqueue(QStringLiteral("Le mouvement %1").arg(e.number)); // its title
         testrec::record(s.w, playing ? 2500 : 200);
         QVERIFY(!playing || lecteur->currentTime() >= 5500);
 
@@ -290,6 +291,8 @@ private slots:
         const QList<int> schedule = kel::ProjectFile(s.w.session()->dir()).loadAnnotationSchedule();
         QCOMPARE(schedule.mid(schedule.size() - 2), (QList<int>{e.number, e.framePosition}));
         QCOMPARE(s.w.session()->isPauseType(e.number), e.pauseType);
+        QCOMPARE(s.w.session()->annotation(e.number)->title,
+                 QStringLiteral("Le mouvement %1").arg(e.number));
         QVERIFY(s.w.synchronisedPlayback()->hasPlayed(e.number)); // a recording counts as played
     }
 

@@ -149,6 +149,8 @@ void PrincipalW::createCommandButtons() {
     // The items say more than the box has room for: the list opens wider, and the box's tooltip
     // gives the whole text.
     comboAnnotations->view()->setMinimumWidth(250);
+    bTitreAnnotation = textButton(this, "bTitreAnnotation", {945, 474, 24, 21}, QStringLiteral("✎"),
+                                  verdana, QStringLiteral("Titre de l'annotation"));
 }
 
 // In the order of the original window, which sets the order of the keyboard focus.
@@ -168,7 +170,7 @@ void PrincipalW::createWidgets() {
     bAnnulerExport->hide();
     for (QWidget* w : std::initializer_list<QWidget*>{
              bOuvrirVideo, bEnregistrerProjet, bExporter, bOuvrirAnnotation, bEnregistrerAnnotation,
-             bCouperDebut, bCouperFin, bSupprimerAnnotation, comboAnnotations})
+             bCouperDebut, bCouperFin, bSupprimerAnnotation, comboAnnotations, bTitreAnnotation})
         w->setEnabled(false);
 }
 
@@ -199,6 +201,7 @@ void PrincipalW::connectWidgets() {
     connect(bCouperDebut, &QPushButton::clicked, this, &PrincipalW::couperDebut);
     connect(bCouperFin, &QPushButton::clicked, this, &PrincipalW::couperFin);
     connect(bSupprimerAnnotation, &QPushButton::clicked, this, &PrincipalW::supprimerAnnotation);
+    connect(bTitreAnnotation, &QPushButton::clicked, this, &PrincipalW::titrerAnnotation);
     connect(bAnnulerExport, &QPushButton::clicked, this, &PrincipalW::annulerExport);
     connect(comboAnnotations, &QComboBox::activated, this, &PrincipalW::selectAnnotationCombo);
     connect(m_studentPlayer->bLecture, &QPushButton::clicked, this, &PrincipalW::lectureVideo);

@@ -72,6 +72,7 @@ private slots:
     void couperDebut();
     void couperFin();
     void enregistrerProjet();
+    void titrerAnnotation();
 
 private:
     void createWidgets();
@@ -105,6 +106,8 @@ private:
     int studentFramePosition() const;
     void annotationPlaybackFailed(const QString& message);
     void recordingEnded(int kept, bool cancelled);
+    // Asks the teacher for `number`'s title; false when cancelled.
+    bool askTitle(int number);
     void exportEnded(bool succeeded, const QString& path);
     // Tells where the montage is, its size and length, and offers to show or play it.
     void showExportResult(const QString& montagePath);
@@ -136,6 +139,8 @@ private:
     QPushButton* bCouperFin;
     QPushButton* bSupprimerAnnotation;
     QComboBox* comboAnnotations;
+    // Right of the list: the title of the comment in the player.
+    QPushButton* bTitreAnnotation;
     QFrame* lineLeft;
     QFrame* lineRight;
     QProgressBar* progressBar;

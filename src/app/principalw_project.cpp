@@ -19,10 +19,12 @@
 namespace kel {
 
 namespace {
-// "n°2 · 00:37 · lecture · 4,1 s ✂": number, second in the student's video, Type, length, and a
-// mark when trimmed; what the project file does not say is left out.
+// "n°2 · « Les mains » · 00:37 · lecture · 4,1 s ✂": number, title, second in the student's
+// video, Type, length, and a mark when trimmed; what is not known is left out.
 QString annotationLabel(const SessionAnnotation& a) {
     QStringList parts{QStringLiteral("n°%1").arg(a.number)};
+    if (!a.title.isEmpty())
+        parts << QStringLiteral("« %1 »").arg(a.title);
     if (a.hasEntry) {
         parts << minutesText(positionKeyMs(a.entry.framePosition));
         parts << (a.entry.type == 1 ? QStringLiteral("pause") : QStringLiteral("lecture"));
@@ -87,7 +89,7 @@ void PrincipalW::showCurrentAnnotation() {
     const int current = m_session->current();
     const int index = current ? comboAnnotations->findData(current) : -1;
     comboAnnotations->setCurrentIndex(m_session->count() == 0 ? 0 : index);
-    for (QPushButton* b : {bCouperDebut, bCouperFin, bSupprimerAnnotation})
+    for (QPushButton* b : {bCouperDebut, bCouperFin, bSupprimerAnnotation, bTitreAnnotation})
         b->setEnabled(current != 0);
 }
 
@@ -134,6 +136,25 @@ void PrincipalW::on_bOuvrirProjet_clicked() {
     }
     switchProject(dir);
     comboAnnotations->setEnabled(true);
+}
+
+bool PrincipalW::askTitle(int number) {
+    const SessionAnnotation* a = m_session->annotation(number);
+    if (!a)
+        return false;
+    bool ok = false;
+    const QString title = dialogs().getText(
+        this, QStringLiteral("Titre de l'annotation"),
+        QStringLiteral("Titre de l'annotation n°%1 (facultatif), montré dans le montage :")
+            .arg(number),
+        a->title, &ok);
+    if (ok)
+        m_session->setTitle(number, title);
+    return ok;
+}
+
+void PrincipalW::titrerAnnotation() {
+    askTitle(m_session->current());
 }
 
 void PrincipalW::remplirListe() {

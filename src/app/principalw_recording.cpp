@@ -94,6 +94,7 @@ void PrincipalW::recordingEnded(int kept, bool cancelled) {
         return;
     // A recording counts as played; its first playback ends by handing it to the encoder.
     m_sync->markPlayed(kept);
+    askTitle(kept);
     playAnnotationFile(kept);
 }
 

@@ -73,8 +73,9 @@ public:
         return int(added.indexOf(box.clickedButton()));
     }
 
-    QString getText(QWidget* parent, const QString& title, const QString& label) override {
-        return QInputDialog::getText(parent, title, label, QLineEdit::Normal, QString());
+    QString getText(QWidget* parent, const QString& title, const QString& label,
+                    const QString& text, bool* ok) override {
+        return QInputDialog::getText(parent, title, label, QLineEdit::Normal, text, ok);
     }
 
     QString getExistingDirectory(QWidget* parent, const QString& caption) override {

@@ -30,8 +30,10 @@ public:
     virtual int actions(const QString& caption, const QString& text,
                         const QStringList& actions) = 0;
 
-    // Empty string when cancelled.
-    virtual QString getText(QWidget* parent, const QString& title, const QString& label) = 0;
+    // Empty string when cancelled; `ok`, when given, tells a cancel from an empty answer. The
+    // line starts with `text`.
+    virtual QString getText(QWidget* parent, const QString& title, const QString& label,
+                            const QString& text = QString(), bool* ok = nullptr) = 0;
     virtual QString getExistingDirectory(QWidget* parent, const QString& caption) = 0;
     virtual QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                                     const QString& filter) = 0;

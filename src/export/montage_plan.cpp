@@ -1,6 +1,7 @@
 #include "montage_plan.h"
 
 #include "project/project_file.h"
+#include "project/project_memory.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -30,6 +31,7 @@ QList<AnnotationInsertion> planInsertions(const QString& projectDir,
     for (const QString& name : annotationFiles)
         if (const int number = ProjectFile::annotationNumber(name); number > 0)
             fileOfNumber.insert(number, name);
+    const QHash<int, QString> titles = ProjectMemory(projectDir).titles();
     QList<AnnotationInsertion> plan;
     for (const ProjectFile::Entry& e : entries) {
         const auto file = fileOfNumber.constFind(e.number);
@@ -41,6 +43,7 @@ QList<AnnotationInsertion> planInsertions(const QString& projectDir,
         a.filePath = QDir(projectDir).filePath(*file);
         a.cutStart = e.cutStart;
         a.cutEnd = e.cutEnd;
+        a.title = titles.value(e.number);
         plan << a;
     }
     std::stable_sort(plan.begin(), plan.end(),

@@ -1,9 +1,10 @@
 #include "project_session.h"
 
+#include "project/project_memory.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 
 #include <algorithm>
 #include <climits>
@@ -12,11 +13,6 @@ namespace kel {
 
 namespace {
 using Status = ProjectFile::Contents::Status;
-
-// What this program remembers of a project, beside project.xml, whose format others read.
-const QString kMemoryFile = QStringLiteral("kel.ini");
-const QString kStudentVideoKey = QStringLiteral("video/eleve");
-
 } // namespace
 
 ProjectSession::ProjectSession(QObject* parent) : QObject(parent) {}
@@ -41,6 +37,7 @@ void ProjectSession::open(const QString& dir) {
             m_lastBytes = contents.bytes;
     }
     m_savedBytes = m_lastBytes;
+    m_titles = ProjectMemory(m_dir).titles();
     list();
     emit opened(m_dir);
     emit currentChanged(0);
@@ -59,6 +56,7 @@ void ProjectSession::list() {
         SessionAnnotation a;
         a.number = ProjectFile::annotationNumber(name);
         a.filePath = QDir(m_dir).filePath(name);
+        a.title = m_titles.value(a.number);
         m_annotations.append(a);
     }
     setEntries(m_entries);
@@ -156,7 +154,7 @@ void ProjectSession::addAnnotation(int number, int type, int framePosition) {
         const auto at =
             std::find_if(m_annotations.begin(), m_annotations.end(),
                          [&path](const SessionAnnotation& a) { return a.filePath > path; });
-        m_annotations.insert(at, SessionAnnotation{number, path, false, {}});
+        m_annotations.insert(at, SessionAnnotation{number, path, false, {}, {}});
     }
     m_bytesBeforeLastAdd = m_lastBytes;
     ProjectFile::Contents after;
@@ -193,6 +191,10 @@ void ProjectSession::cancelAnnotation(int number) {
 }
 
 void ProjectSession::removeListed(int number) {
+    if (m_titles.contains(number)) {
+        ProjectMemory(m_dir).setTitle(number, QString());
+        m_titles.remove(number);
+    }
     m_annotations.removeIf([number](const SessionAnnotation& a) { return a.number == number; });
     if (m_current == number) {
         m_current = 0;
@@ -254,25 +256,21 @@ bool ProjectSession::removeAnnotation(int number, QString* error) {
 }
 
 QString ProjectSession::studentVideo() const {
-    if (!isOpen() || !QFileInfo::exists(QDir(m_dir).filePath(kMemoryFile)))
-        return {};
-    const QSettings memory(QDir(m_dir).filePath(kMemoryFile), QSettings::IniFormat);
-    const QString stored = memory.value(kStudentVideoKey).toString();
-    if (stored.isEmpty())
-        return {};
-    const QString path = QDir::cleanPath(QDir(m_dir).absoluteFilePath(stored));
-    return QFileInfo(path).isFile() ? path : QString();
+    return ProjectMemory(m_dir).studentVideo();
 }
 
 void ProjectSession::setStudentVideo(const QString& path) {
-    if (!isOpen() || path.isEmpty())
+    ProjectMemory(m_dir).setStudentVideo(path);
+}
+
+void ProjectSession::setTitle(int number, const QString& title) {
+    if (!annotation(number) && !title.isEmpty())
         return;
-    // Relative inside the project or beside it, so that the two can move together.
-    QString stored = QDir(m_dir).relativeFilePath(QFileInfo(path).absoluteFilePath());
-    if (stored.startsWith(QLatin1String("../../")) || QDir::isAbsolutePath(stored))
-        stored = QFileInfo(path).absoluteFilePath();
-    QSettings memory(QDir(m_dir).filePath(kMemoryFile), QSettings::IniFormat);
-    memory.setValue(kStudentVideoKey, stored);
+    ProjectMemory(m_dir).setTitle(number, title);
+    m_titles = ProjectMemory(m_dir).titles();
+    for (SessionAnnotation& a : m_annotations)
+        a.title = m_titles.value(a.number);
+    emit annotationsChanged();
 }
 
 void ProjectSession::setAwaitingCompression(int number, bool awaiting) {
@@ -318,8 +316,11 @@ bool ProjectSession::discardChanges() {
         for (auto a = m_added.cbegin(); a != m_added.cend(); ++a)
             undo(file.removeEntry(a.key(), a.value()));
     }
-    for (const QString& path : std::as_const(m_made))
+    for (const QString& path : std::as_const(m_made)) {
         undone = (QFile::remove(path) || !QFileInfo::exists(path)) && undone;
+        ProjectMemory(m_dir).setTitle(ProjectFile::annotationNumber(path), QString());
+    }
+    m_titles = ProjectMemory(m_dir).titles();
     const ProjectFile::Contents after = file.read();
     m_entries = after.entries;
     m_lastBytes = after.status == Status::Missing ? std::nullopt : std::optional(after.bytes);

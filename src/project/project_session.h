@@ -19,6 +19,7 @@ struct SessionAnnotation {
     QString filePath;
     bool hasEntry = false;
     ProjectFile::Entry entry; // meaningful when hasEntry
+    QString title;            // the teacher's, empty when none
 };
 
 // The state of the open project, and its one owner: the folder, its annotations, which one is
@@ -75,6 +76,8 @@ public:
     // it): empty when none is, or when its file is gone.
     QString studentVideo() const;
     void setStudentVideo(const QString& path);
+    // A comment's title, kept beside project.xml (never in it); empty removes it.
+    void setTitle(int number, const QString& title);
 
     // Recordings whose compression waits for the end of their first playback.
     void setAwaitingCompression(int number, bool awaiting);
@@ -128,6 +131,7 @@ private:
     QHash<int, Cuts> m_cutsBefore;
     QSet<QString> m_made;
     int m_lastAdded = 0;
+    QHash<int, QString> m_titles;
     int m_current = 0;
     QSet<int> m_awaitingCompression;
     bool m_damagedTold = false;

@@ -25,6 +25,7 @@ public:
     QQueue<bool> questionAnswers; // platformBox with Icon::Question; default true (OK)
     QQueue<int> choices;          // choice(); default -1 (closed)
     QQueue<QString> texts;        // getText(); default empty (cancelled)
+    QStringList textTitles;       // the title of each getText
     QQueue<QString> directories;  // getExistingDirectory(); default empty
     QQueue<QString> files;        // getOpenFileName(); default empty
     QStringList fileDialogDirs;   // start directory of each getOpenFileName
@@ -61,7 +62,11 @@ public:
         shown.append({QStringLiteral("actions"), caption, text, Icon::Information});
         return choices.isEmpty() ? -1 : choices.dequeue();
     }
-    QString getText(QWidget*, const QString&, const QString&) override {
+    QString getText(QWidget*, const QString& title, const QString&, const QString&,
+                    bool* ok) override {
+        textTitles << title;
+        if (ok)
+            *ok = !texts.isEmpty();
         return texts.isEmpty() ? QString() : texts.dequeue();
     }
     QString getExistingDirectory(QWidget*, const QString&) override {
