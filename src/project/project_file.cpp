@@ -13,6 +13,7 @@
 
 #include <climits>
 #include <cmath>
+#include <functional>
 
 namespace kel {
 
@@ -234,6 +235,20 @@ std::optional<ProjectFile::WriteResult> refusal(const Loaded& l, bool missingOk)
     return std::nullopt;
 }
 
+// Changes the last entry of `number` in the file as it is now; `edit` returns false when there
+// is nothing to change.
+ProjectFile::WriteResult
+editLastEntry(const QString& path, int number, ProjectFile::Contents* after,
+              const std::function<bool(QDomDocument&, QDomElement&)>& edit) {
+    Loaded l = loadForWrite(path);
+    if (const auto refused = refusal(l, false))
+        return *refused;
+    QDomElement numero = lastEntry(l.doc, number);
+    if (numero.isNull() || !edit(l.doc, numero))
+        return ProjectFile::WriteResult::NoChange;
+    return saveDocument(path, l.doc, after);
+}
+
 } // namespace
 
 ProjectFile::ProjectFile(const QString& projectDir) : m_dir(projectDir) {}
@@ -291,19 +306,13 @@ ProjectFile::WriteResult ProjectFile::updateAnnotationEntry(int number, double d
     if (!(value > 0) || !std::isfinite(value))
         return WriteResult::NoChange;
 
-    Loaded l = loadForWrite(path());
-    if (const auto refused = refusal(l, false))
-        return *refused;
-
-    QDomElement numero = lastEntry(l.doc, number);
-    if (numero.isNull())
-        return WriteResult::NoChange;
-
-    QDomElement element = l.doc.createElement(tag);
-    element.setAttribute(attribute, decimal(value));
-    if (!numero.hasChildNodes()) {
-        numero.appendChild(element);
-    } else {
+    return editLastEntry(path(), number, after, [&](QDomDocument& doc, QDomElement& numero) {
+        QDomElement element = doc.createElement(tag);
+        element.setAttribute(attribute, decimal(value));
+        if (!numero.hasChildNodes()) {
+            numero.appendChild(element);
+            return true;
+        }
         // The element travels to the end of the entry and takes the place of any element of its
         // kind that it supersedes: any duration, or a cut of the same end that was made.
         for (int i = 0; i < numero.childNodes().count(); ++i) {
@@ -315,8 +324,8 @@ ProjectFile::WriteResult ProjectFile::updateAnnotationEntry(int number, double d
             else
                 numero.appendChild(element);
         }
-    }
-    return saveDocument(path(), l.doc, after);
+        return true;
+    });
 }
 
 bool ProjectFile::restore(const std::optional<QByteArray>& bytes) {
@@ -328,35 +337,29 @@ bool ProjectFile::restore(const std::optional<QByteArray>& bytes) {
 }
 
 ProjectFile::WriteResult ProjectFile::removeEntry(int number, int framePosition, Contents* after) {
-    Loaded l = loadForWrite(path());
-    if (const auto refused = refusal(l, false))
-        return *refused;
-    QDomElement numero = lastEntry(l.doc, number);
-    if (numero.isNull() ||
-        numero.firstChildElement(kFramePosition).attribute(kValue).toInt() != framePosition)
-        return WriteResult::NoChange;
-    numero.parentNode().removeChild(numero);
-    return saveDocument(path(), l.doc, after);
+    return editLastEntry(
+        path(), number, after, [framePosition](QDomDocument&, QDomElement& numero) {
+            if (numero.firstChildElement(kFramePosition).attribute(kValue).toInt() != framePosition)
+                return false;
+            numero.parentNode().removeChild(numero);
+            return true;
+        });
 }
 
 ProjectFile::WriteResult ProjectFile::setCuts(int number, double cutStart, double cutEnd,
                                               Contents* after) {
-    Loaded l = loadForWrite(path());
-    if (const auto refused = refusal(l, false))
-        return *refused;
-    QDomElement numero = lastEntry(l.doc, number);
-    if (numero.isNull())
-        return WriteResult::NoChange;
-    while (!numero.firstChildElement(kCut).isNull())
-        numero.removeChild(numero.firstChildElement(kCut));
-    for (const auto& [attribute, value] : {std::pair{kCutStart, cutStart}, {kCutEnd, cutEnd}}) {
-        if (!(value > 0) || !std::isfinite(value))
-            continue;
-        QDomElement cut = l.doc.createElement(kCut);
-        cut.setAttribute(attribute, decimal(value));
-        numero.appendChild(cut);
-    }
-    return saveDocument(path(), l.doc, after);
+    return editLastEntry(path(), number, after, [=](QDomDocument& doc, QDomElement& numero) {
+        while (!numero.firstChildElement(kCut).isNull())
+            numero.removeChild(numero.firstChildElement(kCut));
+        for (const auto& [attribute, value] : {std::pair{kCutStart, cutStart}, {kCutEnd, cutEnd}}) {
+            if (!(value > 0) || !std::isfinite(value))
+                continue;
+            QDomElement cut = doc.createElement(kCut);
+            cut.setAttribute(attribute, decimal(value));
+            numero.appendChild(cut);
+        }
+        return true;
+    });
 }
 
 QList<int> ProjectFile::loadAnnotationSchedule() const {
