@@ -11,7 +11,7 @@
 #include "playback/video_player.h"
 #include "project/project_session.h"
 #include "recording/annotation_transcoder.h"
-#include "recording/camera_grabber.h"
+#include "recording/camera_preview.h"
 #include "recording/camera_source.h"
 #include "recording/opencv_widget.h"
 
@@ -79,9 +79,10 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent)
     // ffmpeg would go on writing after the end.
     connect(qApp, &QCoreApplication::aboutToQuit, this, &PrincipalW::stopBackgroundWork);
 
-    m_cameraName = cameraSpec;
+    m_preview = new CameraPreview(webcamView, cameraSpec, this);
+    connect(m_preview, &CameraPreview::unavailable, this, [](const QString& text) { warn(text); });
     setCamera(openCameraSource(cameraSpec));
-    m_webcamTimerId = startTimer(40);
+    m_preview->start();
 }
 
 // The right half: the comment's player and its controls, over the webcam preview.
@@ -253,20 +254,17 @@ PrincipalW::~PrincipalW() {
 }
 
 void PrincipalW::setCamera(std::unique_ptr<CameraSource> camera) {
-    m_recording->setCamera(nullptr, m_cameraName);
-    delete m_grabber;
-    m_grabber = nullptr;
-    m_shownFrame = 0;
-    if (!camera)
-        return;
-    camera->setFrameSize(640, 480);
-    m_grabber = new CameraGrabber(std::move(camera), this);
-    m_grabber->start();
-    m_recording->setCamera(m_grabber, m_cameraName);
+    m_recording->setCamera(nullptr, m_preview->cameraName());
+    m_preview->setCamera(std::move(camera));
+    m_recording->setCamera(m_preview->grabber(), m_preview->cameraName());
 }
 
 CameraSource* PrincipalW::camera() const {
-    return m_grabber ? m_grabber->source() : nullptr;
+    return m_preview->camera();
+}
+
+bool PrincipalW::isPreviewRunning() const {
+    return m_preview->isRunning();
 }
 
 void PrincipalW::setStudentControlsDisabled(bool disabled) {
@@ -287,7 +285,7 @@ void PrincipalW::keyPressEvent(QKeyEvent* event) {
 
 void PrincipalW::showAnnotationArea(bool shown) {
     // Without a camera the preview stays hidden: it would show nothing.
-    webcamView->setVisible(!shown && m_grabber);
+    webcamView->setVisible(!shown && m_preview->grabber());
     for (QWidget* w :
          std::initializer_list<QWidget*>{annotationPlayer, annotationSlider, bPlayAnnotation,
                                          bPauseAnnotation, annotationTimeLabel})
@@ -297,8 +295,8 @@ void PrincipalW::showAnnotationArea(bool shown) {
 void PrincipalW::closeAnnotation() {
     annotationPlayer->stop();
     showAnnotationArea(false);
-    if (m_grabber)
-        startPreview();
+    if (m_preview->grabber())
+        m_preview->start();
 }
 
 void PrincipalW::noteStudentState() {
@@ -312,7 +310,7 @@ void PrincipalW::noteStudentState() {
 }
 
 void PrincipalW::stopBackgroundWork() {
-    stopPreview();
+    m_preview->stop();
     if (m_exports)
         m_exports->cancelAndWait();
     m_recording->transcoder()->stop(1000);

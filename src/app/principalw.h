@@ -13,7 +13,7 @@ class QPushButton;
 
 namespace kel {
 
-class CameraGrabber;
+class CameraPreview;
 class CameraSource;
 class ExportController;
 class MyVideoPlayer;
@@ -46,10 +46,9 @@ public:
     ExportController* exports() const { return m_exports; }
     MyVideoPlayer* studentPlayer() const { return m_studentPlayer; }
     // The webcam preview is being refreshed.
-    bool isPreviewRunning() const { return m_webcamTimerId != 0; }
+    bool isPreviewRunning() const;
 
 protected:
-    void timerEvent(QTimerEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private slots:
@@ -84,8 +83,6 @@ private:
     // Redraws the list, the timeline marks and the annotation buttons from the session.
     void showAnnotations();
     void showCurrentAnnotation();
-    void startPreview();
-    void stopPreview();
     // Shows the annotation player and its controls, or the webcam preview.
     void showAnnotationArea(bool shown);
     // Stops the annotation player and gives the right half back to the webcam preview.
@@ -109,8 +106,6 @@ private:
     // Asks the teacher for `number`'s title; false when cancelled.
     bool askTitle(int number);
     void exportEnded(bool succeeded, const QString& path);
-    // Tells where the montage is, its size and length, and offers to show or play it.
-    void showExportResult(const QString& montagePath);
     // Keyboard shortcuts of the student player and the recording.
     void setUpShortcuts();
     void seekToMark(bool next);
@@ -155,13 +150,7 @@ private:
     RecordingController* m_recording;
     ExportController* m_exports;
 
-    // Reads the camera off the window's thread; null without a camera.
-    CameraGrabber* m_grabber = nullptr;
-    QString m_cameraName;
-    int m_webcamTimerId = 0;
-    quint64 m_shownFrame = 0;
-    bool m_warnNoWebcam = true;
-    bool m_webcamAvailable = false;
+    CameraPreview* m_preview;
     bool m_studentWasPaused = false;
     bool m_studentWasPlaying = false;
     QString m_studentVideoPath;

@@ -9,6 +9,7 @@
 #include "playback/video_player.h"
 #include "project/project_session.h"
 #include "recording/annotation_transcoder.h"
+#include "recording/camera_preview.h"
 #include "recording/camera_source.h"
 
 #include <QDesktopServices>
@@ -22,34 +23,16 @@
 namespace kel {
 
 void PrincipalW::exporter() {
-    if (m_studentVideoPath.isEmpty()) {
-        dialogs().plainBox(QStringLiteral("Veuillez ouvrir la video à annoter."));
-        return;
-    }
-    // Only while a recorded annotation still waits for its transcoding or is being transcoded:
-    // its file is about to be replaced.
-    const bool transcoding =
-        m_session->hasAwaitingCompression() || m_recording->transcoder()->isBusy();
-    if (m_session->count() > 0 && transcoding) {
-        dialogs().plainBox(QStringLiteral("Traitement annotation(s) en cours. Veuillez relancer "
-                                          "l'export dans quelques secondes."));
-        return;
-    }
-    if (m_session->count() == 0) {
-        dialogs().plainBox(
-            QStringLiteral("Export annulé, aucune annotation n'est présente dans votre projet."));
-        return;
-    }
-    // Two montages would write the same files.
-    if (m_exports->isRendering()) {
-        dialogs().plainBox(QStringLiteral("Un export est déjà en cours. Veuillez attendre sa fin "
-                                          "avant d'en lancer un autre."));
+    const QString refusal =
+        m_exports->refusal(*m_session, m_studentVideoPath, m_recording->transcoder()->isBusy());
+    if (!refusal.isEmpty()) {
+        dialogs().plainBox(refusal);
         return;
     }
     bAnnulerExport->hide();
     progressBar->setRange(0, 100);
     progressBar->setValue(1);
-    stopPreview();
+    m_preview->stop();
     m_exports->openSettings(*m_session, m_studentVideoPath);
 }
 
@@ -73,29 +56,13 @@ void PrincipalW::annulerExport() {
 void PrincipalW::exportEnded(bool succeeded, const QString& path) {
     progressBar->setValue(succeeded ? 100 : 0);
     bAnnulerExport->hide();
-    startPreview();
+    m_preview->start();
     if (m_quitAfterExport) {
         closeWindow(m_discardAtQuit);
         return;
     }
     if (succeeded)
-        showExportResult(path);
-}
-
-void PrincipalW::showExportResult(const QString& montagePath) {
-    const QFileInfo info(montagePath);
-    const QLocale french(QLocale::French);
-    const QString text = QStringLiteral("Le montage est prêt :\r\n%1\r\n%2 Mo, durée %3.")
-                             .arg(QDir::toNativeSeparators(info.absoluteFilePath()),
-                                  french.toString(info.size() / 1e6, 'f', 1),
-                                  minutesText(probeVideo(montagePath).durationMs() + 500));
-    const int action =
-        dialogs().actions(QStringLiteral("Exporter"), text,
-                          {QStringLiteral("Ouvrir le dossier"), QStringLiteral("Lire le montage")});
-    if (action == 0)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(info.absolutePath()));
-    else if (action == 1)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
+        ExportController::showResult(path);
 }
 
 void PrincipalW::quitter() {

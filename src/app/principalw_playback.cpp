@@ -7,6 +7,7 @@
 #include "playback/synchronised_playback.h"
 #include "playback/video_player.h"
 #include "project/project_session.h"
+#include "recording/camera_preview.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -77,7 +78,7 @@ int PrincipalW::studentFramePosition() const {
 }
 
 void PrincipalW::enableVideoCommands() {
-    if (m_webcamAvailable)
+    if (m_preview->grabber())
         bEnregistrerAnnotation->setEnabled(true);
     bOuvrirAnnotation->setEnabled(true);
 }
@@ -89,9 +90,9 @@ void PrincipalW::ouvrirVideoEleve() {
 
 void PrincipalW::ouvrirVideoProf() {
     comboAnnotations->setEnabled(true);
-    stopPreview();
-    if (!openVideoFile(true) && annotationPlayer->isHidden() && m_grabber)
-        startPreview();
+    m_preview->stop();
+    if (!openVideoFile(true) && annotationPlayer->isHidden() && m_preview->grabber())
+        m_preview->start();
 }
 
 void PrincipalW::lectureVideo() {
@@ -118,7 +119,7 @@ void PrincipalW::selectAnnotationCombo() {
         annotationPlayer->stop();
         return;
     }
-    stopPreview();
+    m_preview->stop();
     playAnnotationFile(number);
 }
 

@@ -1,4 +1,4 @@
-// The main window's webcam preview, recording, cutting and deletion.
+// The main window's recording, cutting and deletion.
 #include "app/principalw.h"
 #include "app/recording_controller.h"
 #include "common/dialogs.h"
@@ -9,7 +9,7 @@
 #include "playback/video_player.h"
 #include "project/project_session.h"
 #include "recording/annotation_transcoder.h"
-#include "recording/camera_grabber.h"
+#include "recording/camera_preview.h"
 #include "recording/camera_source.h"
 #include "recording/opencv_widget.h"
 
@@ -20,42 +20,6 @@
 
 namespace kel {
 
-void PrincipalW::startPreview() {
-    if (m_webcamTimerId)
-        killTimer(m_webcamTimerId);
-    m_webcamTimerId = startTimer(40);
-}
-
-void PrincipalW::stopPreview() {
-    if (m_webcamTimerId)
-        killTimer(m_webcamTimerId);
-    m_webcamTimerId = 0;
-}
-
-void PrincipalW::timerEvent(QTimerEvent* event) {
-    if (event->timerId() != m_webcamTimerId) {
-        QMainWindow::timerEvent(event);
-        return;
-    }
-    if (m_grabber) {
-        // The camera is read on its own thread: the tick only takes its latest picture.
-        m_webcamAvailable = true;
-        const CameraFrame frame = m_grabber->latestFrame();
-        if (frame.index != m_shownFrame) {
-            m_shownFrame = frame.index;
-            // showFrame mirrors in place, and the grabber's picture is shared.
-            cv::Mat picture = frame.image.clone();
-            webcamView->showFrame(picture);
-        }
-    } else if (m_warnNoWebcam) {
-        m_webcamAvailable = false;
-        webcamView->hide();
-        stopPreview();
-        warn(cameraOpenFailureText(m_cameraName));
-        m_warnNoWebcam = false;
-    }
-}
-
 void PrincipalW::enregistrerAnnotation() {
     // The moment the teacher chose: where the student's video is now, and whether it is paused.
     m_beforeRecording = {m_studentWasPaused, m_studentWasPlaying, isPreviewRunning(),
@@ -65,7 +29,7 @@ void PrincipalW::enregistrerAnnotation() {
     // An annotation still playing would end under the recording and restart the preview.
     if (m_beforeRecording.annotationPlaying)
         annotationPlayer->pause();
-    stopPreview();
+    m_preview->stop();
     if (m_recording->record(m_studentWasPaused ? 1 : 0, studentFramePosition(), area))
         return;
     m_studentWasPaused = m_beforeRecording.studentWasPaused;
@@ -73,7 +37,7 @@ void PrincipalW::enregistrerAnnotation() {
     if (m_beforeRecording.annotationPlaying)
         annotationPlayer->play();
     if (m_beforeRecording.previewRunning)
-        startPreview();
+        m_preview->start();
 }
 
 void PrincipalW::recordingEnded(int kept, bool cancelled) {
@@ -83,13 +47,13 @@ void PrincipalW::recordingEnded(int kept, bool cancelled) {
         m_studentWasPaused = m_beforeRecording.studentWasPaused;
         m_studentWasPlaying = m_beforeRecording.studentWasPlaying;
         if (m_beforeRecording.previewRunning)
-            startPreview();
+            m_preview->start();
         if (m_beforeRecording.annotationPlaying)
             annotationPlayer->play();
         return;
     }
     annotationPlayer->stop();
-    startPreview();
+    m_preview->start();
     if (kept == 0)
         return;
     // A recording counts as played; its first playback ends by handing it to the encoder.

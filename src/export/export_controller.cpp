@@ -4,7 +4,15 @@
 #include "export/montage_window.h"
 #include "project/project_session.h"
 
+#include "common/dialogs.h"
+#include "common/timecode.h"
+#include "common/video_probe.h"
+
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
+#include <QLocale>
+#include <QUrl>
 
 namespace kel {
 
@@ -38,6 +46,38 @@ Export* ExportController::settingsWindow() const {
 
 bool ExportController::isRendering() const {
     return m_montage && m_montage->isRendering();
+}
+
+QString ExportController::refusal(const ProjectSession& session, const QString& studentVideo,
+                                  bool compressing) const {
+    if (studentVideo.isEmpty())
+        return QStringLiteral("Veuillez ouvrir la video à annoter.");
+    if (session.count() > 0 && (compressing || session.hasAwaitingCompression()))
+        return QStringLiteral("Traitement annotation(s) en cours. Veuillez relancer l'export dans "
+                              "quelques secondes.");
+    if (session.count() == 0)
+        return QStringLiteral("Export annulé, aucune annotation n'est présente dans votre projet.");
+    // Two montages would write the same files.
+    if (isRendering())
+        return QStringLiteral("Un export est déjà en cours. Veuillez attendre sa fin avant d'en "
+                              "lancer un autre.");
+    return QString();
+}
+
+void ExportController::showResult(const QString& montagePath) {
+    const QFileInfo info(montagePath);
+    const QLocale french(QLocale::French);
+    const QString text = QStringLiteral("Le montage est prêt :\r\n%1\r\n%2 Mo, durée %3.")
+                             .arg(QDir::toNativeSeparators(info.absoluteFilePath()),
+                                  french.toString(info.size() / 1e6, 'f', 1),
+                                  minutesText(probeVideo(montagePath).durationMs() + 500));
+    const int action =
+        dialogs().actions(QStringLiteral("Exporter"), text,
+                          {QStringLiteral("Ouvrir le dossier"), QStringLiteral("Lire le montage")});
+    if (action == 0)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(info.absolutePath()));
+    else if (action == 1)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
 }
 
 void ExportController::launch(const MontageJob& job, const QStringList& annotationFiles) {

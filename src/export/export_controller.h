@@ -28,6 +28,12 @@ public:
     // The montage last launched, null before the first.
     Mixing* montage() const { return m_montage; }
     bool isRendering() const;
+    // Why no export can start now (French), empty when one can: `compressing`, a recording is
+    // being compressed, and its file is about to be replaced.
+    QString refusal(const ProjectSession& session, const QString& studentVideo,
+                    bool compressing) const;
+    // Tells where the montage is, its size and length, and offers to show or play it.
+    static void showResult(const QString& montagePath);
     // Stops the render without waiting: ended(false) follows.
     void requestCancel();
     // Stops the render and waits for it (at quit).
