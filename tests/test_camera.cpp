@@ -11,6 +11,35 @@
 
 using namespace kel;
 
+// A camera driver as OpenCV sees it: in `fourcc` at `fps`; it offers MJPEG (`mjpeg`) at up to
+// `mjpegFps`, and refuses what it does not offer by saying so, or by keeping its format silently.
+struct Driver {
+    int fourcc;
+    double fps;
+    bool mjpeg, silent;
+    double mjpegFps;
+};
+Q_DECLARE_METATYPE(Driver)
+
+struct FakeCapture : cv::VideoCapture {
+    Driver d;
+    explicit FakeCapture(const Driver& driver) : d(driver) {}
+    double get(int id) const override {
+        return id == cv::CAP_PROP_FOURCC ? d.fourcc : id == cv::CAP_PROP_FPS ? d.fps : 0;
+    }
+    bool set(int id, double value) override {
+        const int mjpg = cv::VideoWriter::fourcc('M', 'J', 'P', 'G');
+        if (id == cv::CAP_PROP_FOURCC) {
+            if (int(value) == mjpg && !d.mjpeg)
+                return d.silent;
+            d.fourcc = int(value);
+        } else if (id == cv::CAP_PROP_FPS) {
+            d.fps = d.fourcc == mjpg ? std::min(value, d.mjpegFps) : value;
+        }
+        return true;
+    }
+};
+
 // One recording: previewed for `previewMs`, then recorded for `durationMs`, ticked every `tickMs`
 // of a made-up clock; the camera gives nothing from `failFrom` on (-1: never) and the disk
 // refuses frame `failAt` (1-based; 0: never); `frames` is what its file must hold.
@@ -108,6 +137,30 @@ private slots:
     void missingSourcesOpenNothing() {
         QFETCH(QString, name);
         QVERIFY(!openCameraSource(name) && cameraOpenFailureText(name).contains(name));
+    }
+
+    // A camera is asked for MJPEG at 30 fps, and keeps its own format, or rate, where it refuses.
+    void asksForMjpegAt30_data() {
+        QTest::addColumn<Driver>("driver");
+        QTest::addColumn<QString>("gives"); // fourcc and fps reported in the end
+        const int yuyv = cv::VideoWriter::fourcc('Y', 'U', 'Y', 'V');
+        // clang-format off
+        QTest::newRow("MJPEG at 30 offered")     << Driver{yuyv, 15, true, false, 30} << "MJPG 30";
+        QTest::newRow("no MJPEG, refused")       << Driver{yuyv, 15, false, false, 30} << "YUYV 15";
+        QTest::newRow("no MJPEG, kept silently") << Driver{yuyv, 15, false, true, 30} << "YUYV 15";
+        QTest::newRow("MJPEG up to 20 fps")      << Driver{yuyv, 15, true, false, 20} << "MJPG 15";
+        // clang-format on
+    }
+    void asksForMjpegAt30() {
+        QFETCH(Driver, driver);
+        QFETCH(QString, gives);
+        FakeCapture capture(driver);
+        QCOMPARE(askForMjpeg30(capture), gives == QLatin1String("MJPG 30"));
+        const int fourcc = capture.d.fourcc;
+        QCOMPARE(QStringLiteral("%1 %2")
+                     .arg(QString::fromLatin1(reinterpret_cast<const char*>(&fourcc), 4))
+                     .arg(capture.d.fps),
+                 gives);
     }
 
     // The preview shows a frame mirrored, from BGR to RGB, at its own size; a frame of another
