@@ -212,17 +212,17 @@ private slots:
         QVERIFY(grabber.latestFrame().index > 3);
     }
 
-    // However the camera and the ticks run, the file holds one frame per 1/15 s of the clock,
-    // mirrored, each the camera's latest at its time, beginning with the picture current when the
-    // clock started.
+    // However the camera and the ticks run, the file holds one frame per 1/25 s of the clock, as
+    // the camera sees it, each the camera's latest at its time, beginning with the picture current
+    // when the clock started.
     void realTime_data() {
         using S = AnnotationRecorder::Status;
         QTest::addColumn<Run>("run");
         // clang-format off
-        QTest::newRow("5 fps camera, gaps fail")     << Run{5, true, 20, 0, 4000, -1, 0, 60, S::Stopped};
-        QTest::newRow("7.5 fps camera, late ticks")  << Run{7.5, false, 170, 0, 3000, -1, 0, 45, S::Stopped};
-        QTest::newRow("previewed 3 s first")         << Run{30, false, 20, 3000, 1000, -1, 0, 15, S::Stopped};
-        QTest::newRow("camera lost after 1 s")       << Run{30, false, 20, 0, 10000, 1000, 0, 15, S::CameraLost};
+        QTest::newRow("5 fps camera, gaps fail")     << Run{5, true, 20, 0, 4000, -1, 0, 100, S::Stopped};
+        QTest::newRow("7.5 fps camera, late ticks")  << Run{7.5, false, 170, 0, 3000, -1, 0, 75, S::Stopped};
+        QTest::newRow("previewed 3 s first")         << Run{30, false, 20, 3000, 1000, -1, 0, 25, S::Stopped};
+        QTest::newRow("camera lost after 1 s")       << Run{30, false, 20, 0, 10000, 1000, 0, 25, S::CameraLost};
         QTest::newRow("disk full at the 10th frame") << Run{30, false, 20, 0, 4000, -1, 10, 9, S::WriteFailed};
         // clang-format on
     }
@@ -251,10 +251,10 @@ private slots:
         cv::VideoCapture capture(QFile::encodeName(path).toStdString(), cv::CAP_FFMPEG);
         int k = 0;
         for (cv::Mat f; capture.read(f); ++k) {
-            const int index = f.at<cv::Vec3b>(60, 150)[0];
-            QVERIFY(f.at<cv::Vec3b>(60, 150)[1] == 255); // mirrored
+            const int index = f.at<cv::Vec3b>(60, 10)[0];
+            QVERIFY(f.at<cv::Vec3b>(60, 10)[1] == 255); // the band on the left, as filmed
             // No older than the camera's picture one tick before its time.
-            const double ms = run.previewMs + k * 1000.0 / 15 - run.tickMs;
+            const double ms = run.previewMs + k * 1000.0 / AnnotationRecorder::kFps - run.tickMs;
             QVERIFY(k ? index >= int(ms * run.cameraFps / 1000) - 1 : index == firstIndex);
         }
         QVERIFY(std::abs(k - run.frames) <= 1);
@@ -272,7 +272,8 @@ private slots:
         const rlimit small{rlim_t(1) << 20, previous.rlim_max};
         QVERIFY(std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &small) == 0);
         AviFrameSink sink(300);
-        QVERIFY(sink.open(dir.filePath(QStringLiteral("full.avi")), 15.0, cv::Size(320, 240)));
+        QVERIFY(sink.open(dir.filePath(QStringLiteral("full.avi")), AnnotationRecorder::kFps,
+                          cv::Size(320, 240)));
         // Written every 50 ms until refused.
         QTRY_VERIFY_WITH_TIMEOUT(!sink.write(cv::Mat::zeros(240, 320, CV_8UC3)), 10000);
     }
