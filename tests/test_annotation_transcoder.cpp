@@ -16,9 +16,10 @@ struct Leftover {
 };
 Q_DECLARE_METATYPE(Leftover)
 
-// A recording as the recorder writes it: uncompressed, 15 frames per second. `unfinished`, when
+// A recording of `seconds` as the recorder writes it: uncompressed, at its rate. `unfinished`, when
 // given, gets the file as a kill two seconds in would leave it: before the sink finishes it.
-static bool record(const QString& path, int frames, const QString& unfinished = QString()) {
+static bool record(const QString& path, int seconds, const QString& unfinished = QString()) {
+    const int frames = seconds * int(AnnotationRecorder::kFps);
     AviFrameSink sink;
     if (!sink.open(path, AnnotationRecorder::kFps, cv::Size(320, 240)))
         return false;
@@ -29,7 +30,9 @@ static bool record(const QString& path, int frames, const QString& unfinished = 
             return false;
     }
     return unfinished.isEmpty() ||
-           (QTest::qWaitFor([&] { return QFileInfo(path).size() > 30 * 320 * 240 * 3; }) &&
+           (QTest::qWaitFor([&] {
+                return QFileInfo(path).size() > 2 * AnnotationRecorder::kFps * 320 * 240 * 3;
+            }) &&
             QFile::copy(path, unfinished));
 }
 
@@ -42,8 +45,8 @@ class TestAnnotationTranscoder : public QObject {
     // student's own 1.avi and 2.avi.
     QString project(const QString& name) {
         const QString dir = tmp.filePath(name);
-        if (!QDir().mkpath(dir) || !record(dir + "/annotation1.avi", 30) ||
-            !record(dir + "/annotation2.avi", 45) || !QFile::copy(compressed, dir + "/1.avi"))
+        if (!QDir().mkpath(dir) || !record(dir + "/annotation1.avi", 2) ||
+            !record(dir + "/annotation2.avi", 3) || !QFile::copy(compressed, dir + "/1.avi"))
             return QString();
         return testmedia::writeFile(dir + "/2.avi", "a file of the teacher's") ? dir : QString();
     }
@@ -152,7 +155,7 @@ private slots:
     void leftoversOfOursOnly() {
         QFETCH(Leftover, l);
         const QString dir = tmp.filePath(QStringLiteral("leftover ") + QTest::currentDataTag());
-        QVERIFY(QDir().mkpath(dir) && record(dir + "/annotation1.avi", 30));
+        QVERIFY(QDir().mkpath(dir) && record(dir + "/annotation1.avi", 2));
         const QString path = dir + "/" + l.name;
         QVERIFY(l.size.isEmpty() ? testmedia::writeFile(path, "not a video")
                                  : testmedia::makeVideo(path, "testsrc", 1, 25, l.size));
@@ -167,7 +170,7 @@ private slots:
     // raw and compressed with the frames that reached the disk.
     void recordingCutShortByAKill() {
         const QString path = tmp.filePath(QStringLiteral("annotation9.avi"));
-        QVERIFY(record(tmp.filePath(QStringLiteral("killed.avi")), 45, path));
+        QVERIFY(record(tmp.filePath(QStringLiteral("killed.avi")), 3, path));
         QVERIFY(AnnotationTranscoder::isRawRecording(path));
         AnnotationTranscoder transcoder;
         QSignalSpy finished(&transcoder, &AnnotationTranscoder::finished);

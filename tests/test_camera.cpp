@@ -11,6 +11,35 @@
 
 using namespace kel;
 
+// A camera driver as OpenCV sees it: in `fourcc` at `fps`; it offers MJPEG (`mjpeg`) at up to
+// `mjpegFps`, and refuses what it does not offer by saying so, or by keeping its format silently.
+struct Driver {
+    int fourcc;
+    double fps;
+    bool mjpeg, silent;
+    double mjpegFps;
+};
+Q_DECLARE_METATYPE(Driver)
+
+struct FakeCapture : cv::VideoCapture {
+    Driver d;
+    explicit FakeCapture(const Driver& driver) : d(driver) {}
+    double get(int id) const override {
+        return id == cv::CAP_PROP_FOURCC ? d.fourcc : id == cv::CAP_PROP_FPS ? d.fps : 0;
+    }
+    bool set(int id, double value) override {
+        const int mjpg = cv::VideoWriter::fourcc('M', 'J', 'P', 'G');
+        if (id == cv::CAP_PROP_FOURCC) {
+            if (int(value) == mjpg && !d.mjpeg)
+                return d.silent;
+            d.fourcc = int(value);
+        } else if (id == cv::CAP_PROP_FPS) {
+            d.fps = d.fourcc == mjpg ? std::min(value, d.mjpegFps) : value;
+        }
+        return true;
+    }
+};
+
 // One recording: previewed for `previewMs`, then recorded for `durationMs`, ticked every `tickMs`
 // of a made-up clock; the camera gives nothing from `failFrom` on (-1: never) and the disk
 // refuses frame `failAt` (1-based; 0: never); `frames` is what its file must hold.
@@ -110,6 +139,30 @@ private slots:
         QVERIFY(!openCameraSource(name) && cameraOpenFailureText(name).contains(name));
     }
 
+    // A camera is asked for MJPEG at 30 fps, and keeps its own format, or rate, where it refuses.
+    void asksForMjpegAt30_data() {
+        QTest::addColumn<Driver>("driver");
+        QTest::addColumn<QString>("gives"); // fourcc and fps reported in the end
+        const int yuyv = cv::VideoWriter::fourcc('Y', 'U', 'Y', 'V');
+        // clang-format off
+        QTest::newRow("MJPEG at 30 offered")     << Driver{yuyv, 15, true, false, 30} << "MJPG 30";
+        QTest::newRow("no MJPEG, refused")       << Driver{yuyv, 15, false, false, 30} << "YUYV 15";
+        QTest::newRow("no MJPEG, kept silently") << Driver{yuyv, 15, false, true, 30} << "YUYV 15";
+        QTest::newRow("MJPEG up to 20 fps")      << Driver{yuyv, 15, true, false, 20} << "MJPG 15";
+        // clang-format on
+    }
+    void asksForMjpegAt30() {
+        QFETCH(Driver, driver);
+        QFETCH(QString, gives);
+        FakeCapture capture(driver);
+        QCOMPARE(askForMjpeg30(capture), gives == QLatin1String("MJPG 30"));
+        const int fourcc = capture.d.fourcc;
+        QCOMPARE(QStringLiteral("%1 %2")
+                     .arg(QString::fromLatin1(reinterpret_cast<const char*>(&fourcc), 4))
+                     .arg(capture.d.fps),
+                 gives);
+    }
+
     // The preview shows a frame mirrored, from BGR to RGB, at its own size; a frame of another
     // kind leaves the picture as it was.
     void previewMirrorsAndConvertsColours() {
@@ -159,17 +212,17 @@ private slots:
         QVERIFY(grabber.latestFrame().index > 3);
     }
 
-    // However the camera and the ticks run, the file holds one frame per 1/15 s of the clock,
-    // mirrored, each the camera's latest at its time, beginning with the picture current when the
-    // clock started.
+    // However the camera and the ticks run, the file holds one frame per 1/25 s of the clock, as
+    // the camera sees it, each the camera's latest at its time, beginning with the picture current
+    // when the clock started.
     void realTime_data() {
         using S = AnnotationRecorder::Status;
         QTest::addColumn<Run>("run");
         // clang-format off
-        QTest::newRow("5 fps camera, gaps fail")     << Run{5, true, 20, 0, 4000, -1, 0, 60, S::Stopped};
-        QTest::newRow("7.5 fps camera, late ticks")  << Run{7.5, false, 170, 0, 3000, -1, 0, 45, S::Stopped};
-        QTest::newRow("previewed 3 s first")         << Run{30, false, 20, 3000, 1000, -1, 0, 15, S::Stopped};
-        QTest::newRow("camera lost after 1 s")       << Run{30, false, 20, 0, 10000, 1000, 0, 15, S::CameraLost};
+        QTest::newRow("5 fps camera, gaps fail")     << Run{5, true, 20, 0, 4000, -1, 0, 100, S::Stopped};
+        QTest::newRow("7.5 fps camera, late ticks")  << Run{7.5, false, 170, 0, 3000, -1, 0, 75, S::Stopped};
+        QTest::newRow("previewed 3 s first")         << Run{30, false, 20, 3000, 1000, -1, 0, 25, S::Stopped};
+        QTest::newRow("camera lost after 1 s")       << Run{30, false, 20, 0, 10000, 1000, 0, 25, S::CameraLost};
         QTest::newRow("disk full at the 10th frame") << Run{30, false, 20, 0, 4000, -1, 10, 9, S::WriteFailed};
         // clang-format on
     }
@@ -198,10 +251,10 @@ private slots:
         cv::VideoCapture capture(QFile::encodeName(path).toStdString(), cv::CAP_FFMPEG);
         int k = 0;
         for (cv::Mat f; capture.read(f); ++k) {
-            const int index = f.at<cv::Vec3b>(60, 150)[0];
-            QVERIFY(f.at<cv::Vec3b>(60, 150)[1] == 255); // mirrored
+            const int index = f.at<cv::Vec3b>(60, 10)[0];
+            QVERIFY(f.at<cv::Vec3b>(60, 10)[1] == 255); // the band on the left, as filmed
             // No older than the camera's picture one tick before its time.
-            const double ms = run.previewMs + k * 1000.0 / 15 - run.tickMs;
+            const double ms = run.previewMs + k * 1000.0 / AnnotationRecorder::kFps - run.tickMs;
             QVERIFY(k ? index >= int(ms * run.cameraFps / 1000) - 1 : index == firstIndex);
         }
         QVERIFY(std::abs(k - run.frames) <= 1);
@@ -219,7 +272,8 @@ private slots:
         const rlimit small{rlim_t(1) << 20, previous.rlim_max};
         QVERIFY(std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && setrlimit(RLIMIT_FSIZE, &small) == 0);
         AviFrameSink sink(300);
-        QVERIFY(sink.open(dir.filePath(QStringLiteral("full.avi")), 15.0, cv::Size(320, 240)));
+        QVERIFY(sink.open(dir.filePath(QStringLiteral("full.avi")), AnnotationRecorder::kFps,
+                          cv::Size(320, 240)));
         // Written every 50 ms until refused.
         QTRY_VERIFY_WITH_TIMEOUT(!sink.write(cv::Mat::zeros(240, 320, CV_8UC3)), 10000);
     }

@@ -17,16 +17,20 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 
 namespace kel {
 
 namespace {
+const QString kMirrorKey = QStringLiteral("enregistrement/miroir");
+
 template <typename W> W* named(W* widget, const char* name) {
     widget->setObjectName(QLatin1String(name));
     return widget;
@@ -169,6 +173,17 @@ void PrincipalW::createWidgets() {
                                 font(), QStringLiteral("Annuler l'export"));
     bAnnulerExport->setAccessibleName(QStringLiteral("Annuler l'export"));
     bAnnulerExport->hide();
+    cbMiroir = named(new QCheckBox(QStringLiteral("Enregistrer en miroir"), this), "cbMiroir");
+    // Free room under the preview, clear of the annotation slider below it.
+    cbMiroir->setGeometry(800, 430, 160, 20);
+    cbMiroir->setToolTip(
+        QStringLiteral("Coché : les annotations sont enregistrées en miroir, comme dans l'aperçu "
+                       "de la webcam.\nDécoché : elles sont enregistrées telles que la caméra "
+                       "voit l'enseignant (l'écriture se lit à l'endroit, la main droite est la "
+                       "main droite)."));
+    cbMiroir->setChecked(
+        QSettings(QStringLiteral("KEL"), QStringLiteral("KEL")).value(kMirrorKey, false).toBool());
+    m_recording->setMirrored(cbMiroir->isChecked());
     for (QWidget* w : std::initializer_list<QWidget*>{
              bOuvrirVideo, bEnregistrerProjet, bExporter, bOuvrirAnnotation, bEnregistrerAnnotation,
              bCouperDebut, bCouperFin, bSupprimerAnnotation, comboAnnotations, bTitreAnnotation})
@@ -204,6 +219,10 @@ void PrincipalW::connectWidgets() {
     connect(bSupprimerAnnotation, &QPushButton::clicked, this, &PrincipalW::supprimerAnnotation);
     connect(bTitreAnnotation, &QPushButton::clicked, this, &PrincipalW::titrerAnnotation);
     connect(bAnnulerExport, &QPushButton::clicked, this, &PrincipalW::annulerExport);
+    connect(cbMiroir, &QCheckBox::toggled, this, [this](bool mirrored) {
+        QSettings(QStringLiteral("KEL"), QStringLiteral("KEL")).setValue(kMirrorKey, mirrored);
+        m_recording->setMirrored(mirrored);
+    });
     connect(comboAnnotations, &QComboBox::activated, this, &PrincipalW::selectAnnotationCombo);
     connect(m_studentPlayer->bLecture, &QPushButton::clicked, this, &PrincipalW::lectureVideo);
     connect(m_studentPlayer->bDebut, &QPushButton::clicked, this, &PrincipalW::remplirListe);

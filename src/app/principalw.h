@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -143,6 +144,8 @@ private:
     QLabel* labelProjet;
     // Right of the progress bar, shown while a montage renders.
     QPushButton* bAnnulerExport;
+    // Recordings mirrored as the preview, or as the camera sees the teacher; remembered.
+    QCheckBox* cbMiroir;
 
     MyVideoPlayer* m_studentPlayer;
     ProjectSession* m_session;

@@ -99,6 +99,7 @@ bool RecordingController::record(int type, int framePosition, const QRect& area)
         return false;
     }
     m_recorder = new AnnotationRecorder(m_grabber, std::make_unique<AviFrameSink>(), this);
+    m_recorder->setMirrored(m_mirrored);
     if (!m_recorder->open(path)) {
         const auto status = m_recorder->status();
         delete std::exchange(m_recorder, nullptr);

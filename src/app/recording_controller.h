@@ -25,6 +25,8 @@ public:
 
     // The camera to record from (null: none), and how to name it in a message.
     void setCamera(CameraGrabber* grabber, const QString& name);
+    // Recordings to come are written mirrored, as the preview shows them.
+    void setMirrored(bool mirrored) { m_mirrored = mirrored; }
     // The length of each of the three steps of the countdown.
     void setCountdownStepMs(int ms) { m_countdownStepMs = ms; }
 
@@ -59,6 +61,7 @@ private:
     CameraGrabber* m_grabber = nullptr;
     QString m_cameraName;
     int m_countdownStepMs = 1000;
+    bool m_mirrored = false;
     AnnotationRecorder* m_recorder = nullptr;
     QPointer<RecordingWindow> m_window;
     int m_number = 0;

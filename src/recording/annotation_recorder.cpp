@@ -137,10 +137,12 @@ bool AnnotationRecorder::takeFrame(cv::Mat& frame) {
         return false;
     if (!m_size.empty() && frame.size() != m_size)
         cv::resize(frame, frame, m_size);
-    cv::Mat mirrored;
-    cv::flip(frame, mirrored, 1);
-    frame = mirrored;
     return true;
+}
+
+void AnnotationRecorder::setLatest(const cv::Mat& frame) {
+    m_latest = frame;
+    m_toWrite.release();
 }
 
 bool AnnotationRecorder::open(const QString& path) {
@@ -156,7 +158,7 @@ bool AnnotationRecorder::open(const QString& path) {
         return false;
     }
     m_size = first.size();
-    m_latest = first;
+    setLatest(first);
     if (!m_sink->open(path, kFps, m_size)) {
         if (m_ownGrabber)
             m_ownGrabber->stop();
@@ -206,8 +208,15 @@ void AnnotationRecorder::start(bool timerDriven) {
 }
 
 bool AnnotationRecorder::writeUpTo(qint64 count) {
+    if (m_framesWritten < count && m_toWrite.empty()) {
+        // A frame that is repeated is mirrored once; the camera's own stays untouched.
+        if (m_mirrored)
+            cv::flip(m_latest, m_toWrite, 1);
+        else
+            m_toWrite = m_latest;
+    }
     while (m_framesWritten < count) {
-        if (!m_sink->write(m_latest)) {
+        if (!m_sink->write(m_toWrite)) {
             end(Status::WriteFailed);
             return false;
         }
@@ -229,7 +238,7 @@ void AnnotationRecorder::tick() {
         return;
     }
     if (previewing) {
-        m_latest = frame;
+        setLatest(frame);
         m_lastFrameAt = t;
         emit frameCaptured(m_latest);
         return;
@@ -239,7 +248,7 @@ void AnnotationRecorder::tick() {
     const qint64 due = qint64(std::floor((t - m_startedAt) * kFps / 1000.0)) + 1;
     if (!writeUpTo(due - 1))
         return;
-    m_latest = frame;
+    setLatest(frame);
     m_lastFrameAt = t;
     emit frameCaptured(m_latest);
     writeUpTo(due);

@@ -56,9 +56,10 @@ private:
 
 // Records one annotation from a camera, in real time: every 1/fps second of the clock gets one
 // frame, the latest that the camera delivered, whatever rate the camera runs at. Frames are
-// mirrored, as the teacher sees them in the preview. The camera is read by a CameraGrabber on a
-// thread of its own: a tick only takes the latest frame, so a slow camera never holds the
-// thread that drives the recorder.
+// written as the camera sees the teacher, so that writing reads the right way round and the right
+// hand is the right hand; setMirrored() writes them as the preview shows them instead. The camera
+// is read by a CameraGrabber on a thread of its own: a tick only takes the latest frame, so a
+// slow camera never holds the thread that drives the recorder.
 class AnnotationRecorder : public QObject {
     Q_OBJECT
 public:
@@ -75,7 +76,8 @@ public:
     };
     Q_ENUM(Status)
 
-    static constexpr double kFps = 15.0;
+    // Signing needs 25 pictures a second; fewer blur the hands.
+    static constexpr double kFps = 25.0;
     static constexpr int kTickMs = 20;
     static constexpr int kCameraTimeoutMs = 1000;
 
@@ -87,6 +89,10 @@ public:
     AnnotationRecorder(CameraSource* camera, std::unique_ptr<FrameSink> sink,
                        QObject* parent = nullptr);
     ~AnnotationRecorder() override;
+
+    // Before open(): writes the frames mirrored, as the preview shows them.
+    void setMirrored(bool mirrored) { m_mirrored = mirrored; }
+    bool isMirrored() const { return m_mirrored; }
 
     // Milliseconds since an arbitrary origin; tests drive time through it.
     void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
@@ -112,14 +118,14 @@ public:
     bool isRecording() const { return m_status == Status::Recording; }
     int framesWritten() const { return m_framesWritten; }
     cv::Size frameSize() const { return m_size; }
-    // The latest frame, mirrored, as written.
+    // The latest frame, as the camera sees it (not mirrored).
     const cv::Mat& latestFrame() const { return m_latest; }
 
     // The file opens as a video and its first frame decodes.
     static bool isPlayable(const QString& path);
 
 signals:
-    // A new camera frame, mirrored.
+    // A new camera frame, as the camera sees it: a view mirrors it.
     void frameCaptured(const cv::Mat& frame);
     // The recording is over and its file closed: stopped on request or after a failure.
     void finished(kel::AnnotationRecorder::Status status);
@@ -127,6 +133,7 @@ signals:
 private:
     qint64 now() const;
     bool takeFrame(cv::Mat& frame);
+    void setLatest(const cv::Mat& frame);
     bool writeUpTo(qint64 count);
     void end(Status status);
 
@@ -140,11 +147,13 @@ private:
     Status m_status = Status::Idle;
     cv::Size m_size;
     cv::Mat m_latest;
+    cv::Mat m_toWrite; // m_latest as written; empty until needed
     qint64 m_startedAt = 0;
     qint64 m_lastFrameAt = 0;
     int m_framesWritten = 0;
     bool m_sinkOpen = false;
     bool m_previewing = false;
+    bool m_mirrored = false;
 };
 
 } // namespace kel

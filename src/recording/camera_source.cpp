@@ -3,21 +3,48 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QThread>
 
 #include <cmath>
 
+Q_LOGGING_CATEGORY(lcCamera, "kel.recording.source")
+
 namespace kel {
 
 CameraSource::~CameraSource() = default;
 
+bool askForMjpeg30(cv::VideoCapture& capture) {
+    const int mjpg = cv::VideoWriter::fourcc('M', 'J', 'P', 'G');
+    const auto fourcc = [&capture] { return int(capture.get(cv::CAP_PROP_FOURCC)); };
+    const auto at30 = [&capture] { return std::abs(capture.get(cv::CAP_PROP_FPS) - 30.0) < 0.5; };
+    const int ownFourcc = fourcc();
+    const double ownFps = capture.get(cv::CAP_PROP_FPS);
+    // Only what the camera reports back counts: a driver may accept a request and adjust it.
+    if (ownFourcc != mjpg && (!capture.set(cv::CAP_PROP_FOURCC, mjpg) || fourcc() != mjpg)) {
+        if (ownFourcc > 0 && fourcc() != ownFourcc)
+            capture.set(cv::CAP_PROP_FOURCC, ownFourcc);
+        qCInfo(lcCamera) << "the camera offers no MJPEG; it keeps its format at" << ownFps << "fps";
+        return false;
+    }
+    if (!at30() && (!capture.set(cv::CAP_PROP_FPS, 30.0) || !at30())) {
+        if (ownFps > 0)
+            capture.set(cv::CAP_PROP_FPS, ownFps);
+        qCInfo(lcCamera) << "the camera refuses 30 fps in MJPEG; it keeps" << ownFps << "fps";
+        return false;
+    }
+    return true;
+}
+
 OpenCvCameraSource::OpenCvCameraSource(int index) {
-    m_capture.open(index, cv::CAP_ANY);
+    if (m_capture.open(index, cv::CAP_ANY))
+        m_mjpeg30 = askForMjpeg30(m_capture);
 }
 
 OpenCvCameraSource::OpenCvCameraSource(const QString& devicePath) {
-    m_capture.open(QFile::encodeName(devicePath).toStdString(), cv::CAP_V4L2);
+    if (m_capture.open(QFile::encodeName(devicePath).toStdString(), cv::CAP_V4L2))
+        m_mjpeg30 = askForMjpeg30(m_capture);
 }
 
 bool OpenCvCameraSource::isOpened() const {
@@ -31,6 +58,10 @@ bool OpenCvCameraSource::read(cv::Mat& frame) {
 void OpenCvCameraSource::setFrameSize(int width, int height) {
     m_capture.set(cv::CAP_PROP_FRAME_WIDTH, width);
     m_capture.set(cv::CAP_PROP_FRAME_HEIGHT, height);
+    // Some drivers fall back to their first format or rate with a new size: asked again, at no
+    // cost when they kept them.
+    if (m_mjpeg30)
+        m_mjpeg30 = askForMjpeg30(m_capture);
 }
 
 FileCameraSource::FileCameraSource(const QString& path, bool loop) : m_path(path), m_loop(loop) {

@@ -18,7 +18,13 @@ public:
     virtual void setFrameSize(int width, int height) = 0;
 };
 
-// A real camera through OpenCV: a device index or a /dev/videoN path.
+// Asks an opened camera for MJPEG at 30 fps: a USB webcam gives 30 fps only that way, its bus
+// carrying no more than 10 to 15 uncompressed pictures of 640 x 480 a second. A camera that does
+// not report back what was asked keeps its own format, or its own rate. Returns true when it
+// delivers MJPEG at 30 fps.
+bool askForMjpeg30(cv::VideoCapture& capture);
+
+// A real camera through OpenCV: a device index or a /dev/videoN path, asked for MJPEG at 30 fps.
 class OpenCvCameraSource : public CameraSource {
 public:
     explicit OpenCvCameraSource(int index);
@@ -29,6 +35,7 @@ public:
 
 private:
     cv::VideoCapture m_capture;
+    bool m_mjpeg30 = false;
 };
 
 // A video file served as a camera: it delivers the frame due at the time of the call, at the

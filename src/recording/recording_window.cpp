@@ -37,6 +37,7 @@ void RecordingWindow::showFrame(const cv::Mat& frame) {
     cv::Mat target(m_image.height(), m_image.width(), CV_8UC4, m_image.bits(),
                    size_t(m_image.bytesPerLine()));
     cv::cvtColor(frame, target, cv::COLOR_BGR2BGRA);
+    cv::flip(target, target, 1);
     // Only a new size moves the window: the teacher may have moved it meanwhile.
     if (resized)
         reposition();

@@ -21,8 +21,9 @@ public:
     explicit RecordingWindow(QWidget* parent = nullptr);
     ~RecordingWindow() override;
 
-    // Shows `frame` as it is (already mirrored by the recorder); the window takes its size, or
-    // the largest that fits the area given to placeOver(), keeping its proportions.
+    // Shows `frame`, as the camera sees it, mirrored as the preview is: a mirror is what a person
+    // expects to see of themselves. The window takes its size, or the largest that fits the area
+    // given to placeOver(), keeping its proportions.
     void showFrame(const cv::Mat& frame);
     const QImage& currentImage() const { return m_image; }
 
