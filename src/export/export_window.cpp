@@ -271,7 +271,9 @@ void Export::updateControls() {
     // The AVI has no hd: its nearest size.
     if (!mp4 && rbHd->isChecked())
         rbGrandeResolution->setChecked(true);
-    cbCompresserMontage->setEnabled(!mp4); // an MP4 is always compressed
+    cbCompresserMontage->setEnabled(!mp4);
+    cbCompresserMontage->setToolTip(mp4 ? QStringLiteral("Un montage MP4 est toujours compressé.")
+                                        : QString());
     rbHd->setEnabled(mp4);
     labelDisposition->setEnabled(mp4);
     comboDisposition->setEnabled(mp4);
