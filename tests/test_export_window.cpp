@@ -1,6 +1,7 @@
 #include "app/principalw.h"
 #include "export/export_controller.h"
 #include "export/export_window.h"
+#include "export/film_composer.h"
 #include "export/montage_window.h"
 #include "project/project_session.h"
 #include "support/montage_media.h"
@@ -20,14 +21,22 @@
 using namespace montagemedia;
 using testwindow::part;
 
-// The export window's choices (slider `moves`, then a resolution, the format and the compression)
-// and the frame w, h, inset top, w, h, caption w, h and font px they give; launched or cancelled.
+// The export window's choices (slider `moves`, then a resolution, the format, the MP4's layout
+// and the compression) and the frame w, h, inset top, w, h, caption w, h and font px they give;
+// launched or cancelled.
 struct Choice {
-    QString resolution, format;
+    QString resolution, format, layout;
     QList<int> moves, expected;
     bool compress, launched;
 };
 Q_DECLARE_METATYPE(Choice)
+
+// The choices a window is given: format, size ("" for none), layout, slider value (-1: untouched).
+struct Pick {
+    QString format, size, layout;
+    int slider = -1;
+};
+Q_DECLARE_METATYPE(Pick)
 
 class TestExportWindow : public QObject {
     Q_OBJECT
@@ -50,23 +59,69 @@ class TestExportWindow : public QObject {
         w.studentPlayer()->lecteur->stop();
         part(w, "bExporter")->click();
         kel::Export* e = w.exports()->settingsWindow();
+        e->comboFormat->setCurrentIndex(e->comboFormat->findData(format));
         e->rbGrandeResolution->setChecked(true);
         e->cbCompresserMontage->setChecked(compress);
-        e->comboFormat->setCurrentIndex(e->comboFormat->findData(format));
         e->lancerExportation();
     }
 
     // Each export window reads the choices of the last launch: from a settings file of the test's.
     void resetSettings() { QFile::remove(path("config/KEL/KEL.conf")); }
+    static QRadioButton* sizeButton(kel::Export& e, const QString& size) {
+        const QMap<QString, QRadioButton*> buttons{{"grande", e.rbGrandeResolution},
+                                                   {"moyenne", e.rbMoyenneResolution},
+                                                   {"faible", e.rbFaibleResolution},
+                                                   {"hd", e.rbHd}};
+        return buttons.value(size);
+    }
+    // A window opened on `student` and given the choices as a teacher would: the format first,
+    // then the size and the layout. No size: a choice remembered from an earlier version.
+    std::unique_ptr<kel::Export> open(const Pick& p, const QString& student = QString()) {
+        resetSettings();
+        if (p.size.isEmpty())
+            QSettings("KEL", "KEL").setValue("export/resolution", "");
+        auto e = std::make_unique<kel::Export>(QString(), student);
+        pick(*e, p);
+        return e;
+    }
+    static void pick(kel::Export& e, const Pick& p) {
+        e.comboFormat->setCurrentIndex(
+            e.comboFormat->findData(p.format == "avi" ? "mp4" : p.format));
+        if (QRadioButton* b = sizeButton(e, p.size))
+            b->setChecked(true);
+        // By the text the teacher reads.
+        const QMap<QString, QString> layouts{{"incrustation", "Incrustation"},
+                                             {"grande", "Grande annotation"},
+                                             {"cote", "Côte à côte"}};
+        e.comboDisposition->setCurrentIndex(e.comboDisposition->findText(layouts.value(p.layout)));
+        if (p.slider >= 0)
+            e.sliderTaille->setValue(p.slider);
+        e.comboFormat->setCurrentIndex(e.comboFormat->findData(p.format));
+    }
+    // The checked size and the controls that can be changed.
+    static QString enabled(kel::Export& e) {
+        QStringList s;
+        for (const QString& size : QStringList{"grande", "moyenne", "faible", "hd"})
+            s << (sizeButton(e, size)->isChecked() ? size : QString());
+        s.removeAll(QString());
+        const QList<QPair<QString, QWidget*>> controls{
+            {"compress", e.cbCompresserMontage}, {"hd", e.rbHd},
+            {"layout", e.comboDisposition},      {"layout label", e.labelDisposition},
+            {"slider", e.sliderTaille},          {"slider label", e.labelTaille}};
+        for (const auto& [name, w] : controls)
+            if (w->isEnabled())
+                s << name;
+        return s.join(", ");
+    }
     // The resolution checked, the compression, the format and the sizes they give.
     static QString chosen(kel::Export& e) {
         QString s;
         for (QRadioButton* b : e.findChildren<QRadioButton*>())
             s += b->isChecked() ? b->text() + ' ' : QString();
         const kel::MontageGeometry g = e.chosenGeometry();
-        return s + QStringLiteral("%1 %2 %3 %4 %5 %6")
+        return s + QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
                        .arg(e.cbCompresserMontage->isChecked())
-                       .arg(e.chosenFormat())
+                       .arg(e.chosenFormat(), e.comboDisposition->currentData().toString())
                        .arg(g.frameWidth)
                        .arg(g.insetTop)
                        .arg(g.insetWidth)
@@ -80,15 +135,18 @@ private slots:
         QVERIFY(testmedia::makeVideo(path("camera.avi"), "testsrc", 2, 25, "160x120"));
         QVERIFY(makeStudent(path("student.avi"), 4));
         QVERIFY(testmedia::makeVideo(path("red.avi"), "color=c=red", 1));
+        QVERIFY(testmedia::makeVideo(path("portrait.avi"), "testsrc", 2, 25, "96x160"));
+        // A phone's: stored lying, turned upright by its rotation.
+        QVERIFY(makeUpright(path("phone.mp4"), "96x160", {}, "clock", "90"));
     }
 
     void choices_data() {
         QTest::addColumn<Choice>("c");
         // clang-format off
-        QTest::newRow("grande, 0 to 40 to 10, mp4")     << Choice{"Grande résolution", "mp4", {40, 10}, {640, 480, 320, 180, 160, 75, 25, 18}, true, true};
-        QTest::newRow("moyenne, moved back to 0")       << Choice{"Moyenne résolution", "avi", {5, 0}, {400, 300, 206, 106, 93, 57, 16, 14}, false, true};
-        QTest::newRow("faible, 99, cancelled")          << Choice{"Faible résolution", "mp4", {99}, {320, 240, 115, 134, 124, 42, 13, 10}, true, false};
-        QTest::newRow("none, slider moved, cancelled")  << Choice{"", "avi", {40}, {400, 300, 206, 106, 94, 57, 16, 14}, false, false};
+        QTest::newRow("grande, 0 to 40 to 10, mp4")     << Choice{"Grande résolution", "mp4", "incrustation", {40, 10}, {640, 480, 320, 180, 160, 75, 25, 18}, true, true};
+        QTest::newRow("moyenne, moved back to 0")       << Choice{"Moyenne résolution", "avi", "grande", {5, 0}, {400, 300, 206, 106, 93, 57, 16, 14}, false, true};
+        QTest::newRow("faible, 99, cancelled")          << Choice{"Faible résolution", "mp4", "grande", {99}, {320, 240, 115, 134, 124, 42, 13, 10}, true, false};
+        QTest::newRow("hd, 20, grande annotation")      << Choice{"HD (1280×720)", "mp4", "grande", {20}, {640, 480, 310, 190, 170, 75, 25, 18}, false, true};
         // clang-format on
     }
 
@@ -102,31 +160,137 @@ private slots:
         {
             kel::Export e{QString(), QString()};
             fresh = chosen(e);
-            QCOMPARE(fresh, QStringLiteral("0 avi 400 206 106 94")); // a first export: AVI, nothing
+            // A first export makes what a teacher can send: the MP4 in hd, side by side.
+            QCOMPARE(fresh, QStringLiteral("HD (1280×720) 0 mp4 cote 640 330 170 150"));
+            QVERIFY(e.chosenHd() && e.chosenLayout() == kel::MontageLayout::Cote);
             for (int v : c.moves)
                 e.sliderTaille->setValue(v);
             for (QRadioButton* b : e.findChildren<QRadioButton*>())
                 b->setChecked(b->text() == c.resolution);
             e.cbCompresserMontage->setChecked(c.compress);
+            e.comboDisposition->setCurrentIndex(e.comboDisposition->findData(c.layout));
             e.comboFormat->setCurrentIndex(e.comboFormat->findData(c.format));
             const kel::MontageGeometry g = e.chosenGeometry();
             QCOMPARE((QList<int>{g.frameWidth, g.frameHeight, g.insetTop, g.insetWidth,
                                  g.insetHeight, g.captionWidth, g.captionHeight, g.captionFontPx}),
                      c.expected);
-            // The preview's inset is the real inset's rectangle, to the frame's scale.
-            const QRect f = e.previewVideo->geometry(), i = e.previewAnnotation->geometry();
-            const double scale = double(f.width()) / g.frameWidth;
-            const QList<double> real{0, g.insetTop * scale, g.insetWidth * scale,
-                                     g.insetHeight * scale, g.frameHeight * scale};
-            const QList<int> shown{i.left() - f.left(), i.top() - f.top(), i.width(), i.height(),
-                                   f.height()};
-            for (int k = 0; k < real.size(); ++k)
-                QVERIFY2(qAbs(shown[k] - real[k]) <= 1, qPrintable(QString::number(k)));
             picked = chosen(e);
             c.launched ? e.bLancerExportation->click() : e.bAnnuler->click();
         }
         kel::Export next{QString(), QString()};
         QCOMPARE(chosen(next), c.launched ? picked : fresh);
+    }
+
+    void enabledControls_data() {
+        QTest::addColumn<Pick>("p");
+        QTest::addColumn<QString>("expected");
+        // clang-format off
+        QTest::newRow("mp4 hd, side by side")     << Pick{"mp4", "hd", "cote"} << "hd, hd, layout, layout label";
+        QTest::newRow("mp4 hd, inset")            << Pick{"mp4", "hd", "incrustation"} << "hd, hd, layout, layout label, slider, slider label";
+        QTest::newRow("mp4 faible, large comment") << Pick{"mp4", "faible", "grande"} << "faible, hd, layout, layout label";
+        QTest::newRow("mp4 moyenne, inset")       << Pick{"mp4", "moyenne", "incrustation"} << "moyenne, hd, layout, layout label, slider, slider label";
+        QTest::newRow("avi grande")               << Pick{"avi", "grande", "cote"} << "grande, compress, slider, slider label";
+        QTest::newRow("avi from hd: grande")      << Pick{"avi", "hd", "cote"} << "grande, compress, slider, slider label";
+        QTest::newRow("avi faible")               << Pick{"avi", "faible", "grande"} << "faible, compress, slider, slider label";
+        QTest::newRow("avi, no size")             << Pick{"avi", "", "incrustation"} << "compress";
+        QTest::newRow("mp4, no size, inset")      << Pick{"mp4", "", "incrustation"} << "hd, layout, layout label";
+        // clang-format on
+    }
+
+    // Only the controls that mean something for the format, size and layout can be changed.
+    void enabledControls() {
+        QFETCH(Pick, p);
+        QFETCH(QString, expected);
+        QCOMPARE(enabled(*open(p)), expected);
+    }
+
+    void launchedJob_data() {
+        QTest::addColumn<Pick>("p");
+        QTest::addColumn<bool>("compress");
+        QTest::addColumn<QString>("expected"); // format, hd, layout, frame width, inset width
+        // clang-format off
+        QTest::newRow("mp4 hd, side by side")   << Pick{"mp4", "hd", "cote"} << false << "mp4 1 2 640 170";
+        QTest::newRow("mp4 hd, inset, 40")      << Pick{"mp4", "hd", "incrustation", 40} << false << "mp4 1 0 640 210";
+        QTest::newRow("mp4 faible, large")      << Pick{"mp4", "faible", "grande"} << false << "mp4 0 1 320 85";
+        QTest::newRow("avi from hd, compressed") << Pick{"avi", "hd", "grande"} << true << "avi 0 0 640 170";
+        QTest::newRow("avi moyenne, 10")        << Pick{"avi", "moyenne", "cote", 10} << false << "avi 0 0 400 112";
+        QTest::newRow("avi, no size, 40")       << Pick{"avi", "", "cote", 40} << false << "avi 0 0 400 106";
+        // clang-format on
+    }
+
+    // The montage launched is the one chosen.
+    void launchedJob() {
+        QFETCH(Pick, p);
+        QFETCH(bool, compress);
+        QFETCH(QString, expected);
+        const auto window = open(p);
+        kel::Export& e = *window;
+        e.setProject({}, {"annotation1.avi"});
+        e.cbCompresserMontage->setChecked(compress);
+        QList<kel::MontageJob> jobs;
+        connect(&e, &kel::Export::launched, this,
+                [&jobs](const kel::MontageJob& job) { jobs << job; });
+        e.bLancerExportation->click();
+        QCOMPARE(jobs.size(), 1);
+        const kel::MontageJob& job = jobs.first();
+        QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5")
+                     .arg(job.format)
+                     .arg(job.hd)
+                     .arg(int(job.layout))
+                     .arg(job.geometry.frameWidth)
+                     .arg(job.geometry.insetWidth),
+                 expected);
+        QCOMPARE(job.compress, compress);
+    }
+
+    void layoutDrawing_data() {
+        QTest::addColumn<QString>("student");
+        QTest::addColumn<Pick>("p");
+        QTest::addColumn<QSize>("frame"); // of the film the renderer makes
+        // clang-format off
+        QTest::newRow("hd, side by side")          << "student.avi" << Pick{"mp4", "hd", "cote"} << QSize(1280, 720);
+        QTest::newRow("hd, large comment")         << "student.avi" << Pick{"mp4", "hd", "grande"} << QSize(1280, 720);
+        QTest::newRow("hd, inset, 60")             << "student.avi" << Pick{"mp4", "hd", "incrustation", 60} << QSize(1280, 720);
+        QTest::newRow("portrait hd, side by side") << "portrait.avi" << Pick{"mp4", "hd", "cote"} << QSize(720, 1280);
+        QTest::newRow("phone hd, side by side")    << "phone.mp4" << Pick{"mp4", "hd", "cote"} << QSize(720, 1280);
+        QTest::newRow("portrait hd, inset")        << "portrait.avi" << Pick{"mp4", "hd", "incrustation"} << QSize(720, 1280);
+        QTest::newRow("faible, large comment")     << "student.avi" << Pick{"mp4", "faible", "grande"} << QSize(320, 240);
+        QTest::newRow("moyenne, side by side")     << "" << Pick{"mp4", "moyenne", "cote"} << QSize(400, 300);
+        QTest::newRow("avi grande, 30")            << "portrait.avi" << Pick{"avi", "grande", "cote", 30} << QSize(640, 480);
+        // clang-format on
+    }
+
+    // The drawing is the film's frame to scale, and its comment box lies where the renderer puts
+    // the comment.
+    void layoutDrawing() {
+        QFETCH(QString, student);
+        QFETCH(Pick, p);
+        QFETCH(QSize, frame);
+        const auto window = open(p, student.isEmpty() ? QString() : path(student));
+        kel::Export& e = *window;
+        const bool portrait = QStringList{"portrait.avi", "phone.mp4"}.contains(student);
+        QCOMPARE(e.rbHd->text(), QString(portrait ? "HD (720×1280)" : "HD (1280×720)"));
+
+        kel::MontageGeometry g = e.chosenGeometry();
+        if (e.chosenHd())
+            g = kel::hdGeometry(g, portrait);
+        QCOMPARE(QSize(g.frameWidth, g.frameHeight), frame);
+        const cv::Rect box =
+            p.format == "avi"
+                ? cv::Rect(0, g.insetTop, g.insetWidth, g.insetHeight)
+                : kel::FilmComposer(g, e.chosenLayout()).commentBox(cv::Size(640, 480));
+
+        const QRect f = e.previewVideo->geometry(), i = e.previewAnnotation->geometry();
+        QVERIFY(f.width() <= 271 && f.height() <= 204 && f.bottom() == 410);
+        QVERIFY(f.width() == 271 || f.height() == 204);
+        const double scale = double(f.width()) / frame.width();
+        QVERIFY(qAbs(f.height() - frame.height() * scale) <= 1);
+        const QList<double> real{box.x * scale, box.y * scale, box.width * scale,
+                                 box.height * scale};
+        const QList<int> shown{i.left() - f.left(), i.top() - f.top(), i.width(), i.height()};
+        for (int k = 0; k < real.size(); ++k)
+            QVERIFY2(qAbs(shown[k] - real[k]) <= 1.5,
+                     qPrintable(QStringLiteral("%1: %2 for %3").arg(k).arg(shown[k]).arg(real[k])));
     }
 
     void exportToTheEnd_data() {

@@ -2,10 +2,12 @@
 
 #include "common/dialogs.h"
 #include "export/export_settings.h"
+#include "export/film_composer.h"
+#include "export/video_decoder.h"
+#include "export/yuv_picture.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPainter>
@@ -14,41 +16,48 @@
 #include <QSettings>
 #include <QSlider>
 
+#include <algorithm>
+
 #include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
+#include <opencv2/imgproc.hpp>
 
 namespace kel {
 
 namespace {
 
-// The frame's preview: a fixed width and a bottom edge just above the slider; its height follows
-// the montage's proportions.
+// The frame's preview: at most as wide as the slider and as tall as a 4:3 frame of that width,
+// centred, its bottom edge just above the slider; its size follows the montage's proportions.
 constexpr int kPreviewLeft = 30;
 constexpr int kPreviewWidth = 271;
+constexpr int kPreviewMaxHeight = 204;
 constexpr int kPreviewBottom = 411;
+// Comments are transcoded to 640 x 480 whatever the camera gave.
+const cv::Size kCommentDisplay(640, 480);
 // A picture a second in: the very first frames are often black.
 constexpr double kPictureAtMs = 1000;
 
-// One picture of the student's video, or a null image when it cannot be read.
-QImage studentPicture(const QString& path) {
-    if (path.isEmpty() || !QFileInfo(path).isFile())
+// One picture of the student's video as the film shows it (upright, in square pixels), a second
+// in when it lasts that long; a null image when it cannot be read. `display`: its full shape.
+QImage studentPicture(const QString& path, QSize* display) {
+    VideoDecoder decoder;
+    if (path.isEmpty() || !QFileInfo(path).isFile() || !decoder.open(path) || !decoder.next())
         return {};
-    cv::VideoCapture capture(QFile::encodeName(path).toStdString());
-    cv::Mat frame;
-    if (!capture.isOpened() || !capture.read(frame) || frame.empty())
-        return {};
-    const double frames = capture.get(cv::CAP_PROP_FRAME_COUNT);
-    const double fps = capture.get(cv::CAP_PROP_FPS);
-    if (fps > 0 && frames > fps * kPictureAtMs / 1000) {
-        cv::Mat later;
-        if (capture.set(cv::CAP_PROP_POS_MSEC, kPictureAtMs) && capture.read(later) &&
-            !later.empty() && later.type() == CV_8UC3)
-            frame = later;
+    double nextMs = 0;
+    while (decoder.peek(&nextMs) && nextMs <= kPictureAtMs && decoder.next()) {
     }
-    if (frame.type() != CV_8UC3)
+    const cv::Size upright = decoder.displaySize();
+    *display = QSize(upright.width, upright.height);
+    // No larger than twice the preview: cheap, and sharp enough.
+    const QSize small =
+        display->boundedTo(QSize(2 * kPreviewWidth, 2 * kPreviewWidth)).expandedTo(QSize(2, 2));
+    const QSize fitted = display->scaled(small, Qt::KeepAspectRatio);
+    const cv::Mat picture =
+        decoder.picture(yuv::evenDown(cv::Size(fitted.width(), fitted.height())));
+    if (picture.empty())
         return {};
-    return QImage(frame.data, frame.cols, frame.rows, int(frame.step), QImage::Format_BGR888)
-        .copy();
+    cv::Mat bgr;
+    cv::cvtColor(picture, bgr, cv::COLOR_YUV2BGR_I420);
+    return QImage(bgr.data, bgr.cols, bgr.rows, int(bgr.step), QImage::Format_BGR888).copy();
 }
 
 QString resolutionName(Resolution r) {
@@ -65,10 +74,19 @@ QString resolutionName(Resolution r) {
     return QString();
 }
 
+// A rectangle of the montage's frame on the preview: both edges rounded, so that a box on the
+// frame's edge stays on the preview's.
+QRect scaledRect(const cv::Rect& r, double scale) {
+    const auto px = [scale](int v) { return qRound(v * scale); };
+    return QRect(QPoint(px(r.x), px(r.y)), QPoint(px(r.x + r.width) - 1, px(r.y + r.height) - 1));
+}
+
 const QString kResolutionKey = QStringLiteral("export/resolution");
 const QString kInsetKey = QStringLiteral("export/tailleAnnotations"); // -1: slider untouched
 const QString kCompressKey = QStringLiteral("export/compresser");
 const QString kFormatKey = QStringLiteral("export/format");
+const QString kLayoutKey = QStringLiteral("export/disposition");
+const QString kHdName = QStringLiteral("hd");
 
 QSettings userSettings() {
     return QSettings(QStringLiteral("KEL"), QStringLiteral("KEL"));
@@ -78,6 +96,8 @@ QSettings userSettings() {
 
 Export::Export(const QString& dir, const QString& video)
     : projectDir(dir), studentVideoPath(video) {
+    m_studentPicture = studentPicture(studentVideoPath, &m_studentDisplay);
+    m_portrait = m_studentDisplay.height() > m_studentDisplay.width();
     createChoices();
     createPreview();
     bLancerExportation = new QPushButton(this);
@@ -91,14 +111,15 @@ Export::Export(const QString& dir, const QString& video)
     show();
 
     connect(sliderTaille, &QSlider::valueChanged, this, &Export::tailleAnnotations);
-    for (QRadioButton* b : {rbGrandeResolution, rbMoyenneResolution, rbFaibleResolution})
-        connect(b, &QRadioButton::toggled, this, &Export::updatePreview);
+    for (QRadioButton* b : {rbGrandeResolution, rbMoyenneResolution, rbFaibleResolution, rbHd})
+        connect(b, &QRadioButton::toggled, this, &Export::choicesChanged);
+    for (QComboBox* c : {comboFormat, comboDisposition})
+        connect(c, &QComboBox::currentIndexChanged, this, &Export::choicesChanged);
     connect(bLancerExportation, &QPushButton::clicked, this, &Export::lancerExportation);
     connect(bAnnuler, &QPushButton::clicked, this, &Export::annuler);
     setTexts();
-    m_studentPicture = studentPicture(studentVideoPath);
     restoreChoices();
-    updatePreview();
+    choicesChanged();
 }
 
 void Export::createChoices() {
@@ -122,6 +143,23 @@ void Export::createChoices() {
     comboFormat->addItem(QStringLiteral("MP4"), QStringLiteral("mp4"));
     comboFormat->setToolTip(QStringLiteral("AVI : le format habituel de KEL.\n"
                                            "MP4 : se lit dans un navigateur et sur un téléphone."));
+    rbHd = new QRadioButton(this);
+    rbHd->setGeometry(180, 60, 131, 17);
+    rbHd->setToolTip(QStringLiteral("MP4 seulement : la taille des vidéos en ligne, en hauteur si "
+                                    "la vidéo de l'élève est filmée en hauteur"));
+    labelDisposition = new QLabel(this);
+    labelDisposition->setGeometry(180, 90, 131, 17);
+    comboDisposition = new QComboBox(this);
+    comboDisposition->setGeometry(180, 110, 147, 22); // "Grande annotation" whole
+    comboDisposition->addItem(QStringLiteral("Incrustation"), QStringLiteral("incrustation"));
+    comboDisposition->addItem(QStringLiteral("Grande annotation"), QStringLiteral("grande"));
+    comboDisposition->addItem(QStringLiteral("Côte à côte"), QStringLiteral("cote"));
+    comboDisposition->setToolTip(
+        QStringLiteral("MP4 seulement : la place de l'annotation pendant qu'elle est jouée.\n"
+                       "Incrustation : dans le coin, à la taille du curseur.\n"
+                       "Grande annotation : au moins un tiers de la largeur et la moitié de la "
+                       "hauteur.\n"
+                       "Côte à côte : l'élève et l'annotation, chacun dans une moitié."));
 }
 
 // The montage's frame to scale, its inset, and the slider that sizes the inset.
@@ -156,6 +194,8 @@ void Export::setTexts() {
     rbFaibleResolution->setText(QStringLiteral("Faible résolution"));
     cbCompresserMontage->setText(QStringLiteral("Compresser le montage video"));
     labelFormat->setText(QStringLiteral("Format :"));
+    rbHd->setText(m_portrait ? QStringLiteral("HD (720×1280)") : QStringLiteral("HD (1280×720)"));
+    labelDisposition->setText(QStringLiteral("Disposition :"));
     previewAnnotation->setText(QStringLiteral("Annotation"));
     labelTaille->setText(QStringLiteral("Taille des annotations"));
     bLancerExportation->setText(QStringLiteral("Lancer l'exportation"));
@@ -163,7 +203,8 @@ void Export::setTexts() {
     // The widths were chosen for another platform's font: a text never gets clipped.
     for (QWidget* w : std::initializer_list<QWidget*>{
              rbSansPerte, rbGrandeResolution, rbMoyenneResolution, rbFaibleResolution,
-             cbCompresserMontage, labelFormat, labelTaille, bLancerExportation, bAnnuler})
+             cbCompresserMontage, labelFormat, rbHd, labelDisposition, labelTaille,
+             bLancerExportation, bAnnuler})
         w->resize(qMax(w->width(), w->sizeHint().width()), w->height());
 }
 
@@ -181,6 +222,9 @@ void Export::tailleAnnotations(int) {
 }
 
 Resolution Export::checkedResolution() const {
+    // The hd frame grows the large frame's inset.
+    if (rbHd->isChecked())
+        return Resolution::Grande;
     if (rbFaibleResolution->isChecked())
         return Resolution::Faible;
     if (rbMoyenneResolution->isChecked())
@@ -200,50 +244,111 @@ QString Export::chosenFormat() const {
     return comboFormat->currentData().toString();
 }
 
-void Export::updatePreview() {
+MontageLayout Export::chosenLayout() const {
+    MontageLayout layout = MontageLayout::Incrustation;
+    if (chosenFormat() == QLatin1String("mp4"))
+        layoutFromName(comboDisposition->currentData().toString(), &layout);
+    return layout;
+}
+
+bool Export::chosenHd() const {
+    return rbHd->isChecked() && chosenFormat() == QLatin1String("mp4");
+}
+
+MontageGeometry Export::filmGeometry() const {
     const MontageGeometry g = chosenGeometry();
-    const double scale = double(kPreviewWidth) / g.frameWidth;
-    const int height = qRound(g.frameHeight * scale);
-    previewVideo->setGeometry(kPreviewLeft, kPreviewBottom - height, kPreviewWidth, height);
+    return chosenHd() ? hdGeometry(g, m_portrait) : g;
+}
+
+void Export::choicesChanged() {
+    updateControls();
+    updatePreview();
+}
+
+// Only what means something for the format, size and layout chosen can be changed.
+void Export::updateControls() {
+    const bool mp4 = chosenFormat() == QLatin1String("mp4");
+    // The AVI has no hd: its nearest size.
+    if (!mp4 && rbHd->isChecked())
+        rbGrandeResolution->setChecked(true);
+    cbCompresserMontage->setEnabled(!mp4);
+    cbCompresserMontage->setToolTip(mp4 ? QStringLiteral("Un montage MP4 est toujours compressé.")
+                                        : QString());
+    rbHd->setEnabled(mp4);
+    labelDisposition->setEnabled(mp4);
+    comboDisposition->setEnabled(mp4);
+    // Without a size the slider counts for nothing; the film's other layouts size the comment
+    // themselves.
+    const bool inset =
+        checkedResolution() != Resolution::None && chosenLayout() == MontageLayout::Incrustation;
+    sliderTaille->setEnabled(inset);
+    labelTaille->setEnabled(inset);
+}
+
+void Export::updatePreview() {
+    const MontageGeometry g = filmGeometry();
+    const double scale =
+        std::min(double(kPreviewWidth) / g.frameWidth, double(kPreviewMaxHeight) / g.frameHeight);
+    const int width = qRound(g.frameWidth * scale), height = qRound(g.frameHeight * scale);
+    previewVideo->setGeometry(kPreviewLeft + (kPreviewWidth - width) / 2, kPreviewBottom - height,
+                              width, height);
+
+    // The film's frame while a comment plays, placed by the renderer's own composer; the AVI's
+    // student fills its frame under the inset.
+    const bool film = chosenFormat() == QLatin1String("mp4");
+    const FilmComposer composer(g, chosenLayout());
+    // An unread video stands as a camera's 4:3 picture.
+    const cv::Size display = m_studentDisplay.isEmpty()
+                                 ? kCommentDisplay
+                                 : cv::Size(m_studentDisplay.width(), m_studentDisplay.height());
+    const QRect frameRect(QPoint(0, 0), previewVideo->size());
+    const QRect studentArea =
+        film ? scaledRect(composer.studentRect(display, true), scale) & frameRect : frameRect;
 
     QPixmap frame(previewVideo->size());
     frame.fill(Qt::black);
     QPainter painter(&frame);
     if (!m_studentPicture.isNull()) {
-        // Fitted with its proportions kept, on black, as the montage shows it.
-        QSize fitted = m_studentPicture.size().scaled(frame.size(), Qt::KeepAspectRatio);
-        fitted = fitted.expandedTo(QSize(1, 1));
-        const QRect target((frame.width() - fitted.width()) / 2,
+        QRect target = studentArea;
+        if (!film) {
+            // Fitted with its proportions kept, on black, as the montage shows it.
+            QSize fitted = m_studentPicture.size().scaled(frame.size(), Qt::KeepAspectRatio);
+            fitted = fitted.expandedTo(QSize(1, 1));
+            target = QRect((frame.width() - fitted.width()) / 2,
                            (frame.height() - fitted.height()) / 2, fitted.width(), fitted.height());
+        }
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(target, m_studentPicture);
     } else {
         painter.setPen(QColor(0x90, 0x90, 0x90));
-        painter.drawText(frame.rect().adjusted(0, 0, 0, -frame.height() / 3), Qt::AlignCenter,
-                         QStringLiteral("Vidéo de l'élève"));
+        painter.drawText(studentArea.adjusted(0, 0, 0, -studentArea.height() / 3),
+                         Qt::AlignCenter | Qt::TextWordWrap, QStringLiteral("Vidéo de l'élève"));
     }
     painter.setPen(QColor(0x80, 0x80, 0x80));
     painter.drawRect(frame.rect().adjusted(0, 0, -1, -1));
     painter.end();
     previewVideo->setPixmap(frame);
 
-    // Both edges rounded, so that an inset on the frame's bottom stays on the preview's.
-    const auto px = [scale](int v) { return qRound(v * scale); };
-    const QRect inset = QRect(QPoint(px(0), px(g.insetTop)),
-                              QPoint(px(g.insetWidth) - 1, px(g.insetTop + g.insetHeight) - 1)) &
-                        QRect(QPoint(0, 0), previewVideo->size());
-    previewAnnotation->setGeometry(inset.translated(previewVideo->pos()));
+    const cv::Rect box = film ? composer.commentBox(kCommentDisplay)
+                              : cv::Rect(0, g.insetTop, g.insetWidth, g.insetHeight);
+    previewAnnotation->setGeometry(
+        (scaledRect(box, scale) & frameRect).translated(previewVideo->pos()));
 }
 
 void Export::restoreChoices() {
+    // A first export makes what a teacher can send: the MP4 in hd, side by side.
     const QSettings settings = userSettings();
-    const Resolution r = resolutionFromName(settings.value(kResolutionKey).toString());
+    const int format = comboFormat->findData(settings.value(kFormatKey, "mp4").toString());
+    comboFormat->setCurrentIndex(qMax(0, format));
+    const int layout = comboDisposition->findData(settings.value(kLayoutKey, "cote").toString());
+    comboDisposition->setCurrentIndex(layout >= 0 ? layout : comboDisposition->count() - 1);
+    const QString size = settings.value(kResolutionKey, kHdName).toString();
+    const Resolution r = resolutionFromName(size);
+    rbHd->setChecked(size == kHdName);
     rbGrandeResolution->setChecked(r == Resolution::Grande);
     rbMoyenneResolution->setChecked(r == Resolution::Moyenne);
     rbFaibleResolution->setChecked(r == Resolution::Faible);
     cbCompresserMontage->setChecked(settings.value(kCompressKey, false).toBool());
-    const int format = comboFormat->findData(settings.value(kFormatKey).toString());
-    comboFormat->setCurrentIndex(qMax(0, format));
     bool ok = false;
     const int inset = settings.value(kInsetKey, -1).toInt(&ok);
     if (ok && inset >= sliderTaille->minimum() && inset <= sliderTaille->maximum()) {
@@ -255,10 +360,12 @@ void Export::restoreChoices() {
 
 void Export::saveChoices() const {
     QSettings settings = userSettings();
-    settings.setValue(kResolutionKey, resolutionName(checkedResolution()));
+    settings.setValue(kResolutionKey,
+                      rbHd->isChecked() ? kHdName : resolutionName(checkedResolution()));
     settings.setValue(kInsetKey, sizeChanged ? sliderTaille->value() : -1);
     settings.setValue(kCompressKey, cbCompresserMontage->isChecked());
     settings.setValue(kFormatKey, chosenFormat());
+    settings.setValue(kLayoutKey, comboDisposition->currentData().toString());
 }
 
 MontageJob Export::chosenJob() const {
@@ -269,6 +376,8 @@ MontageJob Export::chosenJob() const {
     job.insertions = m_plan;
     job.compress = cbCompresserMontage->isChecked();
     job.format = chosenFormat();
+    job.layout = chosenLayout();
+    job.hd = chosenHd();
     return job;
 }
 

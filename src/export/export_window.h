@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QList>
 #include <QMainWindow>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -18,9 +19,9 @@ class QSlider;
 
 namespace kel {
 
-// The export settings window: frame size, compression, file format and inset size, then the
-// launch of the montage. Once launched it hides; the montage tells of its end. The choices of the
-// last launch are offered again at the next export.
+// The export settings window: frame size, compression, file format, the MP4's layout and inset
+// size, then the launch of the montage. Once launched it hides; the montage tells of its end. The
+// choices of the last launch are offered again at the next export.
 class Export : public QMainWindow {
     Q_OBJECT
 public:
@@ -35,6 +36,10 @@ public:
     QCheckBox* cbCompresserMontage;
     QLabel* labelFormat;
     QComboBox* comboFormat;
+    // The MP4 only: its hd size and where the comment goes.
+    QRadioButton* rbHd;
+    QLabel* labelDisposition;
+    QComboBox* comboDisposition;
     // The montage's frame to scale, over a picture of the student's video, and its inset.
     QLabel* previewVideo;
     QLabel* previewAnnotation;
@@ -54,6 +59,10 @@ public:
     MontageGeometry chosenGeometry() const;
     // "avi" or "mp4".
     QString chosenFormat() const;
+    // The MP4's layout (the AVI knows only the inset).
+    MontageLayout chosenLayout() const;
+    // The MP4 in hd: 1280 x 720 in the orientation of the student's upright picture.
+    bool chosenHd() const;
     // The montage the choices describe.
     MontageJob chosenJob() const;
 
@@ -71,6 +80,10 @@ private:
     void createPreview();
     void setTexts();
     Resolution checkedResolution() const;
+    // The frame the renderer will make: the hd frame in place of the geometry's.
+    MontageGeometry filmGeometry() const;
+    void choicesChanged();
+    void updateControls();
     void updatePreview();
     void restoreChoices();
     void saveChoices() const;
@@ -78,6 +91,9 @@ private:
     QList<AnnotationInsertion> m_plan;
     QStringList m_annotationFiles;
     QImage m_studentPicture;
+    // The student's picture as the renderer sees it: upright, in square pixels; empty if unread.
+    QSize m_studentDisplay;
+    bool m_portrait = false;
 };
 
 } // namespace kel
