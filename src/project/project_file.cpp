@@ -1,5 +1,7 @@
 #include "project_file.h"
 
+#include "common/annotation_name.h"
+
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
@@ -412,15 +414,11 @@ QStringList ProjectFile::listAnnotationFiles(const QString& dir) {
 }
 
 int ProjectFile::annotationNumber(const QString& fileName) {
-    // A number that leaves no room for a next one is not a usable annotation number.
-    static const QRegularExpression rule(QStringLiteral("^annotation([1-9][0-9]{0,9})\\.avi$"));
-    const QRegularExpressionMatch m = rule.match(QFileInfo(fileName).fileName());
-    const qint64 number = m.hasMatch() ? m.captured(1).toLongLong() : 0;
-    return number < INT_MAX ? int(number) : 0;
+    return kel::annotationNumber(fileName);
 }
 
 QString ProjectFile::annotationFileName(int number) {
-    return QStringLiteral("annotation%1.avi").arg(number);
+    return kel::annotationFileName(number);
 }
 
 } // namespace kel

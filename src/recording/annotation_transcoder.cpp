@@ -1,5 +1,6 @@
 #include "annotation_transcoder.h"
 
+#include "common/annotation_name.h"
 #include "common/encoder_job.h"
 #include "common/video_probe.h"
 
@@ -39,13 +40,6 @@ quint32 le32(const QByteArray& data, int at) {
         return 0;
     const auto* p = reinterpret_cast<const uchar*>(data.constData() + at);
     return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
-}
-
-int numberFromName(const QString& path) {
-    static const QRegularExpression name(QStringLiteral("^annotation(\\d{1,9})\\.avi$"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    const auto m = name.match(QFileInfo(path).fileName());
-    return m.hasMatch() ? m.captured(1).toInt() : 0;
 }
 
 QString absolute(const QString& path) {
@@ -186,7 +180,7 @@ bool AnnotationTranscoder::start(const QString& recording, const QString& dir, i
 }
 
 bool AnnotationTranscoder::enqueue(const QString& recording, int number) {
-    const Item item{absolute(recording), number > 0 ? number : numberFromName(recording)};
+    const Item item{absolute(recording), number > 0 ? number : annotationNumber(recording)};
     if (isPending(item.recording))
         return true;
     if (!encoderAvailable()) {
