@@ -370,11 +370,13 @@ private slots:
         QTest::addColumn<int>("stepMs");   // of the countdown
         QTest::addColumn<bool>("kept");
         QTest::addColumn<QString>("told");
+        QTest::addColumn<int>("waitMs"); // before R is pressed
         // clang-format off
-        QTest::newRow("camera lost mid-recording") << 600 << 50 << true << "conservée";
-        QTest::newRow("camera lost in the countdown") << 200 << 1000 << false << "Aucune annotation";
-        QTest::newRow("camera gives nothing") << 0 << 50 << false << "aucune image";
-        QTest::newRow("project folder gone") << -1 << 50 << false << "ne peut pas être créé";
+        QTest::newRow("camera lost mid-recording") << 600 << 50 << true << "conservée" << 0;
+        QTest::newRow("camera lost in the countdown") << 200 << 1000 << false << "Aucune annotation" << 0;
+        QTest::newRow("camera gives nothing") << 0 << 50 << false << "aucune image" << 0;
+        QTest::newRow("project folder gone") << -1 << 50 << false << "ne peut pas être créé" << 0;
+        QTest::newRow("camera lost before R") << 200 << 50 << false << "l'enregistrement est impossible" << 2500;
         // clang-format on
     }
     void trouble() {
@@ -382,6 +384,7 @@ private slots:
         QFETCH(int, stepMs);
         QFETCH(bool, kept);
         QFETCH(QString, told);
+        QFETCH(int, waitMs);
         testrec::Studio s(video, tmp);
         s.setCountdownStepMs(stepMs);
         const QString path = s.file(1), clip = tmp.filePath(QTest::currentDataTag()) + ".avi";
@@ -389,10 +392,18 @@ private slots:
         QVERIFY(cameraMs >= 0 || QDir(s.w.session()->dir()).removeRecursively());
         // Unplugged at its end.
         s.w.setCamera(std::make_unique<kel::FileCameraSource>(cameraMs < 0 ? video : clip, false));
+        QTest::qWait(waitMs);
+        // Lost before R: told at once, as soon as it goes, and again at R, with no countdown.
+        QVERIFY(waitMs == 0 || s.dialogs.lastText().startsWith("La webcam ne fournit plus"));
         testrec::record(s.w, -1);
-
-        QCOMPARE(s.dialogs.shown.last().icon, kel::Dialogs::Icon::Warning);
-        QVERIFY2(s.dialogs.lastText().contains(told), qPrintable(s.dialogs.lastText()));
+        QTest::qWait(100); // a box queued at the end
+        QStringList warnings;
+        for (const ScriptedDialogs::Shown& b : s.dialogs.shown)
+            if (b.icon == kel::Dialogs::Icon::Warning)
+                warnings << b.text;
+        QVERIFY2(warnings.filter(told).size() == 1, qPrintable(warnings.join('\n')));
+        // The box before the countdown, only when the recording could start.
+        QCOMPARE(s.dialogs.count("platform") - int(warnings.size()), cameraMs > 0 && !waitMs);
         QVERIFY(kept ? kel::AnnotationRecorder::isPlayable(path) : !QFile::exists(path));
         QCOMPARE(s.w.session()->count(), int(kept));
         QCOMPARE(kel::ProjectFile(s.w.session()->dir()).loadAnnotationSchedule().size(),

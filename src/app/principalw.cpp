@@ -85,6 +85,10 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent)
 
     m_preview = new CameraPreview(webcamView, cameraSpec, this);
     connect(m_preview, &CameraPreview::unavailable, this, [](const QString& text) { warn(text); });
+    // Queued: the box must not open inside the grabber's signal.
+    connect(
+        m_preview, &CameraPreview::lost, this, [](const QString& text) { warn(text); },
+        Qt::QueuedConnection);
     setCamera(openCameraSource(cameraSpec));
     m_preview->start();
 }

@@ -86,6 +86,12 @@ bool RecordingController::record(int type, int framePosition, const QRect& area)
         emit warning(QStringLiteral("KEL"), cameraOpenFailureText(m_cameraName));
         return false;
     }
+    if (m_grabber->isLost()) {
+        emit warning(kCaption, QStringLiteral("La webcam ne fournit plus d'images : "
+                                              "l'enregistrement est impossible. Vérifiez qu'elle "
+                                              "est branchée."));
+        return false;
+    }
     if (!m_session->isOpen()) {
         emit warning(kCaption, QStringLiteral("Créez ou ouvrez un projet avant d'enregistrer "
                                               "une annotation."));

@@ -28,6 +28,11 @@ void CameraPreview::setCamera(std::unique_ptr<CameraSource> camera) {
         return;
     camera->setFrameSize(640, 480);
     m_grabber = new CameraGrabber(std::move(camera), this);
+    connect(m_grabber, &CameraGrabber::cameraLost, this, [this] {
+        emit lost(QStringLiteral("La webcam ne fournit plus d'images : vérifiez qu'elle est "
+                                 "branchée. L'aperçu et l'enregistrement sont arrêtés tant "
+                                 "qu'elle ne revient pas."));
+    });
     m_grabber->start();
 }
 

@@ -34,6 +34,8 @@ public:
 signals:
     // No camera could be opened: told once.
     void unavailable(const QString& message);
+    // The camera stopped giving pictures (unplugged): told at once, each time.
+    void lost(const QString& message);
 
 protected:
     void timerEvent(QTimerEvent* event) override;
