@@ -277,6 +277,21 @@ private slots:
         // Written every 50 ms until refused.
         QTRY_VERIFY_WITH_TIMEOUT(!sink.write(cv::Mat::zeros(240, 320, CV_8UC3)), 10000);
     }
+
+    // A disk nearly full stops the recording while the file can still be finished.
+    void sinkStopsOnANearlyFullDisk() {
+        AviFrameSink sink;
+        qint64 free = 1 << 30;
+        sink.setFreeSpace([&free](const QString&) { return free; });
+        QVERIFY(sink.open(dir.filePath(QStringLiteral("nearly-full.avi")), AnnotationRecorder::kFps,
+                          cv::Size(320, 240)));
+        const cv::Mat frame = cv::Mat::zeros(240, 320, CV_8UC3);
+        QVERIFY(sink.write(frame));
+        free = sink.reserveBytes() - 1;
+        QVERIFY(!sink.write(frame));
+        sink.close();
+        QVERIFY(AnnotationRecorder::isPlayable(dir.filePath(QStringLiteral("nearly-full.avi"))));
+    }
 };
 
 QTEST_MAIN(TestCamera)

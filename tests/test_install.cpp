@@ -64,6 +64,26 @@ private slots:
             QVERIFY2(!out.contains(QLatin1String(english)), english);
     }
 
+    // A window ended by SIGTERM (a logout, a kill) quits through its event loop, as closing it
+    // would: what it runs in the background stops and cleans up.
+    void windowEndedBySignal() {
+        const QString camera = m_dir.filePath("camera.avi");
+        QVERIFY(testmedia::makeVideo(camera, "testsrc", 2, 25, "160x120"));
+        QProcess p;
+        QProcessEnvironment env = testmedia::withoutDisplay();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(m_dir.path());
+        p.start(KEL_EXECUTABLE, {"--camera", camera});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(1500);
+        QCOMPARE(p.state(), QProcess::Running);
+        p.terminate();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+    }
+
     void install_data() {
         QTest::addColumn<QString>("prefix");
         QTest::addColumn<QString>("destdir");

@@ -416,7 +416,8 @@ private slots:
         testrec::Studio s(video, tmp);
         kel::ProjectFile file(s.w.session()->dir());
         file.writeAnnotationEntry(3, 0, 250);
-        QVERIFY(QFile::copy(video, s.file(3)));
+        file.writeAnnotationEntry(4, 0, 275);
+        QVERIFY(QFile::copy(video, s.file(3)) && QFile::copy(video, s.file(4)));
         s.w.session()->open(s.w.session()->dir());
         testwindow::playFromList(s.w, 3);
         kel::VideoPlayer* player = ::player(s.w);
@@ -433,6 +434,10 @@ private slots:
         QVERIFY(cut(true, 1200).endsWith("commencera au temps: \r\n00:00:01.200 | 1200 0"));
         QCOMPARE(cut(false, -1), refused.arg(1200));
         QVERIFY(cut(false, 3000).endsWith("terminera au temps: \r\n00:00:03.000 | 1200 3000"));
+        // Annotation 4 starts while the confirmation is open: the cut stays with 3.
+        s.dialogs.underQuestion = [&] { testwindow::playFromList(s.w, 4); };
+        QVERIFY(cut(true, 1500).endsWith("commencera au temps: \r\n00:00:01.500 | 1500 3000"));
+        QCOMPARE(file.readCutStart(4), 0.0);
     }
 
     // X deletes the annotation the list shows, or the one that played last, after a question that

@@ -1,5 +1,6 @@
 #include "app/principalw.h"
 #include "common/command_line.h"
+#include "common/quit_signals.h"
 #include "export/headless_export.h"
 
 #include <QApplication>
@@ -30,6 +31,8 @@ int main(int argc, char* argv[]) {
     if (qtTranslator.load(QLocale(QLocale::French), QStringLiteral("qtbase"), QStringLiteral("_"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtTranslator);
+    // A window ended by a signal stops its export and removes the file it had begun.
+    kel::quitOnSignals();
     kel::PrincipalW window(camera);
     window.setWindowModality(Qt::WindowModal);
     window.show();

@@ -20,11 +20,15 @@ namespace kel {
 
 FrameSink::~FrameSink() = default;
 
-AviFrameSink::AviFrameSink(int stallMs) : m_stallMs(stallMs) {}
-
 AviFrameSink::~AviFrameSink() {
     close();
 }
+
+AviFrameSink::AviFrameSink(int stallMs)
+    : m_stallMs(stallMs), m_freeSpace([](const QString& path) {
+          const QStorageInfo storage(QFileInfo(path).absolutePath());
+          return storage.isValid() ? storage.bytesAvailable() : qint64(-1);
+      }) {}
 
 qint64 AviFrameSink::reserveBytes() const {
     return 16 * m_frameBytes + 4 * 1024 * 1024;
@@ -53,8 +57,7 @@ bool AviFrameSink::open(const QString& path, double fps, cv::Size size) {
 bool AviFrameSink::write(const cv::Mat& frame) {
     if (!m_writer.isOpened())
         return false;
-    QStorageInfo storage(QFileInfo(m_path).absolutePath());
-    const qint64 available = storage.isValid() ? storage.bytesAvailable() : -1;
+    const qint64 available = m_freeSpace(m_path);
     if (available >= 0 && available < reserveBytes()) {
         qCWarning(lcRecording) << "disk nearly full, recording stopped:" << available
                                << "bytes left";

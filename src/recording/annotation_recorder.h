@@ -43,6 +43,10 @@ public:
     cv::VideoWriter* writer() { return &m_writer; }
     // Bytes kept free on the disk so that the file can still be finished.
     qint64 reserveBytes() const;
+    // How many bytes the disk has left for `path` (-1: unknown); tests put in a disk of their own.
+    void setFreeSpace(std::function<qint64(const QString& path)> freeSpace) {
+        m_freeSpace = std::move(freeSpace);
+    }
 
 private:
     cv::VideoWriter m_writer;
@@ -52,6 +56,7 @@ private:
     qint64 m_framesWritten = 0;
     qint64 m_lastSize = 0;
     QElapsedTimer m_sinceGrowth;
+    std::function<qint64(const QString&)> m_freeSpace;
 };
 
 // Records one annotation from a camera, in real time: every 1/fps second of the clock gets one

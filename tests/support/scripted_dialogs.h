@@ -29,7 +29,7 @@ public:
     QQueue<QString> directories;  // getExistingDirectory(); default empty
     QQueue<QString> files;        // getOpenFileName(); default empty
     QStringList fileDialogDirs;   // start directory of each getOpenFileName
-    // Runs while a question is open, as the event loop of a real box would.
+    // Runs while a question or a plain box is open, as the event loop of a real box would.
     std::function<void()> underQuestion;
 
     int count(const QString& kind) const {
@@ -50,6 +50,8 @@ public:
     }
     void plainBox(const QString& text) override {
         shown.append({QStringLiteral("plain"), QString(), text, Icon::None});
+        if (underQuestion)
+            std::exchange(underQuestion, nullptr)();
     }
     void information(QWidget*, const QString& text) override {
         shown.append({QStringLiteral("information"), QString(), text, Icon::Information});
