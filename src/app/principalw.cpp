@@ -200,12 +200,13 @@ void PrincipalW::connectWidgets() {
     connect(annotationPlayer, &VideoPlayer::finished, this, &PrincipalW::lectureAnnotationTerminee);
     connect(annotationPlayer, &VideoPlayer::failed, this, &PrincipalW::annotationPlaybackFailed);
     connect(annotationPlayer, &VideoPlayer::positionChanged, annotationTimeLabel,
-            [this](qint64 ms) { annotationTimeLabel->setText(clockText(ms)); });
+            [label = annotationTimeLabel](qint64 ms) { label->setText(clockText(ms)); });
     // The length is known once the media has loaded.
-    connect(annotationPlayer, &VideoPlayer::durationChanged, this, [this](qint64 ms) {
-        if (ms > 0 && m_session->current() != 0)
-            m_session->setDuration(m_session->current(), double(ms));
-    });
+    connect(annotationPlayer, &VideoPlayer::durationChanged, m_session,
+            [session = m_session](qint64 ms) {
+                if (ms > 0 && session->current() != 0)
+                    session->setDuration(session->current(), double(ms));
+            });
     connect(bPlayAnnotation, &QPushButton::clicked, this, &PrincipalW::playAnnotation);
     connect(bPauseAnnotation, &QPushButton::clicked, this, &PrincipalW::pauseAnnotation);
     connect(bNouveau, &QPushButton::clicked, this, &PrincipalW::on_bNouveau_clicked);
@@ -241,7 +242,7 @@ void PrincipalW::connectUnits() {
     connect(student, &VideoPlayer::positionChanged, m_sync,
             &SynchronisedPlayback::studentPositionChanged);
     connect(student, &VideoPlayer::stateChanged, m_sync,
-            [this, student] { m_sync->studentPlayingChanged(student->isPlaying()); });
+            [sync = m_sync, student] { sync->studentPlayingChanged(student->isPlaying()); });
     connect(m_sync, &SynchronisedPlayback::pauseStudent, student, &VideoPlayer::pause);
     connect(m_sync, &SynchronisedPlayback::resumeStudent, student, [student] {
         student->seek(student->currentTime());
@@ -269,6 +270,9 @@ void PrincipalW::connectUnits() {
 }
 
 PrincipalW::~PrincipalW() {
+    // The players stop as they go, after this window's own members: nothing may hear them then.
+    annotationPlayer->disconnect();
+    m_studentPlayer->lecteur->disconnect();
     // Closed by the frame or Escape: ffmpeg must not outlive the window, nor leave its output.
     stopBackgroundWork();
     delete m_exports;
