@@ -134,16 +134,17 @@ void MyVideoPlayer::retourRapideVideo() {
 void MyVideoPlayer::trameSuivante() {
     if (lecteur->isPlaying())
         lecteur->pause();
-    const int n = int(qint64(lecteur->currentTime()) + frameLength());
-    if (n < lecteur->totalTime())
+    // By the frames' own times: a phone films at a rate that varies.
+    const qint64 n = lecteur->frameFrom(lecteur->currentTime(), 1, frameLength());
+    if (n >= 0 && n < lecteur->totalTime())
         lecteur->seek(n);
 }
 
 void MyVideoPlayer::tramePrecedente() {
     if (lecteur->isPlaying())
         lecteur->pause();
-    const int n = int(qint64(lecteur->currentTime()) - frameLength());
-    if (n > 0)
+    const qint64 n = lecteur->frameFrom(lecteur->currentTime(), -1, frameLength());
+    if (n >= 0)
         lecteur->seek(n);
 }
 
