@@ -323,7 +323,8 @@ bool VideoDecoder::next() {
     return true;
 }
 
-bool VideoDecoder::scanFrames(std::vector<double>* times, double* endMs) {
+bool VideoDecoder::scanFrames(std::vector<double>* times, double* endMs,
+                              const std::atomic<bool>* stop) {
     times->clear();
     *endMs = 0;
     if (!d->codec)
@@ -332,6 +333,10 @@ bool VideoDecoder::scanFrames(std::vector<double>* times, double* endMs) {
     int64_t origin = d->origin;
     std::vector<std::pair<int64_t, int64_t>> stamps; // time, duration
     while (av_read_frame(d->format, d->packet) >= 0) {
+        if (stop && *stop) {
+            av_packet_unref(d->packet);
+            return false;
+        }
         const AVPacket* p = d->packet;
         const int64_t ts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
         if (p->stream_index == d->stream->index && ts != AV_NOPTS_VALUE) {
@@ -356,6 +361,11 @@ bool VideoDecoder::scanFrames(std::vector<double>* times, double* endMs) {
     // Read to the end: the next picture comes through a seek.
     d->hasCurrent = false;
     return true;
+}
+
+bool VideoDecoder::hasSeekIndex() const {
+    return d->format && !(d->format->iformat->flags & AVFMT_TS_DISCONT) &&
+           d->format->duration > 0 && d->format->duration != AV_NOPTS_VALUE;
 }
 
 bool VideoDecoder::seekToKey(double keyMs) {

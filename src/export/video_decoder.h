@@ -4,6 +4,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -35,8 +36,13 @@ public:
 
     // For a player's still pictures: demuxes the whole file once, right after open(), and gives
     // the time of every frame in presentation order and the end of the last one (a file written
-    // without duration or index tells neither). False when the file holds no frame.
-    bool scanFrames(std::vector<double>* times, double* endMs);
+    // without duration or index tells neither). False when the file holds no frame, or once
+    // `stop` is set.
+    bool scanFrames(std::vector<double>* times, double* endMs,
+                    const std::atomic<bool>* stop = nullptr);
+    // Whether a player can seek in the file straight to a frame: not in a transport stream, nor
+    // in one written without length or index (a browser's recording).
+    bool hasSeekIndex() const;
     // Makes the frame shown at `ms` current: the last whose time is <= ms, the first before it.
     // Exact where the container's own seeking is not (no index, a transport stream).
     bool seekTo(double ms);

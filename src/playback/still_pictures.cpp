@@ -39,6 +39,7 @@ void StillPictures::stopThread() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_quit = true;
     }
+    m_abort = true;
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
@@ -47,6 +48,7 @@ void StillPictures::stopThread() {
 void StillPictures::open(const QString& path) {
     stopThread();
     m_quit = false;
+    m_abort = false;
     m_wanted = -1;
     ++m_generation;
     if (!path.isEmpty())
@@ -65,13 +67,14 @@ void StillPictures::run(QString path, quint64 generation) {
     VideoDecoder decoder;
     std::vector<double> times;
     double endMs = 0;
-    if (!decoder.open(path) || !decoder.scanFrames(&times, &endMs))
+    if (!decoder.open(path) || !decoder.scanFrames(&times, &endMs, &m_abort))
         return;
+    const bool seekable = decoder.hasSeekIndex();
     QMetaObject::invokeMethod(
         this,
-        [this, times, endMs, generation] {
+        [this, times, endMs, seekable, generation] {
             if (generation == m_generation)
-                emit scanned(times, endMs);
+                emit scanned(times, endMs, seekable);
         },
         Qt::QueuedConnection);
     for (;;) {

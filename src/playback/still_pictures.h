@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -26,8 +27,9 @@ public:
     void request(double ms);
 
 signals:
-    // The frames' times in ms from the first, in order, and the end of the last frame.
-    void scanned(const std::vector<double>& times, double endMs);
+    // The frames' times in ms from the first, in order, the end of the last frame, and whether
+    // players can seek in the file exactly.
+    void scanned(const std::vector<double>& times, double endMs, bool seekable);
     // The picture of the frame at `frameMs`, asked for at `requestMs`.
     void decoded(double requestMs, double frameMs, const QImage& picture);
 
@@ -39,6 +41,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_quit = false;
+    std::atomic<bool> m_abort{false}; // a long first reading stops at once
     double m_wanted = -1;
     quint64 m_generation = 0;
 };

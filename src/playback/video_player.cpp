@@ -2,10 +2,18 @@
 
 #include "still_pictures.h"
 
+#include "common/encoder_job.h"
+
 #include <QAudioOutput>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMediaPlayer>
 #include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -96,10 +104,12 @@ VideoPlayer::VideoPlayer(QWidget* parent)
     });
     connect(m_video->videoSink(), &QVideoSink::videoFrameChanged, this, &VideoPlayer::onFrame);
     connect(m_stills, &StillPictures::scanned, this,
-            [this](const std::vector<double>& times, double endMs) {
+            [this](const std::vector<double>& times, double endMs, bool seekable) {
                 m_frames = times;
                 m_lengthMs = endMs;
                 emit durationChanged(totalTime());
+                if (!seekable)
+                    makeIndexedCopy();
             });
     connect(m_stills, &StillPictures::decoded, this,
             [this](double requestMs, double, const QImage& picture) {
@@ -109,6 +119,65 @@ VideoPlayer::VideoPlayer(QWidget* parent)
                 m_stillView->update();
                 showStill(true);
             });
+}
+
+// The back end lands seconds away from a jump in a transport stream or a file without index, and
+// plays from there: a copy with an index, made once and kept in the cache, plays from the frame.
+void VideoPlayer::makeIndexedCopy() {
+    const QFileInfo info(m_source);
+    const QString ffmpeg = EncoderJob::findFfmpeg();
+    const QString folder =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)).filePath("indexed");
+    if (ffmpeg.isEmpty() || !QDir().mkpath(folder))
+        return;
+    const QByteArray key = (info.absoluteFilePath() + QString::number(info.size()) +
+                            QString::number(info.lastModified().toMSecsSinceEpoch()))
+                               .toUtf8();
+    const QString copy = QDir(folder).filePath(
+        QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex() + ".mkv");
+    if (QFileInfo(copy).isFile()) {
+        useIndexedCopy(copy);
+        return;
+    }
+    const QString part = copy + ".part";
+    QFile::remove(part);
+    m_indexing = new QProcess(this);
+    const QString source = m_source;
+    connect(
+        m_indexing, &QProcess::finished, this,
+        [this, process = m_indexing, source, part, copy](int code, QProcess::ExitStatus status) {
+            process->deleteLater();
+            if (m_indexing == process)
+                m_indexing = nullptr;
+            emit preparing(QString());
+            if (status != QProcess::NormalExit || code != 0 || !QFile::rename(part, copy)) {
+                QFile::remove(part);
+                return;
+            }
+            if (source == m_source)
+                useIndexedCopy(copy);
+        });
+    emit preparing(QStringLiteral("Préparation des sauts précis dans cette vidéo…"));
+    m_indexing->start(ffmpeg,
+                      {"-nostdin", "-y", "-loglevel", "error", "-i", m_source, "-map", "0:v:0",
+                       "-map", "0:a?", "-c", "copy", "-dn", "-sn", "-f", "matroska", part});
+}
+
+void VideoPlayer::useIndexedCopy(const QString& copy) {
+    const bool playing = isPlaying();
+    const qint64 position = currentTime();
+    m_player->setSource(QUrl::fromLocalFile(copy));
+    m_player->setPlaybackRate(m_rate);
+    // The copy's frames carry the times KEL reads.
+    m_firstFrameStartMs = m_frames.empty() ? 0 : m_frames.front();
+    m_pendingSeek = position;
+    if (playing) {
+        m_player->play();
+    } else {
+        m_player->pause();
+        standStill(double(position));
+    }
+    applyPendingSeek();
 }
 
 void VideoPlayer::showStill(bool still) {
@@ -153,7 +222,16 @@ void VideoPlayer::onState() {
 }
 
 VideoPlayer::~VideoPlayer() {
+    stopIndexing();
     m_player->stop();
+}
+
+// The copy of another file is not waited for; its part is removed when the process ends.
+void VideoPlayer::stopIndexing() {
+    if (QProcess* process = m_indexing) {
+        process->kill();
+        process->waitForFinished(1000);
+    }
 }
 
 double VideoPlayer::nonSquareDisplayAspect(const QString& path) {
@@ -204,6 +282,7 @@ void VideoPlayer::load(const QString& path) {
     m_frames.clear();
     m_lengthMs = 0;
     m_firstFrameStartMs = -1;
+    stopIndexing();
     m_stillView->fill = m_displayAspect > 0;
     m_stills->open(path);
     m_player->stop();

@@ -7,6 +7,7 @@
 
 class QMediaPlayer;
 class QAudioOutput;
+class QProcess;
 class QVideoFrame;
 class QVideoWidget;
 
@@ -68,6 +69,9 @@ signals:
     void stateChanged();
     // A media that could not be loaded or decoded.
     void failed(const QString& message);
+    // A copy of the file with an index is being made, for jumps to play from the exact frame;
+    // `notice` says so to the teacher, empty once done.
+    void preparing(const QString& notice);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -79,6 +83,9 @@ private:
     void showStill(bool still);
     void onFrame(const QVideoFrame& frame);
     void onState();
+    void makeIndexedCopy();
+    void stopIndexing();
+    void useIndexedCopy(const QString& copy);
 
     QMediaPlayer* m_player;
     QAudioOutput* m_audio;
@@ -99,6 +106,7 @@ private:
     // time of the first frame, which its later frames count from.
     double m_playingMs = -1;
     double m_firstFrameStartMs = -1;
+    QProcess* m_indexing = nullptr;
 };
 
 } // namespace kel
