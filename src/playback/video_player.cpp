@@ -188,7 +188,7 @@ void VideoPlayer::showStill(bool still) {
 // Asks for KEL's picture of the frame at `ms`; the position is that from now on.
 void VideoPlayer::standStill(double ms) {
     m_still = true;
-    m_stillMs = std::clamp(ms, 0.0, double(std::max(0, totalTime())));
+    m_stillMs = totalTime() > 0 ? std::clamp(ms, 0.0, double(totalTime())) : std::max(ms, 0.0);
     m_stills->request(m_stillMs);
 }
 
@@ -212,7 +212,11 @@ void VideoPlayer::onFrame(const QVideoFrame& frame) {
 void VideoPlayer::onState() {
     const QMediaPlayer::PlaybackState state = m_player->playbackState();
     if (state == QMediaPlayer::PausedState && !m_still) {
-        standStill(currentTime());
+        // The frame last on screen, or the one a jump asked for while the pause was on its way.
+        if (m_pendingSeek >= 0)
+            standStill(double(m_pendingSeek));
+        else
+            standStill(m_playingMs >= 0 ? m_playingMs : double(m_player->position()));
     } else if (state == QMediaPlayer::StoppedState &&
                m_player->mediaStatus() != QMediaPlayer::EndOfMedia) {
         m_still = false;
@@ -340,7 +344,9 @@ int VideoPlayer::currentTime() const {
         ms = double(m_pendingSeek);
     else if (isPlaying() && m_playingMs >= 0)
         ms = m_playingMs;
-    return int(std::clamp(ms, 0.0, double(std::max(0, totalTime()))));
+    // A length not known yet bounds nothing.
+    const int length = totalTime();
+    return int(length > 0 ? std::clamp(ms, 0.0, double(length)) : std::max(ms, 0.0));
 }
 
 int VideoPlayer::totalTime() const {
