@@ -10,6 +10,8 @@
 #include <QVideoWidget>
 #include <QtTest>
 
+#include <algorithm>
+
 using kel::MyVideoPlayer;
 using kel::SeekSlider;
 
@@ -32,6 +34,53 @@ struct Drag {
 };
 Q_DECLARE_METATYPE(Drag)
 
+// A jump to `ms` in a video of a container, then `clicks` presses of `button` (none: nullptr); the
+// video paused throughout, or played a while from there before the presses, or playing.
+struct Move {
+    enum Mode { Paused, PlayThenPause, Playing };
+    QString file;
+    int ms;
+    QPushButton* MyVideoPlayer::*button;
+    int clicks;
+    Mode mode = Paused;
+};
+Q_DECLARE_METATYPE(Move)
+
+namespace {
+// Each frame carries its number in binary: ten columns across the top half, white for a one.
+const QString kNumbered = QStringLiteral(
+    "geq=lum='if(lt(Y,H/2),255*mod(floor(N/pow(2,floor(X*10/W))),2),128)':cb=128:cr=128");
+
+int frameNumberOf(const QImage& picture) {
+    if (picture.isNull())
+        return -1;
+    int n = 0;
+    for (int bit = 0; bit < 10; ++bit) {
+        const QPoint at(int((bit + 0.5) * picture.width() / 10), picture.height() / 4);
+        if (qGray(picture.pixel(at)) > 128)
+            n |= 1 << bit;
+    }
+    return n;
+}
+
+// The time of each frame in ms from the first, as ffprobe reads them.
+QList<double> frameTimes(const QString& path) {
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                        "frame=pts_time", "-of", "csv=p=0", path});
+    p.waitForFinished(60000);
+    QList<double> times;
+    for (const QByteArray& line : p.readAllStandardOutput().split('\n'))
+        if (!line.trimmed().isEmpty())
+            times << line.split(',').first().toDouble() * 1000;
+    std::sort(times.begin(), times.end());
+    const double first = times.isEmpty() ? 0 : times.first();
+    for (double& t : times)
+        t -= first;
+    return times;
+}
+} // namespace
+
 // The transport rules on a real 10-second, 25 fps video played by the real player.
 class TestPlayerWidget : public QObject {
     Q_OBJECT
@@ -39,6 +88,50 @@ class TestPlayerWidget : public QObject {
     QString video;
     QWidget host;
     MyVideoPlayer* player = nullptr;
+    // A second player for the containers, each frame numbered, and each file's frame times.
+    QWidget containerHost;
+    MyVideoPlayer* numbered = nullptr;
+    QHash<QString, QList<double>> times;
+
+    // Frames that tell their number, in the containers whose pictures the back end misplaces.
+    void makeNumberedVideos() {
+        const QString source = QStringLiteral("color=c=gray:size=%1:rate=%2:d=%3,format=yuv420p,");
+        // A browser's recording: written to a pipe, so without duration or index; a key frame
+        // every 5 s.
+        QProcess browser;
+        browser.setStandardOutputFile(dir.filePath("browser.webm"));
+        browser.start("ffmpeg", {"-loglevel", "error", "-f", "lavfi", "-i",
+                                 source.arg("320x240").arg(30).arg(24) + kNumbered, "-c:v",
+                                 "libvpx", "-deadline", "realtime", "-cpu-used", "8", "-b:v", "1M",
+                                 "-g", "150", "-f", "webm", "pipe:1"});
+        QVERIFY(browser.waitForFinished(120000) && browser.exitCode() == 0);
+        // A phone's: frames 33 to 47 ms apart, slower after 5 s.
+        QVERIFY(testmedia::ffmpeg(
+            {"-f", "lavfi", "-i",
+             source.arg("320x240").arg(30).arg(12) + kNumbered +
+                 ",settb=1/90000,setpts='floor((N*100/3+if(mod(N,3),0,14)+max(N-150,0)*9)*90)'",
+             "-fps_mode", "passthrough", "-video_track_timescale", "90000", "-c:v", "libx264", "-g",
+             "60", dir.filePath("phone.mp4")}));
+        // A camcorder's: interlaced MPEG-2 in a transport stream, which starts at 1.4 s.
+        QVERIFY(testmedia::ffmpeg({"-f", "lavfi", "-i",
+                                   source.arg("720x576").arg(25).arg(12) + kNumbered, "-c:v",
+                                   "mpeg2video", "-b:v", "4M", "-flags", "+ilme+ildct", "-top", "1",
+                                   "-g", "12", "-f", "mpegts", dir.filePath("camcorder.mts")}));
+        for (const char* name : {"browser.webm", "phone.mp4", "camcorder.mts"}) {
+            times[name] = frameTimes(dir.filePath(name));
+            QVERIFY(times[name].size() >= 300);
+        }
+        numbered = new MyVideoPlayer(&containerHost);
+        numbered->lecteur->setMuted(true);
+    }
+
+    // The number of the frame whose time the player shows.
+    int frameAt(const QString& file, int ms) const {
+        const QList<double>& t = times[file];
+        // The position is whole milliseconds, truncated.
+        const auto after = std::upper_bound(t.begin(), t.end(), ms + 0.999);
+        return int(std::max<qsizetype>(0, after - t.begin() - 1));
+    }
 
     // Loads the video and leaves it paused at `position` (or playing from there).
     void startAt(int position, bool playing) {
@@ -58,11 +151,14 @@ class TestPlayerWidget : public QObject {
 
 private slots:
     void initTestCase() {
+        // Copies of videos the player makes are kept in the cache: the test's own.
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath("cache")));
         video = dir.filePath(QStringLiteral("étudiant vidéo.avi"));
         QVERIFY(testmedia::makeVideo(video, QStringLiteral("testsrc"), 10));
         QVERIFY(testmedia::ffmpeg({"-f", "lavfi", "-i", "testsrc=size=720x576:rate=25:d=1", "-c:v",
                                    "dvvideo", "-pix_fmt", "yuv420p", "-aspect", "16:9",
                                    dir.filePath("dv.avi")}));
+        makeNumberedVideos();
         player = new MyVideoPlayer(&host);
         player->lecteur->setMuted(true);
         player->seekSlider->setMarks({{2000, false, 1}, {7000, true, 2}, {7000, false, 5}});
@@ -171,6 +267,84 @@ private slots:
         QCoreApplication::sendEvent(slider, &hover);
         QTRY_COMPARE(QToolTip::text(), QStringLiteral("Annotation n°1 · 00:02"));
         host.hide();
+    }
+
+    // The picture on screen is the frame of the position shown, after every kind of move, in each
+    // container; the length is the video's own, which the position never passes.
+    void pictureIsThePositionsFrame_data() {
+        QTest::addColumn<Move>("m");
+        using P = MyVideoPlayer;
+        for (const char* file : {"browser.webm", "phone.mp4", "camcorder.mts"}) {
+            const auto row = [&](const char* what) { return &QTest::addRow("%s: %s", file, what); };
+            // clang-format off
+            *row("jump")            << Move{file, 7430, nullptr, 0};
+            *row("jump back")       << Move{file, 2210, nullptr, 0};
+            *row("+1 after jump")   << Move{file, 6010, &P::bTrameSuivante, 1};
+            *row("+1 three times")  << Move{file, 9010, &P::bTrameSuivante, 3};
+            *row("-1 twice")        << Move{file, 5120, &P::bTramePrecedente, 2};
+            *row("end")             << Move{file, 1000, &P::bFin, 1};
+            *row("pause")           << Move{file, 3300, nullptr, 0, Move::PlayThenPause};
+            *row("+1 after pause")  << Move{file, 8500, &P::bTrameSuivante, 1, Move::PlayThenPause};
+            *row("jump in playing") << Move{file, 9600, nullptr, 0, Move::Playing};
+            // clang-format on
+        }
+    }
+
+    void pictureIsThePositionsFrame() {
+        QFETCH(Move, m);
+        kel::VideoPlayer* p = numbered->lecteur;
+        const QString path = dir.filePath(m.file);
+        if (numbered->fichierVideo != path) {
+            numbered->fichierVideo = path;
+            numbered->fps = 30;
+            numbered->lectureDemarree = false;
+            numbered->lectureVideo();
+            QTRY_VERIFY(p->isPlaying());
+        }
+        const QList<double>& t = times[m.file];
+        const int length = int(t.last() + (t.last() - t[t.size() - 2]));
+        QTRY_VERIFY2(qAbs(p->totalTime() - length) <= 50,
+                     qPrintable(QString::number(p->totalTime())));
+        if (m.mode == Move::Playing) {
+            p->play();
+            QTRY_VERIFY(p->isPlaying());
+        } else {
+            p->pause();
+        }
+        p->seek(m.ms);
+        if (m.mode != Move::Paused) {
+            p->play();
+            QTest::qWait(700);
+            if (m.mode == Move::PlayThenPause)
+                QTest::mouseClick(numbered->bLecture, Qt::LeftButton);
+            // The video went on from where it was asked to.
+            QVERIFY2(p->currentTime() >= m.ms + 200 && p->currentTime() <= m.ms + 1500,
+                     qPrintable(QString::number(p->currentTime())));
+        }
+        const int from = frameAt(m.file, p->currentTime());
+        for (int i = 0; i < m.clicks; ++i)
+            QTest::mouseClick(numbered->*m.button, Qt::LeftButton);
+        int expected = from + (m.button == &MyVideoPlayer::bTramePrecedente ? -m.clicks : m.clicks);
+        if (m.button == &MyVideoPlayer::bFin)
+            expected = int(t.size()) - 1;
+        QCOMPARE(frameAt(m.file, p->currentTime()), expected);
+
+        // A playing picture may be a frame ahead of the position read just before it.
+        const int slack = m.mode == Move::Playing ? 1 : 0;
+        const auto mismatch = [&] {
+            const int at = frameAt(m.file, p->currentTime());
+            const int shown = frameNumberOf(p->shownPicture());
+            if (shown >= at && shown <= at + slack)
+                return QString();
+            return QStringLiteral("counter %1 ms (frame %2), picture frame %3 (%4 ms): %5 ms")
+                .arg(p->currentTime())
+                .arg(at)
+                .arg(shown)
+                .arg(shown >= 0 && shown < t.size() ? t[shown] : -1)
+                .arg(shown >= 0 && shown < t.size() ? t[shown] - t[at] : 0);
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(mismatch().isEmpty(), qPrintable(mismatch()), 3000);
+        QVERIFY(p->currentTime() <= p->totalTime());
     }
 
     // PAL DV stores 720 x 576 for a 16:9 picture: it is shown at that shape, not squeezed.

@@ -47,6 +47,9 @@ struct VideoDecoder::Impl {
     double aheadMs = 0;
     double lastMs = -1;
     int64_t origin = AV_NOPTS_VALUE; // in the stream's time base
+    // Key frames met by scanFrames(): time in ms and byte position (-1 unknown).
+    std::vector<std::pair<double, int64_t>> keys;
+    bool hasCurrent = false;
 
     ~Impl() {
         avfilter_graph_free(&graph);
@@ -315,8 +318,98 @@ bool VideoDecoder::next() {
     av_frame_unref(d->current);
     av_frame_move_ref(d->current, d->ahead);
     d->hasAhead = false;
+    d->hasCurrent = true;
     m_timeMs = d->aheadMs;
     return true;
+}
+
+bool VideoDecoder::scanFrames(std::vector<double>* times, double* endMs,
+                              const std::atomic<bool>* stop) {
+    times->clear();
+    *endMs = 0;
+    if (!d->codec)
+        return false;
+    const double tb = av_q2d(d->stream->time_base) * 1000;
+    int64_t origin = d->origin;
+    std::vector<std::pair<int64_t, int64_t>> stamps; // time, duration
+    while (av_read_frame(d->format, d->packet) >= 0) {
+        if (stop && *stop) {
+            av_packet_unref(d->packet);
+            return false;
+        }
+        const AVPacket* p = d->packet;
+        const int64_t ts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+        if (p->stream_index == d->stream->index && ts != AV_NOPTS_VALUE) {
+            if (origin == AV_NOPTS_VALUE)
+                origin = ts;
+            stamps.emplace_back(ts, p->duration);
+            if (p->flags & AV_PKT_FLAG_KEY)
+                d->keys.emplace_back(std::max(0.0, (ts - origin) * tb), p->pos);
+        }
+        av_packet_unref(d->packet);
+    }
+    if (stamps.empty())
+        return false;
+    if (d->origin == AV_NOPTS_VALUE)
+        d->origin = origin;
+    std::sort(stamps.begin(), stamps.end());
+    for (const auto& [ts, duration] : stamps)
+        times->push_back(std::max(0.0, (ts - d->origin) * tb));
+    const double lastLength = stamps.back().second > 0 ? stamps.back().second * tb : m_frameMs;
+    *endMs = times->back() + lastLength;
+    std::sort(d->keys.begin(), d->keys.end());
+    // Read to the end: the next picture comes through a seek.
+    d->hasCurrent = false;
+    return true;
+}
+
+bool VideoDecoder::hasSeekIndex() const {
+    return d->format && !(d->format->iformat->flags & AVFMT_TS_DISCONT) &&
+           d->format->duration > 0 && d->format->duration != AV_NOPTS_VALUE;
+}
+
+bool VideoDecoder::seekToKey(double keyMs) {
+    int64_t pos = -1;
+    for (const auto& [ms, bytes] : d->keys)
+        if (ms <= keyMs + 1e-6)
+            pos = bytes;
+    // Transport streams seek by bytes, as players do: their times jump and wrap.
+    const bool byBytes = pos >= 0 && (d->format->iformat->flags & AVFMT_TS_DISCONT) &&
+                         !(d->format->iformat->flags & AVFMT_NO_BYTE_SEEK);
+    const int64_t ts = (d->origin == AV_NOPTS_VALUE ? 0 : d->origin) +
+                       int64_t(std::floor(keyMs / 1000 / av_q2d(d->stream->time_base)));
+    int r = byBytes ? av_seek_frame(d->format, -1, pos, AVSEEK_FLAG_BYTE)
+                    : av_seek_frame(d->format, d->stream->index, ts, AVSEEK_FLAG_BACKWARD);
+    if (r < 0)
+        r = av_seek_frame(d->format, d->stream->index, ts, AVSEEK_FLAG_BACKWARD);
+    if (r < 0)
+        return false;
+    avcodec_flush_buffers(d->codec);
+    // The deinterlacer starts again from the new frames.
+    avfilter_graph_free(&d->graph);
+    d->source = d->sink = nullptr;
+    d->filterDecided = d->filterFlushed = false;
+    d->flushed = d->ended = d->hasAhead = d->hasCurrent = false;
+    d->lastMs = -1;
+    return next();
+}
+
+bool VideoDecoder::seekTo(double ms) {
+    if (!d->codec)
+        return false;
+    double keyMs = 0;
+    for (const auto& key : d->keys)
+        if (key.first <= ms + 1e-6)
+            keyMs = key.first;
+    // Forwards from the frame shown, a step for instance, decoding on costs less than a seek.
+    const bool onwards = d->hasCurrent && m_timeMs <= ms + 1e-6 && keyMs <= m_timeMs + 1e-6;
+    if (!onwards && !seekToKey(keyMs))
+        return false;
+    double nextMs = 0;
+    while (peek(&nextMs) && nextMs <= ms + 1e-6)
+        if (!next())
+            break;
+    return d->hasCurrent;
 }
 
 cv::Size VideoDecoder::displaySize() const {

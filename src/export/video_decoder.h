@@ -4,7 +4,9 @@
 
 #include <opencv2/core.hpp>
 
+#include <atomic>
 #include <memory>
+#include <vector>
 
 struct AVFrame;
 
@@ -32,6 +34,19 @@ public:
     // is none.
     bool peek(double* timeMs);
 
+    // For a player's still pictures: demuxes the whole file once, right after open(), and gives
+    // the time of every frame in presentation order and the end of the last one (a file written
+    // without duration or index tells neither). False when the file holds no frame, or once
+    // `stop` is set.
+    bool scanFrames(std::vector<double>* times, double* endMs,
+                    const std::atomic<bool>* stop = nullptr);
+    // Whether a player can seek in the file straight to a frame: not in a transport stream, nor
+    // in one written without length or index (a browser's recording).
+    bool hasSeekIndex() const;
+    // Makes the frame shown at `ms` current: the last whose time is <= ms, the first before it.
+    // Exact where the container's own seeking is not (no index, a transport stream).
+    bool seekTo(double ms);
+
     // Time of the current frame in ms, counted from the first frame.
     double timeMs() const { return m_timeMs; }
     // Usual time between two frames, in ms (for the length of the last one).
@@ -55,6 +70,7 @@ private:
     bool pull(AVFrame* out);
     bool decodeRaw(AVFrame* out);
     bool startDeinterlacer(const AVFrame* first);
+    bool seekToKey(double keyMs);
     bool m_bt709Out = false;
     double m_timeMs = 0;
     double m_frameMs = 40;

@@ -53,6 +53,16 @@ MyVideoPlayer::MyVideoPlayer(QWidget* host) : QObject(nullptr), tempsZero(0, 0, 
     labelTemps->setGeometry(298, 470, 200, 25);
     labelTemps->setFont(QFont(QStringLiteral("Courier"), 9, QFont::Bold));
 
+    // Between the slider and the buttons, while it has something to say.
+    preparation = new QLabel(host);
+    preparation->setGeometry(17, 451, 443, 17);
+    preparation->setFont(QFont(QStringLiteral("Sans"), 8));
+    preparation->hide();
+    connect(lecteur, &VideoPlayer::preparing, this, [this](const QString& notice) {
+        preparation->setText(notice);
+        preparation->setVisible(!notice.isEmpty());
+    });
+
     // Above the video, at its right end: the time display takes its old place.
     vitesse = new QComboBox(host);
     vitesse->setGeometry(402, 16, 58, 22);
@@ -134,16 +144,17 @@ void MyVideoPlayer::retourRapideVideo() {
 void MyVideoPlayer::trameSuivante() {
     if (lecteur->isPlaying())
         lecteur->pause();
-    const int n = int(qint64(lecteur->currentTime()) + frameLength());
-    if (n < lecteur->totalTime())
+    // By the frames' own times: a phone films at a rate that varies.
+    const qint64 n = lecteur->frameFrom(lecteur->currentTime(), 1, frameLength());
+    if (n >= 0 && n < lecteur->totalTime())
         lecteur->seek(n);
 }
 
 void MyVideoPlayer::tramePrecedente() {
     if (lecteur->isPlaying())
         lecteur->pause();
-    const int n = int(qint64(lecteur->currentTime()) - frameLength());
-    if (n > 0)
+    const qint64 n = lecteur->frameFrom(lecteur->currentTime(), -1, frameLength());
+    if (n >= 0)
         lecteur->seek(n);
 }
 

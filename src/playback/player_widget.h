@@ -33,7 +33,8 @@ public:
     QPushButton* bAvanceRapide;
     QPushButton* bFin;
     QLabel* labelTemps;
-    QComboBox* vitesse; // playback speed, kept for the run
+    QLabel* preparation; // what the player is making ready, when it is
+    QComboBox* vitesse;  // playback speed, kept for the run
     QTimer* timerTemps;
     QTime tempsZero;
     bool lectureDemarree = false;
