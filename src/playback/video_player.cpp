@@ -227,6 +227,10 @@ void VideoPlayer::onState() {
 
 VideoPlayer::~VideoPlayer() {
     stopIndexing();
+    // The media player and its surface go after this object: what they report then is not heard.
+    m_video->videoSink()->disconnect(this);
+    m_player->disconnect(this);
+    m_stills->disconnect(this);
     m_player->stop();
 }
 
