@@ -104,6 +104,8 @@ private:
     int studentFramePosition() const;
     void annotationPlaybackFailed(const QString& message);
     void recordingEnded(int kept, bool cancelled);
+    // What a recording interrupted comes back as it was (a cancel, a refusal).
+    void restoreBeforeRecording();
     // Asks the teacher for `number`'s title; false when cancelled.
     bool askTitle(int number);
     void exportEnded(bool succeeded, const QString& path);

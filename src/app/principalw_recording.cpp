@@ -30,26 +30,24 @@ void PrincipalW::enregistrerAnnotation() {
     if (m_beforeRecording.annotationPlaying)
         annotationPlayer->pause();
     m_preview->stop();
-    if (m_recording->record(m_studentWasPaused ? 1 : 0, studentFramePosition(), area))
-        return;
+    if (!m_recording->record(m_studentWasPaused ? 1 : 0, studentFramePosition(), area))
+        restoreBeforeRecording();
+}
+
+void PrincipalW::restoreBeforeRecording() {
     m_studentWasPaused = m_beforeRecording.studentWasPaused;
     m_studentWasPlaying = m_beforeRecording.studentWasPlaying;
-    if (m_beforeRecording.annotationPlaying)
-        annotationPlayer->play();
     if (m_beforeRecording.previewRunning)
         m_preview->start();
+    if (m_beforeRecording.annotationPlaying)
+        annotationPlayer->play();
 }
 
 void PrincipalW::recordingEnded(int kept, bool cancelled) {
     bEnregistrerAnnotation->setIcon(QIcon(resourcePath(QStringLiteral("record.png"))));
     m_sync->setHeld(false);
     if (cancelled) {
-        m_studentWasPaused = m_beforeRecording.studentWasPaused;
-        m_studentWasPlaying = m_beforeRecording.studentWasPlaying;
-        if (m_beforeRecording.previewRunning)
-            m_preview->start();
-        if (m_beforeRecording.annotationPlaying)
-            annotationPlayer->play();
+        restoreBeforeRecording();
         return;
     }
     annotationPlayer->stop();

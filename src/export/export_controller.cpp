@@ -23,20 +23,23 @@ ExportController::~ExportController() {
     delete m_settings;
 }
 
-QList<AnnotationInsertion> planInsertions(const ProjectSession& session) {
+namespace {
+QStringList annotationFileNames(const ProjectSession& session) {
     QStringList files;
     for (const SessionAnnotation& a : session.annotations())
         files << QFileInfo(a.filePath).fileName();
-    return planInsertions(session.dir(), session.entries(), files);
+    return files;
+}
+} // namespace
+
+QList<AnnotationInsertion> planInsertions(const ProjectSession& session) {
+    return planInsertions(session.dir(), session.entries(), annotationFileNames(session));
 }
 
 void ExportController::openSettings(const ProjectSession& session, const QString& studentVideo) {
-    QStringList files;
-    for (const SessionAnnotation& a : session.annotations())
-        files << QFileInfo(a.filePath).fileName();
     delete m_settings;
     m_settings = new Export(session.dir(), studentVideo);
-    m_settings->setProject(planInsertions(session), files);
+    m_settings->setProject(planInsertions(session), annotationFileNames(session));
     connect(m_settings, &Export::launched, this, &ExportController::launch);
 }
 

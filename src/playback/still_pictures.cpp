@@ -63,6 +63,16 @@ void StillPictures::request(double ms) {
     m_wake.notify_all();
 }
 
+template <typename Emit> void StillPictures::deliver(quint64 generation, Emit emitIt) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, emitIt] {
+            if (generation == m_generation) // not for a file loaded since
+                emitIt();
+        },
+        Qt::QueuedConnection);
+}
+
 void StillPictures::run(QString path, quint64 generation) {
     VideoDecoder decoder;
     std::vector<double> times;
@@ -70,13 +80,7 @@ void StillPictures::run(QString path, quint64 generation) {
     if (!decoder.open(path) || !decoder.scanFrames(&times, &endMs, &m_abort))
         return;
     const bool seekable = decoder.hasSeekIndex();
-    QMetaObject::invokeMethod(
-        this,
-        [this, times, endMs, seekable, generation] {
-            if (generation == m_generation)
-                emit scanned(times, endMs, seekable);
-        },
-        Qt::QueuedConnection);
+    deliver(generation, [this, times, endMs, seekable] { emit scanned(times, endMs, seekable); });
     for (;;) {
         double wanted = -1;
         {
@@ -90,13 +94,8 @@ void StillPictures::run(QString path, quint64 generation) {
             continue;
         const QImage picture = toImage(decoder);
         const double frameMs = decoder.timeMs();
-        QMetaObject::invokeMethod(
-            this,
-            [this, wanted, frameMs, picture, generation] {
-                if (generation == m_generation)
-                    emit decoded(wanted, frameMs, picture);
-            },
-            Qt::QueuedConnection);
+        deliver(generation,
+                [this, wanted, frameMs, picture] { emit decoded(wanted, frameMs, picture); });
     }
 }
 

@@ -35,6 +35,8 @@ signals:
 
 private:
     void run(QString path, quint64 generation);
+    // Hands a result to this object's thread, dropped there if another file was loaded since.
+    template <typename Emit> void deliver(quint64 generation, Emit emitIt);
     void stopThread();
 
     std::thread m_thread;
