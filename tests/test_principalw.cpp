@@ -1,6 +1,9 @@
 #include "app/principalw.h"
 #include "export/export_controller.h"
+#include "export/export_window.h"
 #include "playback/player_widget.h"
+#include "playback/synchronised_playback.h"
+#include "playback/video_player.h"
 #include "project/project_memory.h"
 #include "project/project_session.h"
 #include "recording/camera_source.h"
@@ -27,9 +30,10 @@ static const QByteArray threeEntries =
 
 using testmedia::touch;
 
-// The quit question after `steps` (r: an annotation recorded, s: saved): its `answer` (0 to 2),
-// whether project.xml existed at the opening, whether the question came, project.xml afterwards
-// ("opened", "changed" or "none"), and the recording and window kept.
+// The quit question after `steps` (r: an annotation recorded, s: saved, c: the earlier one cut,
+// x: the earlier one deleted): its `answer` (0 to 2), whether project.xml existed at the opening,
+// whether the question came, project.xml afterwards ("opened", "changed" or "none"), the
+// recording and window kept, and what the question says "Ne pas enregistrer" does.
 struct Quit {
     int answer;
     bool hadXml;
@@ -37,6 +41,7 @@ struct Quit {
     bool asked;
     QString xmlAfter;
     bool recordingKept, closed;
+    QString says;
 };
 Q_DECLARE_METATYPE(Quit)
 
@@ -103,13 +108,20 @@ private slots:
     void quitPrompt_data() {
         QTest::addColumn<Quit>("q");
         // clang-format off
-        QTest::newRow("Enregistrer") << Quit{0, true, "r", true, "changed", true, true};
-        QTest::newRow("Ne pas enregistrer") << Quit{1, true, "r", true, "opened", false, true};
-        QTest::newRow("Ne pas enregistrer, no file before") << Quit{1, false, "r", true, "none", false, true};
-        QTest::newRow("Annuler") << Quit{2, true, "r", true, "changed", true, false};
-        QTest::newRow("no change") << Quit{1, true, "", false, "opened", false, true};
-        QTest::newRow("saved") << Quit{1, true, "rs", false, "changed", true, true};
-        QTest::newRow("changed after saving") << Quit{1, true, "srr", true, "opened", false, true};
+        const QString one = "« Ne pas enregistrer » effacera l'annotation enregistrée pendant cette séance.";
+        QTest::newRow("Enregistrer") << Quit{0, true, "r", true, "changed", true, true, one};
+        QTest::newRow("Ne pas enregistrer") << Quit{1, true, "r", true, "opened", false, true, one};
+        QTest::newRow("Ne pas enregistrer, no file before") << Quit{1, false, "r", true, "none", false, true, one};
+        QTest::newRow("Annuler") << Quit{2, true, "r", true, "changed", true, false, one};
+        QTest::newRow("no change") << Quit{1, true, "", false, "opened", false, true, ""};
+        QTest::newRow("saved") << Quit{1, true, "rs", false, "changed", true, true, ""};
+        QTest::newRow("changed after saving") << Quit{1, true, "srr", true, "opened", false, true,
+            "« Ne pas enregistrer » effacera les 2 annotations enregistrées pendant cette séance."};
+        QTest::newRow("cut") << Quit{1, true, "c", true, "opened", false, true,
+            "« Ne pas enregistrer » annulera la coupure d'une annotation."};
+        QTest::newRow("recorded, cut, deleted") << Quit{1, true, "rcx", true, "opened", false, true,
+            one.chopped(1) + " et annulera la coupure d'une annotation.\r\nLes annotations "
+            "supprimées pendant cette séance (1) ne reviendront pas."};
         // clang-format on
     }
     void quitPrompt() {
@@ -134,6 +146,11 @@ private slots:
                 testwindow::invoke(*w, "enregistrerProjet");
                 continue;
             }
+            if (step == 'c' || step == 'x') {
+                QVERIFY(step == 'c' ? (w->session()->setCutStart(1, 500), true)
+                                    : w->session()->removeAnnotation(1));
+                continue;
+            }
             const int n = w->session()->numberForRecording();
             touch(folder.filePath(QStringLiteral("annotation%1.avi").arg(n)), "recorded");
             w->session()->addAnnotation(n, 0, 50 * n);
@@ -142,12 +159,15 @@ private slots:
         part(*w, "bQuitter")->click();
 
         QCOMPARE(dialogs.count(QStringLiteral("choice")), q.asked ? 1 : 0);
+        if (q.asked)
+            QVERIFY2(dialogs.shown.last().text.endsWith("\r\n\r\n" + q.says),
+                     qPrintable(dialogs.shown.last().text));
         QCOMPARE(folder.exists("project.xml"), q.xmlAfter != "none");
         QCOMPARE(testmedia::contents(folder.filePath("project.xml")),
                  q.xmlAfter == "opened"    ? opened
                  : q.xmlAfter == "changed" ? changed
                                            : "");
-        QVERIFY(folder.exists("annotation1.avi"));
+        QCOMPARE(folder.exists("annotation1.avi"), !q.steps.contains('x'));
         QCOMPARE(folder.exists("annotation2.avi"), q.recordingKept);
         QTRY_VERIFY(q.closed ? w.isNull() : w->isVisible());
         delete w;
@@ -263,7 +283,7 @@ private slots:
             return texts;
         };
         QCOMPARE(items(),
-                 (QStringList{"n°1 · 00:37 · lecture · 4,1 s ✂", "n°2 · 01:01 · pause", "n°3"}));
+                 (QStringList{"n°1 · 00:37 · lecture · 3,0 s ✂", "n°2 · 01:01 · pause", "n°3"}));
         QCOMPARE(part<QLabel>(w, "labelProjet")->text(), QStringLiteral("Projet : textes"));
         for (const char* title : {"  Les   mains\n", "L'espace", ""}) {
             w.session()->setCurrent(2);
@@ -274,7 +294,7 @@ private slots:
         w.session()->setCurrent(1);
         part(w, "bTitreAnnotation")->click();
         part(w, "bTitreAnnotation")->click(); // cancelled: kept
-        QCOMPARE(items()[0], QStringLiteral("n°1 · « Le regard » · 00:37 · lecture · 4,1 s ✂"));
+        QCOMPARE(items()[0], QStringLiteral("n°1 · « Le regard » · 00:37 · lecture · 3,0 s ✂"));
         QCOMPARE(items()[1], QStringLiteral("n°2 · 01:01 · pause"));
         const QList<kel::AnnotationInsertion> plan = kel::planInsertions(*w.session());
         QCOMPARE(plan.size(), 2);
@@ -328,6 +348,118 @@ private slots:
         QCOMPARE(student->bLecture->isEnabled(), then != "deleted");
         QCOMPARE(d.count("platform"), 0);
         QVERIFY(!QFile::exists(project + "/project.xml"));
+    }
+
+    // A video other than the one the comments were made on is asked about; the same one again is
+    // not, and keeps what has played.
+    void anotherStudentVideo_data() {
+        QTest::addColumn<QString>("video");
+        QTest::addColumn<int>("answer");    // -1: no question expected
+        QTest::addColumn<QString>("after"); // the student's video and the project, once answered
+        QTest::newRow("same video") << "a.avi" << -1 << "a.avi projet played";
+        QTest::newRow("keep the comments") << "b.avi" << 0 << "b.avi projet rearmed";
+        QTest::newRow("new project") << "b.avi" << 1 << "b.avi nouveau rearmed";
+        QTest::newRow("cancelled") << "b.avi" << 2 << "a.avi projet played";
+    }
+    void anotherStudentVideo() {
+        QFETCH(QString, video);
+        QFETCH(int, answer);
+        QFETCH(QString, after);
+        QTemporaryDir top;
+        for (const char* name : {"a.avi", "b.avi"})
+            QVERIFY(testmedia::makeVideo(top.filePath(name), QStringLiteral("testsrc"), 1));
+        touch(top.filePath("projet/annotation1.avi"), "x");
+        touch(top.filePath("projet/project.xml"),
+              "<ANNOTATION><Numero Value='1'><FramePosition Value='0'/></Numero></ANNOTATION>");
+        ScriptedDialogs d;
+        PrincipalW w(noCamera);
+        QVERIFY(
+            testwindow::openProjectAndVideo(w, d, top.filePath("projet"), top.filePath("a.avi")));
+        w.synchronisedPlayback()->markPlayed(1);
+        d.choices.enqueue(answer);
+        d.texts.enqueue("nouveau");
+        d.directories.enqueue(top.path());
+        d.files.enqueue(top.filePath(video));
+        const int before = d.count("choice");
+        part(w, "bOuvrirVideo")->click();
+        QCOMPARE(d.count("choice") - before, answer < 0 ? 0 : 1);
+        if (answer >= 0)
+            QVERIFY(d.lastText().contains("« a.avi »") && d.lastText().contains("« b.avi »") ||
+                    answer == 1);
+        const QString state = QFileInfo(w.studentPlayer()->fichierVideo).fileName() + ' ' +
+                              QDir(w.session()->dir()).dirName() + ' ' +
+                              (w.synchronisedPlayback()->hasPlayed(1) ? "played" : "rearmed");
+        QCOMPARE(state, after);
+    }
+
+    // The preview goes on after the export window's "Annuler" and under a real message box.
+    void previewKeepsRunning() {
+        const QString camera = dir.filePath(QStringLiteral("preview.avi"));
+        QVERIFY(testmedia::makeVideo(camera, QStringLiteral("testsrc"), 2, 25,
+                                     QStringLiteral("128x48")));
+        QTemporaryDir top;
+        QVERIFY(testmedia::makeVideo(top.filePath("élève.avi"), QStringLiteral("testsrc"), 1));
+        touch(top.filePath("projet/annotation1.avi"), "x");
+        auto* d = new ScriptedDialogs;
+        PrincipalW w(camera);
+        w.show();
+        QVERIFY(testwindow::openProjectAndVideo(w, *d, top.filePath("projet"),
+                                                top.filePath("élève.avi")));
+        part(w, "bExporter")->click();
+        QVERIFY(w.exports()->settingsWindow() && w.isPreviewRunning());
+        w.exports()->settingsWindow()->close();
+        QVERIFY(w.isPreviewRunning());
+        delete d; // the real boxes from now on
+        auto* view = part<kel::QOpenCVWidget>(w, "webcamView");
+        int changes = 0;
+        QImage last;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            if (view->currentImage() != last)
+                ++changes, last = view->currentImage();
+            if (changes > 5)
+                if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                    box->accept();
+        });
+        watch.start(20);
+        kel::warn(QStringLiteral("Une boîte"));
+        QVERIFY(changes > 5);
+    }
+
+    // A larger window gives the room to both videos alike; F11 gives the whole screen to the
+    // student's video, Escape brings the window back as it was.
+    void windowThatGrows() {
+        ScriptedDialogs d;
+        PrincipalW w(noCamera);
+        w.show();
+        const auto rect = [&w](const char* name) { return part<QWidget>(w, name)->geometry(); };
+        kel::VideoPlayer* student = w.studentPlayer()->lecteur;
+        QCOMPARE(student->geometry(), QRect(17, 65, 443, 365));
+        QCOMPARE(rect("annotationPlayer"), QRect(507, 65, 443, 365));
+        QCOMPARE(rect("comboAnnotations"), QRect(780, 474, 161, 21));
+        w.resize(1920, 1040);
+        QTRY_COMPARE(w.size(), QSize(1920, 1040));
+        QVERIFY(qAbs(student->width() - rect("annotationPlayer").width()) <= 1);
+        QCOMPARE(student->height(), rect("annotationPlayer").height());
+        QVERIFY(student->width() > 900 && student->height() > 850);
+        QVERIFY(rect("comboAnnotations").right() < 1920 &&
+                rect("comboAnnotations").bottom() < 1040);
+        QCOMPARE(w.studentPlayer()->bLecture->size(), QSize(31, 25));
+        QCOMPARE(w.studentPlayer()->bLecture->y(), student->geometry().bottom() + 41);
+        w.resize(975, 515);
+        QTRY_COMPARE(student->geometry(), QRect(17, 65, 443, 365));
+
+        testwindow::invoke(w, "pleinEcran");
+        QTRY_VERIFY(w.isFullScreen());
+        QTRY_VERIFY(student->width() > w.width() * 9 / 10);
+        QVERIFY(!part(w, "bNouveau")->isVisible() &&
+                !part<QWidget>(w, "comboAnnotations")->isVisible());
+        QVERIFY(w.studentPlayer()->bLecture->isVisible());
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QTRY_VERIFY(!w.isFullScreen());
+        QTRY_COMPARE(student->geometry(), QRect(17, 65, 443, 365));
+        QVERIFY(part(w, "bNouveau")->isVisible() &&
+                part<QWidget>(w, "comboAnnotations")->isVisible());
     }
 
     // A damaged file is reported once, and so is a write that fails.

@@ -470,7 +470,7 @@ private slots:
             QCOMPARE(s.dialogs.shown.size(), boxes + (deleted ? 1 : 0)); // and no warning
             if (deleted)
                 QCOMPARE(s.dialogs.lastText(),
-                         QStringLiteral("Etes-vous sûr de vouloir supprimer l'annotation n°%1 ?")
+                         QStringLiteral("Êtes-vous sûr de vouloir supprimer l'annotation n°%1 ?")
                              .arg(deleted));
             const bool gone = deleted && confirmed;
             if (gone)

@@ -5,13 +5,6 @@
 
 #include <memory>
 
-class QCheckBox;
-class QComboBox;
-class QFrame;
-class QLabel;
-class QProgressBar;
-class QPushButton;
-
 namespace kel {
 
 class CameraPreview;
@@ -24,6 +17,7 @@ class RecordingController;
 class SeekSlider;
 class SynchronisedPlayback;
 class VideoPlayer;
+struct WindowWidgets;
 
 // The main window: a view of the open project (ProjectSession), of the student's video and its
 // synchronised comments (SynchronisedPlayback), of the recording (RecordingController) and of the
@@ -51,6 +45,8 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     void ouvrirVideoEleve();
@@ -63,7 +59,6 @@ private slots:
     void selectAnnotationCombo();
     void lectureAnnotationTerminee();
     void exporter();
-    void aide();
     void quitter();
     void on_bNouveau_clicked();
     void on_bOuvrirProjet_clicked();
@@ -73,18 +68,16 @@ private slots:
     void couperFin();
     void enregistrerProjet();
     void titrerAnnotation();
+    // The student's video alone, full screen, or back in the window.
+    void pleinEcran();
 
 private:
-    void createWidgets();
-    void createAnnotationArea();
-    void createCommandButtons();
     void connectWidgets();
     void connectUnits();
     void setStudentControlsDisabled(bool disabled);
     // Redraws the list, the timeline marks and the annotation buttons from the session.
     void showAnnotations();
     void showCurrentAnnotation();
-    // Shows the annotation player and its controls, or the webcam preview.
     void showAnnotationArea(bool shown);
     // Stops the annotation player and gives the right half back to the webcam preview.
     void closeAnnotation();
@@ -97,6 +90,8 @@ private:
     void switchProject(const QString& dir);
     bool openVideoFile(bool asAnnotation);
     bool loadVideoFile(const QString& path, bool asAnnotation);
+    // A video other than the one the project's comments were made on: true to go on with it.
+    bool acceptOtherStudentVideo(const QString& path);
     bool addAnnotationCopy(const QString& path);
     void enableVideoCommands();
     // Notes whether the student's video is paused or playing: the Type of the next annotation.
@@ -109,51 +104,19 @@ private:
     // Asks the teacher for `number`'s title; false when cancelled.
     bool askTitle(int number);
     void exportEnded(bool succeeded, const QString& path);
-    // Keyboard shortcuts of the student player and the recording.
     void setUpShortcuts();
-    void seekToMark(bool next);
+    void leaveFullScreen();
     // Ends what runs in the background before the window goes: ffmpeg must not outlive it.
     void stopBackgroundWork();
     // The end of quitter(), once nothing is left to wait for.
     void closeWindow(bool discard);
-
-    // Widgets, in creation order.
-    VideoPlayer* annotationPlayer;
-    QOpenCVWidget* webcamView;
-    QPushButton* bPlayAnnotation;
-    QPushButton* bPauseAnnotation;
-    SeekSlider* annotationSlider;
-    QLabel* annotationTimeLabel;
-    QPushButton* bNouveau;
-    QPushButton* bOuvrirProjet;
-    QPushButton* bOuvrirVideo;
-    QPushButton* bEnregistrerProjet;
-    QPushButton* bExporter;
-    QPushButton* bAide;
-    QPushButton* bQuitter;
-    QPushButton* bOuvrirAnnotation;
-    QPushButton* bEnregistrerAnnotation;
-    QPushButton* bCouperDebut;
-    QPushButton* bCouperFin;
-    QPushButton* bSupprimerAnnotation;
-    QComboBox* comboAnnotations;
-    // Right of the list: the title of the comment in the player.
-    QPushButton* bTitreAnnotation;
-    QFrame* lineLeft;
-    QFrame* lineRight;
-    QProgressBar* progressBar;
-    // The open project's name, between the project buttons and the progress bar.
-    QLabel* labelProjet;
-    // Right of the progress bar, shown while a montage renders.
-    QPushButton* bAnnulerExport;
-    // Recordings mirrored as the preview, or as the camera sees the teacher; remembered.
-    QCheckBox* cbMiroir;
 
     MyVideoPlayer* m_studentPlayer;
     ProjectSession* m_session;
     SynchronisedPlayback* m_sync;
     RecordingController* m_recording;
     ExportController* m_exports;
+    std::unique_ptr<WindowWidgets> ui;
 
     CameraPreview* m_preview;
     bool m_studentWasPaused = false;
@@ -170,6 +133,7 @@ private:
     // `m_discardAtQuit`.
     bool m_quitAfterExport = false;
     bool m_discardAtQuit = false;
+    bool m_studentOnly = false;
 };
 
 } // namespace kel

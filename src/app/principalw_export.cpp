@@ -1,6 +1,7 @@
 // The main window's export command, its progress, and quitting.
 #include "app/principalw.h"
 #include "app/recording_controller.h"
+#include "app/window_widgets.h"
 #include "common/dialogs.h"
 #include "common/timecode.h"
 #include "common/video_probe.h"
@@ -22,6 +23,31 @@
 
 namespace kel {
 
+namespace {
+// What "Ne pas enregistrer" undoes, and what it cannot bring back.
+QString discardWarning(const ProjectSession::Changes& c) {
+    QStringList undone;
+    if (c.made > 0)
+        undone << (c.made == 1
+                       ? QStringLiteral("effacera l'annotation enregistrée")
+                       : QStringLiteral("effacera les %1 annotations enregistrées").arg(c.made)) +
+                      QStringLiteral(" pendant cette séance");
+    if (c.cut > 0)
+        undone << (c.cut == 1
+                       ? QStringLiteral("annulera la coupure d'une annotation")
+                       : QStringLiteral("annulera les coupures de %1 annotations").arg(c.cut));
+    if (undone.isEmpty())
+        undone << QStringLiteral("remettra le fichier du projet comme il était");
+    QString text =
+        QStringLiteral("« Ne pas enregistrer » %1.").arg(undone.join(QStringLiteral(" et ")));
+    if (c.deleted > 0)
+        text += QStringLiteral("\r\nLes annotations supprimées pendant cette séance (%1) ne "
+                               "reviendront pas.")
+                    .arg(c.deleted);
+    return text;
+}
+} // namespace
+
 void PrincipalW::exporter() {
     const QString refusal =
         m_exports->refusal(*m_session, m_studentVideoPath, m_recording->transcoder()->isBusy());
@@ -29,10 +55,9 @@ void PrincipalW::exporter() {
         dialogs().plainBox(refusal);
         return;
     }
-    bAnnulerExport->hide();
-    progressBar->setRange(0, 100);
-    progressBar->setValue(1);
-    m_preview->stop();
+    ui->bAnnulerExport->hide();
+    ui->progressBar->setRange(0, 100);
+    ui->progressBar->setValue(1);
     m_exports->openSettings(*m_session, m_studentVideoPath);
 }
 
@@ -48,14 +73,14 @@ void PrincipalW::annulerExport() {
     // The render may have ended while the question was shown.
     if (!m_exports->isRendering())
         return;
-    bAnnulerExport->setEnabled(false);
+    ui->bAnnulerExport->setEnabled(false);
     // Without waiting: the render thread stops ffmpeg and removes its files, then reports.
     m_exports->requestCancel();
 }
 
 void PrincipalW::exportEnded(bool succeeded, const QString& path) {
-    progressBar->setValue(succeeded ? 100 : 0);
-    bAnnulerExport->hide();
+    ui->progressBar->setValue(succeeded ? 100 : 0);
+    ui->bAnnulerExport->hide();
     m_preview->start();
     if (m_quitAfterExport) {
         closeWindow(m_discardAtQuit);
@@ -70,7 +95,8 @@ void PrincipalW::quitter() {
     bool discard = false;
     if (m_session->hasChanges()) {
         const int answer = dialogs().choice(
-            QStringLiteral("Voulez-vous enregistrer les modifications du projet ?"),
+            QStringLiteral("Voulez-vous enregistrer les modifications du projet ?\r\n\r\n") +
+                discardWarning(m_session->changes()),
             {QStringLiteral("Enregistrer"), QStringLiteral("Ne pas enregistrer"),
              QStringLiteral("Annuler")});
         if (answer == 0)
@@ -89,7 +115,7 @@ void PrincipalW::quitter() {
         if (answer == 0) {
             m_quitAfterExport = true;
             m_discardAtQuit = discard;
-            bQuitter->setEnabled(false);
+            ui->bQuitter->setEnabled(false);
             return;
         }
         if (answer != 1)
@@ -100,8 +126,8 @@ void PrincipalW::quitter() {
 
 void PrincipalW::closeWindow(bool discard) {
     m_studentPlayer->lecteur->stop();
-    annotationPlayer->stop();
-    annotationPlayer->load(QString());
+    ui->annotationPlayer->stop();
+    ui->annotationPlayer->load(QString());
     // The files to remove must not be written or held any more.
     stopBackgroundWork();
     if (discard)

@@ -1,6 +1,7 @@
 // The main window's student video and comment playback.
 #include "app/principalw.h"
 #include "app/recording_controller.h"
+#include "app/window_widgets.h"
 #include "common/dialogs.h"
 #include "common/video_probe.h"
 #include "playback/player_widget.h"
@@ -12,6 +13,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 
 namespace kel {
@@ -37,18 +39,41 @@ bool PrincipalW::loadVideoFile(const QString& chosen, bool asAnnotation) {
                                    : QStringLiteral("La vidéo précédente reste ouverte.")));
         return false;
     }
-    comboAnnotations->setEnabled(true);
+    ui->comboAnnotations->setEnabled(true);
     if (asAnnotation)
         return addAnnotationCopy(chosen);
+    if (!acceptOtherStudentVideo(chosen))
+        return false;
+    // The same video again keeps what has played: only "|<" makes the comments due again.
+    if (QFileInfo(chosen) != QFileInfo(m_studentVideoPath))
+        m_sync->rearm();
     m_studentPlayer->lectureDemarree = false;
     setStudentControlsDisabled(false);
     m_studentVideoPath = chosen;
     m_studentPlayer->fichierVideo = chosen;
     m_studentPlayer->fps = int(probe.fps);
     m_studentPlayer->lectureVideo();
-    m_sync->rearm();
     m_session->setStudentVideo(chosen);
     return true;
+}
+
+bool PrincipalW::acceptOtherStudentVideo(const QString& chosen) {
+    const QString previous = m_session->studentVideo();
+    if (m_session->count() == 0 || previous.isEmpty() || QFileInfo(previous) == QFileInfo(chosen))
+        return true;
+    const int answer = dialogs().choice(
+        QStringLiteral("Les annotations de ce projet ont été faites sur la vidéo « %1 ».\r\n"
+                       "Vous ouvrez « %2 ».\r\n\r\nCes annotations concernent-elles cette "
+                       "vidéo ?")
+            .arg(QFileInfo(previous).fileName(), QFileInfo(chosen).fileName()),
+        {QStringLiteral("Oui, garder les annotations"),
+         QStringLiteral("Non, créer un nouveau projet"), QStringLiteral("Annuler")});
+    if (answer == 0)
+        return true;
+    if (answer == 1)
+        on_bNouveau_clicked();
+    // A new project was made (it holds no annotation yet): the video goes into it.
+    return answer == 1 && m_session->count() == 0;
 }
 
 bool PrincipalW::addAnnotationCopy(const QString& chosen) {
@@ -57,18 +82,15 @@ bool PrincipalW::addAnnotationCopy(const QString& chosen) {
                             "d'ajouter une annotation."));
         return false;
     }
-    const int number = m_session->numberForCopy();
-    const QString copy = m_session->filePath(number);
-    if (number == 0 || !QFile::copy(chosen, copy)) {
-        if (number != 0)
-            QFile::remove(copy);
+    noteStudentState();
+    const int number =
+        m_session->addCopy(chosen, m_studentWasPaused ? 1 : 0, studentFramePosition());
+    if (number == 0) {
         warn(QStringLiteral("Impossible de copier « %1 » dans le projet.\r\nL'annotation n'a "
                             "pas été ajoutée.")
                  .arg(QDir::toNativeSeparators(chosen)));
         return false;
     }
-    noteStudentState();
-    m_session->addAnnotation(number, m_studentWasPaused ? 1 : 0, studentFramePosition());
     playAnnotationFile(number);
     return true;
 }
@@ -79,8 +101,8 @@ int PrincipalW::studentFramePosition() const {
 
 void PrincipalW::enableVideoCommands() {
     if (m_preview->grabber())
-        bEnregistrerAnnotation->setEnabled(true);
-    bOuvrirAnnotation->setEnabled(true);
+        ui->bEnregistrerAnnotation->setEnabled(true);
+    ui->bOuvrirAnnotation->setEnabled(true);
 }
 
 void PrincipalW::ouvrirVideoEleve() {
@@ -89,9 +111,9 @@ void PrincipalW::ouvrirVideoEleve() {
 }
 
 void PrincipalW::ouvrirVideoProf() {
-    comboAnnotations->setEnabled(true);
+    ui->comboAnnotations->setEnabled(true);
     m_preview->stop();
-    if (!openVideoFile(true) && annotationPlayer->isHidden() && m_preview->grabber())
+    if (!openVideoFile(true) && ui->annotationPlayer->isHidden() && m_preview->grabber())
         m_preview->start();
 }
 
@@ -105,18 +127,18 @@ void PrincipalW::playAnnotationFile(int number) {
     const int previous = m_session->current();
     showAnnotationArea(true);
     m_session->setCurrent(number);
-    annotationPlayer->stop();
-    annotationPlayer->load(m_session->filePath(number));
-    annotationPlayer->play();
+    ui->annotationPlayer->stop();
+    ui->annotationPlayer->load(m_session->filePath(number));
+    ui->annotationPlayer->play();
     // A recording replaced before the end of its first playback is compressed all the same.
     if (previous != number && m_session->isAwaitingCompression(previous))
         m_recording->compress(previous);
 }
 
 void PrincipalW::selectAnnotationCombo() {
-    const int number = comboAnnotations->currentData().toInt();
+    const int number = ui->comboAnnotations->currentData().toInt();
     if (number == 0) {
-        annotationPlayer->stop();
+        ui->annotationPlayer->stop();
         return;
     }
     m_preview->stop();
@@ -124,18 +146,18 @@ void PrincipalW::selectAnnotationCombo() {
 }
 
 void PrincipalW::playAnnotation() {
-    if (annotationPlayer->isPaused()) {
-        const int p = annotationPlayer->currentTime();
-        annotationPlayer->seek(p == annotationPlayer->totalTime() ? 0 : p);
+    if (ui->annotationPlayer->isPaused()) {
+        const int p = ui->annotationPlayer->currentTime();
+        ui->annotationPlayer->seek(p == ui->annotationPlayer->totalTime() ? 0 : p);
     }
-    annotationPlayer->play();
+    ui->annotationPlayer->play();
 }
 
 void PrincipalW::pauseAnnotation() {
-    if (!annotationPlayer->isPlaying())
+    if (!ui->annotationPlayer->isPlaying())
         return;
-    annotationPlayer->seek(annotationPlayer->currentTime());
-    annotationPlayer->pause();
+    ui->annotationPlayer->seek(ui->annotationPlayer->currentTime());
+    ui->annotationPlayer->pause();
 }
 
 void PrincipalW::lectureAnnotationTerminee() {
@@ -150,7 +172,7 @@ void PrincipalW::lectureAnnotationTerminee() {
 // An annotation that cannot be played would never end: tell the user and restore the window.
 void PrincipalW::annotationPlaybackFailed(const QString& message) {
     warn(QStringLiteral("L'annotation « %1 » ne peut pas être lue.\r\n%2")
-             .arg(QDir::toNativeSeparators(annotationPlayer->source()), message));
+             .arg(QDir::toNativeSeparators(ui->annotationPlayer->source()), message));
     lectureAnnotationTerminee();
 }
 

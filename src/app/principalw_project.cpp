@@ -1,6 +1,7 @@
 // The main window's project lifecycle and its view of the project's annotations.
 #include "app/principalw.h"
 #include "app/recording_controller.h"
+#include "app/window_widgets.h"
 #include "common/dialogs.h"
 #include "export/export_files.h"
 #include "playback/player_widget.h"
@@ -11,42 +12,19 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QLabel>
-#include <QLocale>
 #include <QPushButton>
 
 namespace kel {
 
-namespace {
-// "n°2 · « Les mains » · 00:37 · lecture · 4,1 s ✂": number, title, second in the student's
-// video, Type, length, and a mark when trimmed; what is not known is left out.
-QString annotationLabel(const SessionAnnotation& a) {
-    QStringList parts{QStringLiteral("n°%1").arg(a.number)};
-    if (!a.title.isEmpty())
-        parts << QStringLiteral("« %1 »").arg(a.title);
-    if (a.hasEntry) {
-        parts << minutesText(positionKeyMs(a.entry.framePosition));
-        parts << (a.entry.type == 1 ? QStringLiteral("pause") : QStringLiteral("lecture"));
-        if (a.entry.duration > 0)
-            parts << QLocale(QLocale::French).toString(a.entry.duration / 1000, 'f', 1) +
-                         QStringLiteral(" s");
-    }
-    QString label = parts.join(QStringLiteral(" · "));
-    if (a.hasEntry && (a.entry.cutStart > 0 || a.entry.cutEnd > 0))
-        label += QStringLiteral(" ✂");
-    return label;
-}
-} // namespace
-
 void PrincipalW::switchProject(const QString& dir) {
-    if (!annotationPlayer->isHidden())
+    if (!ui->annotationPlayer->isHidden())
         closeAnnotation();
     // A recording that waited for the end of its playback is compressed all the same.
     for (const SessionAnnotation& a : m_session->annotations())
         if (m_session->isAwaitingCompression(a.number))
             m_recording->compress(a.number);
-    annotationPlayer->load(QString());
+    ui->annotationPlayer->load(QString());
     // What an export cut short by a crash left behind goes first.
     if (!dir.isEmpty())
         removeStaleExportFiles(dir);
@@ -54,11 +32,11 @@ void PrincipalW::switchProject(const QString& dir) {
     m_sync->rearm();
     m_recording->compressRawRecordings();
 
-    labelProjet->setText(dir.isEmpty() ? QString()
-                                       : labelProjet->fontMetrics().elidedText(
-                                             QStringLiteral("Projet : ") + QDir(dir).dirName(),
-                                             Qt::ElideMiddle, labelProjet->width()));
-    labelProjet->setToolTip(QDir::toNativeSeparators(dir));
+    ui->labelProjet->setText(dir.isEmpty() ? QString()
+                                           : ui->labelProjet->fontMetrics().elidedText(
+                                                 QStringLiteral("Projet : ") + QDir(dir).dirName(),
+                                                 Qt::ElideMiddle, ui->labelProjet->width()));
+    ui->labelProjet->setToolTip(QDir::toNativeSeparators(dir));
     // The student's video last opened with this project comes back with it.
     const QString video = m_session->studentVideo();
     if (!video.isEmpty() && video != m_studentVideoPath && loadVideoFile(video, false))
@@ -66,12 +44,12 @@ void PrincipalW::switchProject(const QString& dir) {
 }
 
 void PrincipalW::showAnnotations() {
-    comboAnnotations->clear();
+    ui->comboAnnotations->clear();
     if (m_session->count() == 0)
-        comboAnnotations->addItem(QStringLiteral("Aucune annotation"));
+        ui->comboAnnotations->addItem(QStringLiteral("Aucune annotation"));
     QList<SeekSlider::Mark> marks;
     for (const SessionAnnotation& a : m_session->annotations()) {
-        comboAnnotations->addItem(annotationLabel(a), a.number);
+        ui->comboAnnotations->addItem(annotationLabel(a), a.number);
         if (a.hasEntry)
             marks.append({positionKeyMs(a.entry.framePosition), a.entry.type == 1, a.number});
     }
@@ -87,9 +65,10 @@ void PrincipalW::showAnnotations() {
 
 void PrincipalW::showCurrentAnnotation() {
     const int current = m_session->current();
-    const int index = current ? comboAnnotations->findData(current) : -1;
-    comboAnnotations->setCurrentIndex(m_session->count() == 0 ? 0 : index);
-    for (QPushButton* b : {bCouperDebut, bCouperFin, bSupprimerAnnotation, bTitreAnnotation})
+    const int index = current ? ui->comboAnnotations->findData(current) : -1;
+    ui->comboAnnotations->setCurrentIndex(m_session->count() == 0 ? 0 : index);
+    for (QPushButton* b :
+         {ui->bCouperDebut, ui->bCouperFin, ui->bSupprimerAnnotation, ui->bTitreAnnotation})
         b->setEnabled(current != 0);
 }
 
@@ -104,22 +83,16 @@ void PrincipalW::on_bNouveau_clicked() {
         warn(QStringLiteral("Aucun emplacement n'a été sélectionné"));
         return;
     }
-
-    // The name is one directory inside the chosen location, never a path of its own.
-    const bool validName = name != QLatin1String(".") && name != QLatin1String("..") &&
-                           !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
-    const QString dir = QDir(location).filePath(name);
-    const QFileInfo info(dir);
-    if (!validName || !(info.isDir() || QDir(location).mkdir(name))) {
+    const QString dir = ProjectSession::makeProjectDir(location, name);
+    if (dir.isEmpty()) {
         warn(QStringLiteral("Impossible de créer le répertoire du projet « %1 ».\r\n"
                             "Choisissez un autre nom ou un autre emplacement.")
-                 .arg(QDir::toNativeSeparators(dir)));
+                 .arg(QDir::toNativeSeparators(QDir(location).filePath(name))));
         return;
     }
-
     switchProject(dir);
     dialogs().plainBox(QStringLiteral("Répertoire sélectionné: \r\n") + m_session->dir());
-    for (QPushButton* b : {bOuvrirVideo, bEnregistrerProjet, bExporter})
+    for (QPushButton* b : {ui->bOuvrirVideo, ui->bEnregistrerProjet, ui->bExporter})
         b->setEnabled(true);
 }
 
@@ -130,12 +103,12 @@ void PrincipalW::on_bOuvrirProjet_clicked() {
     if (dir.isEmpty()) {
         dialogs().plainBox(QStringLiteral("Aucun répertoire n'a été sélectionné"));
     } else {
-        for (QPushButton* b : {bOuvrirVideo, bEnregistrerProjet, bExporter})
+        for (QPushButton* b : {ui->bOuvrirVideo, ui->bEnregistrerProjet, ui->bExporter})
             b->setEnabled(true);
         dialogs().plainBox(QStringLiteral("Répertoire sélectionné: \r\n ") + dir);
     }
     switchProject(dir);
-    comboAnnotations->setEnabled(true);
+    ui->comboAnnotations->setEnabled(true);
 }
 
 bool PrincipalW::askTitle(int number) {
@@ -163,6 +136,7 @@ void PrincipalW::remplirListe() {
 
 void PrincipalW::enregistrerProjet() {
     m_session->markSaved();
+    ui->showStatus(QStringLiteral("Projet enregistré"));
 }
 
 } // namespace kel

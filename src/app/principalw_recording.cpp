@@ -1,6 +1,7 @@
 // The main window's recording, cutting and deletion.
 #include "app/principalw.h"
 #include "app/recording_controller.h"
+#include "app/window_widgets.h"
 #include "common/dialogs.h"
 #include "common/resources.h"
 #include "common/timecode.h"
@@ -21,14 +22,16 @@
 namespace kel {
 
 void PrincipalW::enregistrerAnnotation() {
+    leaveFullScreen();
     // The moment the teacher chose: where the student's video is now, and whether it is paused.
     m_beforeRecording = {m_studentWasPaused, m_studentWasPlaying, isPreviewRunning(),
-                         annotationPlayer->isPlaying()};
+                         ui->annotationPlayer->isPlaying()};
     noteStudentState();
-    const QRect area(mapToGlobal(webcamView->geometry().topLeft()), webcamView->geometry().size());
+    const QRect area(mapToGlobal(ui->webcamView->geometry().topLeft()),
+                     ui->webcamView->geometry().size());
     // An annotation still playing would end under the recording and restart the preview.
     if (m_beforeRecording.annotationPlaying)
-        annotationPlayer->pause();
+        ui->annotationPlayer->pause();
     m_preview->stop();
     if (!m_recording->record(m_studentWasPaused ? 1 : 0, studentFramePosition(), area))
         restoreBeforeRecording();
@@ -40,17 +43,17 @@ void PrincipalW::restoreBeforeRecording() {
     if (m_beforeRecording.previewRunning)
         m_preview->start();
     if (m_beforeRecording.annotationPlaying)
-        annotationPlayer->play();
+        ui->annotationPlayer->play();
 }
 
 void PrincipalW::recordingEnded(int kept, bool cancelled) {
-    bEnregistrerAnnotation->setIcon(QIcon(resourcePath(QStringLiteral("record.png"))));
+    ui->bEnregistrerAnnotation->setIcon(QIcon(resourcePath(QStringLiteral("record.png"))));
     m_sync->setHeld(false);
     if (cancelled) {
         restoreBeforeRecording();
         return;
     }
-    annotationPlayer->stop();
+    ui->annotationPlayer->stop();
     m_preview->start();
     if (kept == 0)
         return;
@@ -61,14 +64,14 @@ void PrincipalW::recordingEnded(int kept, bool cancelled) {
 }
 
 bool PrincipalW::cutPosition(const QString& caption, const QString& confirmation, int& position) {
-    if (!annotationPlayer->isPaused()) {
+    if (!ui->annotationPlayer->isPaused()) {
         warn(caption, QStringLiteral("La video doit être en pause"));
         return false;
     }
-    position = annotationPlayer->currentTime();
+    position = ui->annotationPlayer->currentTime();
     // The label may lag behind the player by one refresh; it must show what is stored.
-    annotationTimeLabel->setText(clockText(position));
-    dialogs().plainBox(confirmation + annotationTimeLabel->text());
+    ui->annotationTimeLabel->setText(clockText(position));
+    dialogs().plainBox(confirmation + ui->annotationTimeLabel->text());
     return true;
 }
 
@@ -101,7 +104,7 @@ void PrincipalW::supprimerAnnotation() {
         student->pause();
     const bool confirmed = dialogs().platformBox(
         caption,
-        QStringLiteral("Etes-vous sûr de vouloir supprimer l'annotation n°%1 ?").arg(number),
+        QStringLiteral("Êtes-vous sûr de vouloir supprimer l'annotation n°%1 ?").arg(number),
         Dialogs::Icon::Question);
     if (confirmed)
         deleteAnnotation(number, caption);
@@ -115,8 +118,8 @@ void PrincipalW::deleteAnnotation(int number, const QString& caption) {
     // The player and the encoder let go of the file first: some systems refuse to remove an open
     // file.
     if (shown) {
-        annotationPlayer->stop();
-        annotationPlayer->load(QString());
+        ui->annotationPlayer->stop();
+        ui->annotationPlayer->load(QString());
     }
     m_recording->transcoder()->remove(m_session->filePath(number));
     QString error;
@@ -125,7 +128,7 @@ void PrincipalW::deleteAnnotation(int number, const QString& caption) {
                                      "%1\r\n%2\r\nL'annotation est conservée.")
                           .arg(QDir::toNativeSeparators(m_session->filePath(number)), error));
         if (shown)
-            annotationPlayer->load(m_session->filePath(number));
+            ui->annotationPlayer->load(m_session->filePath(number));
         return;
     }
     if (shown)

@@ -23,6 +23,11 @@ bool isInsideCut(double t, double cutStart, double cutEnd) {
     return true;
 }
 
+double keptLength(double duration, double cutStart, double cutEnd) {
+    const double end = cutEnd > 0 ? qMin(cutEnd, duration) : duration;
+    return qMax(0.0, end - qMax(cutStart, 0.0));
+}
+
 QList<AnnotationInsertion> planInsertions(const QString& projectDir,
                                           const QList<ProjectFile::Entry>& entries,
                                           const QStringList& annotationFiles) {

@@ -27,6 +27,8 @@ struct AnnotationInsertion {
 // A frame at time `t` (ms) of an annotation is kept only inside its cut range. A cut value counts
 // as set when it is greater than 0.
 bool isInsideCut(double t, double cutStart, double cutEnd);
+// How long an annotation of `duration` ms plays once cut.
+double keptLength(double duration, double cutStart, double cutEnd);
 
 // The annotations to insert, in the order they go into the montage: by position, and in the
 // order of `entries` within one second. Only numbers whose file is among `annotationFiles` (names

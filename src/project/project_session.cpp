@@ -24,6 +24,7 @@ void ProjectSession::open(const QString& dir) {
     m_added.clear();
     m_cutsBefore.clear();
     m_made.clear();
+    m_deleted = 0;
     m_lastAdded = 0;
     m_damagedTold = false;
     m_entries.clear();
@@ -128,6 +129,26 @@ void ProjectSession::setCurrent(int number) {
     emit currentChanged(number);
 }
 
+QString ProjectSession::makeProjectDir(const QString& location, const QString& name) {
+    const bool plainName = !name.isEmpty() && name != QLatin1String(".") &&
+                           name != QLatin1String("..") && !name.contains(QLatin1Char('/')) &&
+                           !name.contains(QLatin1Char('\\'));
+    const QString dir = QDir(location).filePath(name);
+    return plainName && (QFileInfo(dir).isDir() || QDir(location).mkdir(name)) ? dir : QString();
+}
+
+int ProjectSession::addCopy(const QString& source, int type, int framePosition) {
+    const int number = isOpen() ? numberForCopy() : 0;
+    if (number == 0)
+        return 0;
+    if (!QFile::copy(source, filePath(number))) {
+        QFile::remove(filePath(number));
+        return 0;
+    }
+    addAnnotation(number, type, framePosition);
+    return number;
+}
+
 int ProjectSession::numberForCopy() const {
     int highest = 0;
     for (const SessionAnnotation& a : m_annotations)
@@ -171,7 +192,8 @@ void ProjectSession::cancelAnnotation(int number) {
     m_lastAdded = 0;
     const QString path = filePath(number);
     QFile::remove(path);
-    m_made.remove(path);
+    if (!m_made.remove(path))
+        ++m_deleted;
     m_awaitingCompression.remove(number);
     if (m_added.contains(number)) {
         const int position = m_added.take(number);
@@ -249,7 +271,8 @@ bool ProjectSession::removeAnnotation(int number, QString* error) {
             *error = file.errorString();
         return false;
     }
-    m_made.remove(path);
+    if (!m_made.remove(path))
+        ++m_deleted;
     m_awaitingCompression.remove(number);
     removeListed(number);
     return true;
@@ -284,7 +307,18 @@ bool ProjectSession::hasChanges() const {
     return isOpen() && (!m_added.isEmpty() || !m_cutsBefore.isEmpty() || !m_made.isEmpty());
 }
 
+ProjectSession::Changes ProjectSession::changes() const {
+    Changes c;
+    c.made = int(m_made.size());
+    for (auto it = m_cutsBefore.cbegin(); it != m_cutsBefore.cend(); ++it)
+        if (!m_made.contains(filePath(it.key())))
+            ++c.cut;
+    c.deleted = m_deleted;
+    return c;
+}
+
 void ProjectSession::markSaved() {
+    m_deleted = 0;
     m_savedBytes = m_lastBytes;
     m_added.clear();
     m_cutsBefore.clear();

@@ -32,6 +32,10 @@ class ProjectSession : public QObject {
 public:
     explicit ProjectSession(QObject* parent = nullptr);
 
+    // The folder of a new project `name` inside `location`, made unless it exists; empty when
+    // `name` is not a plain folder name or the folder cannot be made.
+    static QString makeProjectDir(const QString& location, const QString& name);
+
     // Leaves the open project, its state dropped, for `dir` (empty: no project).
     void open(const QString& dir);
     bool isOpen() const { return !m_dir.isEmpty(); }
@@ -61,6 +65,9 @@ public:
     // `number`'s file is being recorded or was copied into the folder: it is entered at
     // `framePosition` with `type`, listed, and belongs to this session's changes.
     void addAnnotation(int number, int type, int framePosition);
+    // Copies `source` into the folder as a new annotation entered like addAnnotation(); its
+    // number, or 0 when no project is open or the copy failed (nothing is left of it then).
+    int addCopy(const QString& source, int type, int framePosition);
     // The annotation last entered by addAnnotation(), a recording cancelled or lost: its entry
     // and whatever file it left are removed.
     void cancelAnnotation(int number);
@@ -87,6 +94,14 @@ public:
     // This session's changes since the opening or the last save: entries made, cuts changed,
     // files made.
     bool hasChanges() const;
+    // What discardChanges() would undo: annotations this session made, others whose cuts it
+    // changed; and the annotations it deleted, which nothing brings back.
+    struct Changes {
+        int made = 0;
+        int cut = 0;
+        int deleted = 0;
+    };
+    Changes changes() const;
     void markSaved();
     // Undoes this session's changes on project.xml as it is now (what others wrote meanwhile
     // stays) and removes the annotation files it made. False when something could not be undone
@@ -130,6 +145,7 @@ private:
     std::optional<QByteArray> m_bytesBeforeLastAdd;
     QHash<int, Cuts> m_cutsBefore;
     QSet<QString> m_made;
+    int m_deleted = 0;
     int m_lastAdded = 0;
     QHash<int, QString> m_titles;
     int m_current = 0;

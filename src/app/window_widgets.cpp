@@ -1,0 +1,252 @@
+#include "window_widgets.h"
+
+#include "common/resources.h"
+#include "common/timecode.h"
+#include "export/montage_plan.h"
+#include "playback/player_widget.h"
+#include "playback/seek_slider.h"
+#include "playback/video_player.h"
+#include "project/project_session.h"
+#include "recording/opencv_widget.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QTimer>
+
+namespace kel {
+
+namespace {
+constexpr QSize kDefaultSize(975, 515);
+constexpr int kStatusShownMs = 2500;
+constexpr int kStatusFadeMs = 1000;
+
+template <typename W> W* named(W* widget, const char* name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+QPushButton* iconButton(QWidget* parent, const char* name, QRect geometry, const QString& icon,
+                        int iconSize, const QString& tooltip) {
+    auto* b = named(new QPushButton(parent), name);
+    b->setGeometry(geometry);
+    b->setIcon(QIcon(resourcePath(icon)));
+    b->setIconSize(QSize(iconSize, iconSize));
+    b->setToolTip(tooltip);
+    return b;
+}
+
+QPushButton* textButton(QWidget* parent, const char* name, QRect geometry, const QString& text,
+                        const QFont& font, const QString& tooltip = QString()) {
+    auto* b = named(new QPushButton(text, parent), name);
+    b->setGeometry(geometry);
+    b->setFont(font);
+    b->setToolTip(tooltip);
+    return b;
+}
+
+QFrame* separator(QWidget* parent, QRect geometry) {
+    auto* line = new QFrame(parent);
+    line->setGeometry(geometry);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+} // namespace
+
+QString annotationLabel(const SessionAnnotation& a) {
+    QStringList parts{QStringLiteral("n°%1").arg(a.number)};
+    if (!a.title.isEmpty())
+        parts << QStringLiteral("« %1 »").arg(a.title);
+    if (a.hasEntry) {
+        const ProjectFile::Entry& e = a.entry;
+        parts << minutesText(positionKeyMs(e.framePosition));
+        parts << (e.type == 1 ? QStringLiteral("pause") : QStringLiteral("lecture"));
+        if (e.duration > 0)
+            parts << QLocale(QLocale::French)
+                             .toString(keptLength(e.duration, e.cutStart, e.cutEnd) / 1000, 'f',
+                                       1) +
+                         QStringLiteral(" s");
+    }
+    QString label = parts.join(QStringLiteral(" · "));
+    if (a.hasEntry && (a.entry.cutStart > 0 || a.entry.cutEnd > 0))
+        label += QStringLiteral(" ✂");
+    return label;
+}
+
+// In the order of the original window, which sets the order of the keyboard focus.
+WindowWidgets::WindowWidgets(QWidget* window, MyVideoPlayer* student) : layout(kDefaultSize) {
+    createCommentArea(window);
+    createCommandButtons(window);
+    createProjectBar(window);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             bOuvrirVideo, bEnregistrerProjet, bExporter, bOuvrirAnnotation, bEnregistrerAnnotation,
+             bCouperDebut, bCouperFin, bSupprimerAnnotation, comboAnnotations, bTitreAnnotation})
+        w->setEnabled(false);
+    anchorWidgets(student);
+}
+
+void WindowWidgets::createCommentArea(QWidget* window) {
+    const QFont courier10(QStringLiteral("Courier"), 10, QFont::Bold);
+    annotationPlayer = named(new VideoPlayer(window), "annotationPlayer");
+    annotationPlayer->setGeometry(507, 65, 443, 365);
+    webcamView = named(new QOpenCVWidget(window), "webcamView");
+    webcamView->setGeometry(500, 55, 451, 375);
+    bPlayAnnotation =
+        textButton(window, "bPlayAnnotation", {506, 431, 31, 18}, QStringLiteral(">"), courier10);
+    bPauseAnnotation =
+        textButton(window, "bPauseAnnotation", {539, 431, 31, 18}, QStringLiteral("||"), courier10);
+    annotationSlider = named(new SeekSlider(window), "annotationSlider");
+    annotationSlider->setPlayer(annotationPlayer);
+    annotationSlider->setGeometry(507, 450, 442, 15);
+    annotationTimeLabel =
+        named(new QLabel(QStringLiteral("00:00:00.000"), window), "annotationTimeLabel");
+    annotationTimeLabel->setGeometry(580, 431, 141, 25);
+    annotationTimeLabel->setFont(QFont(QStringLiteral("Courier"), 11, QFont::Bold));
+    showCommentArea(false, false);
+}
+
+void WindowWidgets::createCommandButtons(QWidget* window) {
+    const QFont verdana(QStringLiteral("Verdana"), 11, QFont::Normal);
+    const auto command = [window](const char* name, int x, const char* icon, const char* tip) {
+        return iconButton(window, name, {x, 11, 31, 31}, QString::fromUtf8(icon), 25,
+                          QString::fromUtf8(tip));
+    };
+    bNouveau = command("bNouveau", 20, "fichier.png", "Créer un nouveau projet");
+    bOuvrirProjet = command("bOuvrirProjet", 55, "ouvrir-projet.png", "Ouvrir un projet existant");
+    bOuvrirVideo = command("bOuvrirVideo", 90, "openVideo.png", "Ouvrir video");
+    bEnregistrerProjet =
+        command("bEnregistrerProjet", 125, "enregistrer.png", "Enregistrer projet");
+    bExporter = command("bExporter", 160, "export.png", "Exporter");
+    bAide = textButton(window, "bAide", {195, 11, 31, 31}, QStringLiteral("?"), verdana,
+                       QStringLiteral("Aide"));
+    bQuitter = command("bQuitter", 230, "quitter.png", "Quitter");
+    const auto tool = [window](const char* name, int x, const char* icon, int size,
+                               const char* tip) {
+        return iconButton(window, name, {x, 470, 31, 27}, QString::fromUtf8(icon), size,
+                          QString::fromUtf8(tip));
+    };
+    bOuvrirAnnotation =
+        tool("bOuvrirAnnotation", 570, "ouvrir-video.png", 25, "Ouvrir une annotation");
+    bEnregistrerAnnotation = tool("bEnregistrerAnnotation", 610, "record.png", 25,
+                                  "Enregistrer/Terminer l'enregistrement");
+    // Space must never start a recording: the button is reached by its key R, not by the focus.
+    bEnregistrerAnnotation->setFocusPolicy(Qt::NoFocus);
+    bCouperDebut = tool("bCouperDebut", 650, "Couper-debut.png", 30,
+                        "Couper le début de l'annotation, avant la position courante");
+    bCouperFin = tool("bCouperFin", 690, "Couper-fin.png", 30,
+                      "Couper la fin de l'annotation, après la position courante");
+    bSupprimerAnnotation =
+        textButton(window, "bSupprimerAnnotation", {730, 470, 31, 27}, QStringLiteral("X"), verdana,
+                   QStringLiteral("Supprimer l'annotation"));
+    comboAnnotations = named(new QComboBox(window), "comboAnnotations");
+    comboAnnotations->setGeometry(780, 474, 161, 21);
+    // Shown while the project has annotations and none is in the player.
+    comboAnnotations->setPlaceholderText(QStringLiteral("Choisir…"));
+    // The items say more than the box has room for: the list opens wider, and the box's tooltip
+    // gives the whole text.
+    comboAnnotations->view()->setMinimumWidth(250);
+    QObject::connect(comboAnnotations, &QComboBox::currentTextChanged, comboAnnotations,
+                     &QWidget::setToolTip);
+    bTitreAnnotation =
+        textButton(window, "bTitreAnnotation", {945, 474, 24, 21}, QStringLiteral("✎"), verdana,
+                   QStringLiteral("Titre de l'annotation"));
+}
+
+void WindowWidgets::createProjectBar(QWidget* window) {
+    lineLeft = separator(window, {20, 40, 441, 16});
+    lineRight = separator(window, {510, 40, 431, 16});
+    progressBar = named(new QProgressBar(window), "progressBar");
+    progressBar->setGeometry(510, 23, 441, 20);
+    progressBar->setValue(0);
+    labelProjet = named(new QLabel(window), "labelProjet");
+    labelProjet->setGeometry(268, 14, 100, 25);
+    labelStatut = named(new QLabel(window), "labelStatut");
+    labelStatut->setGeometry(labelProjet->geometry());
+    labelStatut->setAutoFillBackground(true);
+    auto* opacity = new QGraphicsOpacityEffect(labelStatut);
+    labelStatut->setGraphicsEffect(opacity);
+    labelStatut->hide();
+    m_statusFade = new QPropertyAnimation(opacity, "opacity", labelStatut);
+    m_statusFade->setDuration(kStatusFadeMs);
+    m_statusFade->setEndValue(0.0);
+    QObject::connect(m_statusFade, &QPropertyAnimation::finished, labelStatut, &QWidget::hide);
+    m_statusTimer = new QTimer(labelStatut);
+    m_statusTimer->setSingleShot(true);
+    m_statusTimer->setInterval(kStatusShownMs);
+    QObject::connect(m_statusTimer, &QTimer::timeout, m_statusFade,
+                     [fade = m_statusFade] { fade->start(); });
+    bPleinEcran =
+        textButton(window, "bPleinEcran", {371, 14, 26, 25}, QStringLiteral("⛶"), window->font(),
+                   QStringLiteral("Vidéo de l'élève en plein écran (double clic sur la "
+                                  "vidéo ; Échap pour revenir)"));
+    bAnnulerExport = textButton(window, "bAnnulerExport", {953, 23, 20, 20}, QStringLiteral("×"),
+                                window->font(), QStringLiteral("Annuler l'export"));
+    bAnnulerExport->setAccessibleName(QStringLiteral("Annuler l'export"));
+    bAnnulerExport->hide();
+    cbMiroir = named(new QCheckBox(QStringLiteral("Enregistrer en miroir"), window), "cbMiroir");
+    // Free room under the preview, clear of the annotation slider below it.
+    cbMiroir->setGeometry(800, 430, 160, 20);
+    cbMiroir->setToolTip(
+        QStringLiteral("Coché : les annotations sont enregistrées en miroir, comme dans l'aperçu "
+                       "de la webcam.\nDécoché : elles sont enregistrées telles que la caméra "
+                       "voit l'enseignant (l'écriture se lit à l'endroit, la main droite est la "
+                       "main droite)."));
+}
+
+void WindowWidgets::anchorWidgets(MyVideoPlayer* student) {
+    using H = WindowLayout::Horizontal;
+    using V = WindowLayout::Vertical;
+    const auto anchor = [this](WindowLayout::Half half, H h, V v,
+                               std::initializer_list<QWidget*> widgets) {
+        for (QWidget* w : widgets)
+            layout.add(w, {half, h, v});
+    };
+    const auto left = WindowLayout::Half::Left;
+    const auto right = WindowLayout::Half::Right;
+    const MyVideoPlayer* p = student;
+    anchor(left, H::Stretch, V::Stretch, {p->lecteur});
+    anchor(left, H::Stretch, V::Bottom, {p->seekSlider, p->preparation});
+    anchor(left, H::Left, V::Bottom,
+           {p->bDebut, p->bRetourRapide, p->bTramePrecedente, p->bLecture, p->bTrameSuivante,
+            p->bAvanceRapide, p->bFin, p->labelTemps});
+    anchor(left, H::Right, V::Top, {p->vitesse, bPleinEcran});
+    anchor(WindowLayout::Half::Bar, H::Left, V::Top,
+           {bNouveau, bOuvrirProjet, bOuvrirVideo, bEnregistrerProjet, bExporter, bAide, bQuitter,
+            labelProjet, labelStatut});
+    anchor(left, H::Stretch, V::Top, {lineLeft});
+    anchor(right, H::Stretch, V::Stretch, {annotationPlayer, webcamView});
+    anchor(right, H::Stretch, V::Bottom, {annotationSlider});
+    anchor(right, H::Left, V::Bottom,
+           {bPlayAnnotation, bPauseAnnotation, annotationTimeLabel, bOuvrirAnnotation,
+            bEnregistrerAnnotation, bCouperDebut, bCouperFin, bSupprimerAnnotation});
+    anchor(right, H::Right, V::Bottom, {cbMiroir, comboAnnotations, bTitreAnnotation});
+    anchor(right, H::Stretch, V::Top, {lineRight, progressBar});
+    anchor(right, H::Right, V::Top, {bAnnulerExport});
+}
+
+void WindowWidgets::showCommentArea(bool shown, bool preview) {
+    webcamView->setVisible(!shown && preview);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{annotationPlayer, annotationSlider, bPlayAnnotation,
+                                         bPauseAnnotation, annotationTimeLabel})
+        w->setVisible(shown);
+}
+
+void WindowWidgets::showStatus(const QString& text) {
+    labelStatut->setText(QStringLiteral("✔ ") + text);
+    m_statusFade->stop();
+    static_cast<QGraphicsOpacityEffect*>(labelStatut->graphicsEffect())->setOpacity(1.0);
+    labelStatut->show();
+    labelStatut->raise();
+    m_statusTimer->start();
+}
+
+} // namespace kel
