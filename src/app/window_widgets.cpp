@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QPropertyAnimation>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 
 namespace kel {
@@ -110,7 +111,7 @@ void WindowWidgets::createCommentArea(QWidget* window) {
         named(new QLabel(QStringLiteral("00:00:00.000"), window), "annotationTimeLabel");
     annotationTimeLabel->setGeometry(580, 431, 141, 25);
     annotationTimeLabel->setFont(QFont(QStringLiteral("Courier"), 11, QFont::Bold));
-    showCommentArea(false, false);
+    showCommentArea(false, true);
 }
 
 void WindowWidgets::createCommandButtons(QWidget* window) {

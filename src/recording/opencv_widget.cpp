@@ -45,9 +45,16 @@ void QOpenCVWidget::showFrame(cv::Mat& frame) {
         update();
 }
 
+namespace {
+// The preview's size in the window at its default size.
+constexpr QSize kPlacedSize(451, 375);
+} // namespace
+
 void QOpenCVWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (image.width() <= width() && image.height() <= height()) {
+    // In a grown window the picture grows with the preview.
+    const bool grown = width() > kPlacedSize.width() || height() > kPlacedSize.height();
+    if (!grown && image.width() <= width() && image.height() <= height()) {
         painter.drawImage(0, 0, image);
         return;
     }
