@@ -7,6 +7,7 @@
 #include "common/timecode.h"
 #include "export/export_controller.h"
 #include "help/help_window.h"
+#include "playback/comment_player.h"
 #include "playback/player_widget.h"
 #include "playback/seek_slider.h"
 #include "playback/synchronised_playback.h"
@@ -69,20 +70,12 @@ PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent)
 }
 
 void PrincipalW::connectWidgets() {
-    connect(ui->annotationPlayer, &VideoPlayer::finished, this,
-            &PrincipalW::lectureAnnotationTerminee);
-    connect(ui->annotationPlayer, &VideoPlayer::failed, this,
-            &PrincipalW::annotationPlaybackFailed);
-    connect(ui->annotationPlayer, &VideoPlayer::positionChanged, ui->annotationTimeLabel,
-            [label = ui->annotationTimeLabel](qint64 ms) { label->setText(clockText(ms)); });
-    // The length is known once the media has loaded.
-    connect(ui->annotationPlayer, &VideoPlayer::durationChanged, m_session,
-            [session = m_session](qint64 ms) {
-                if (ms > 0 && session->current() != 0)
-                    session->setDuration(session->current(), double(ms));
-            });
-    connect(ui->bPlayAnnotation, &QPushButton::clicked, this, &PrincipalW::playAnnotation);
-    connect(ui->bPauseAnnotation, &QPushButton::clicked, this, &PrincipalW::pauseAnnotation);
+    connect(ui->comment, &CommentPlayer::finished, this, &PrincipalW::lectureAnnotationTerminee);
+    connect(ui->comment, &CommentPlayer::failed, this, &PrincipalW::annotationPlaybackFailed);
+    connect(ui->comment, &CommentPlayer::lengthKnown, m_session, [session = m_session](qint64 ms) {
+        if (session->current() != 0)
+            session->setDuration(session->current(), double(ms));
+    });
     connect(ui->bNouveau, &QPushButton::clicked, this, &PrincipalW::on_bNouveau_clicked);
     connect(ui->bOuvrirProjet, &QPushButton::clicked, this, &PrincipalW::on_bOuvrirProjet_clicked);
     connect(ui->bOuvrirVideo, &QPushButton::clicked, this, &PrincipalW::ouvrirVideoEleve);
@@ -149,7 +142,7 @@ void PrincipalW::connectUnits() {
 
 PrincipalW::~PrincipalW() {
     // The players stop as they go, after this window's own members: nothing may hear them then.
-    ui->annotationPlayer->disconnect();
+    ui->comment->player()->disconnect();
     m_studentPlayer->lecteur->disconnect();
     // Closed by the frame or Escape: ffmpeg must not outlive the window, nor leave its output.
     stopBackgroundWork();
@@ -239,7 +232,7 @@ void PrincipalW::setUpShortcuts() {
 }
 
 void PrincipalW::closeAnnotation() {
-    ui->annotationPlayer->stop();
+    ui->comment->player()->stop();
     showAnnotationArea(false);
     if (m_preview->grabber())
         m_preview->start();

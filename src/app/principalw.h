@@ -52,8 +52,6 @@ private slots:
     void ouvrirVideoEleve();
     void lectureVideo();
     void enregistrerAnnotation();
-    void playAnnotation();
-    void pauseAnnotation();
     void ouvrirVideoProf();
     void supprimerAnnotation();
     void selectAnnotationCombo();

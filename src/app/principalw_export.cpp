@@ -6,6 +6,7 @@
 #include "common/timecode.h"
 #include "common/video_probe.h"
 #include "export/export_controller.h"
+#include "playback/comment_player.h"
 #include "playback/player_widget.h"
 #include "playback/video_player.h"
 #include "project/project_session.h"
@@ -126,8 +127,7 @@ void PrincipalW::quitter() {
 
 void PrincipalW::closeWindow(bool discard) {
     m_studentPlayer->lecteur->stop();
-    ui->annotationPlayer->stop();
-    ui->annotationPlayer->load(QString());
+    ui->comment->unload();
     // The files to remove must not be written or held any more.
     stopBackgroundWork();
     if (discard)

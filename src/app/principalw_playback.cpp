@@ -4,6 +4,7 @@
 #include "app/window_widgets.h"
 #include "common/dialogs.h"
 #include "common/video_probe.h"
+#include "playback/comment_player.h"
 #include "playback/player_widget.h"
 #include "playback/synchronised_playback.h"
 #include "playback/video_player.h"
@@ -113,7 +114,7 @@ void PrincipalW::ouvrirVideoEleve() {
 void PrincipalW::ouvrirVideoProf() {
     ui->comboAnnotations->setEnabled(true);
     m_preview->stop();
-    if (!openVideoFile(true) && ui->annotationPlayer->isHidden() && m_preview->grabber())
+    if (!openVideoFile(true) && !ui->comment->isShown() && m_preview->grabber())
         m_preview->start();
 }
 
@@ -127,9 +128,7 @@ void PrincipalW::playAnnotationFile(int number) {
     const int previous = m_session->current();
     showAnnotationArea(true);
     m_session->setCurrent(number);
-    ui->annotationPlayer->stop();
-    ui->annotationPlayer->load(m_session->filePath(number));
-    ui->annotationPlayer->play();
+    ui->comment->play(m_session->filePath(number));
     // A recording replaced before the end of its first playback is compressed all the same.
     if (previous != number && m_session->isAwaitingCompression(previous))
         m_recording->compress(previous);
@@ -138,26 +137,11 @@ void PrincipalW::playAnnotationFile(int number) {
 void PrincipalW::selectAnnotationCombo() {
     const int number = ui->comboAnnotations->currentData().toInt();
     if (number == 0) {
-        ui->annotationPlayer->stop();
+        ui->comment->player()->stop();
         return;
     }
     m_preview->stop();
     playAnnotationFile(number);
-}
-
-void PrincipalW::playAnnotation() {
-    if (ui->annotationPlayer->isPaused()) {
-        const int p = ui->annotationPlayer->currentTime();
-        ui->annotationPlayer->seek(p == ui->annotationPlayer->totalTime() ? 0 : p);
-    }
-    ui->annotationPlayer->play();
-}
-
-void PrincipalW::pauseAnnotation() {
-    if (!ui->annotationPlayer->isPlaying())
-        return;
-    ui->annotationPlayer->seek(ui->annotationPlayer->currentTime());
-    ui->annotationPlayer->pause();
 }
 
 void PrincipalW::lectureAnnotationTerminee() {
@@ -172,7 +156,7 @@ void PrincipalW::lectureAnnotationTerminee() {
 // An annotation that cannot be played would never end: tell the user and restore the window.
 void PrincipalW::annotationPlaybackFailed(const QString& message) {
     warn(QStringLiteral("L'annotation « %1 » ne peut pas être lue.\r\n%2")
-             .arg(QDir::toNativeSeparators(ui->annotationPlayer->source()), message));
+             .arg(QDir::toNativeSeparators(ui->comment->player()->source()), message));
     lectureAnnotationTerminee();
 }
 

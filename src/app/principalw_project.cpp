@@ -4,6 +4,7 @@
 #include "app/window_widgets.h"
 #include "common/dialogs.h"
 #include "export/export_files.h"
+#include "playback/comment_player.h"
 #include "playback/player_widget.h"
 #include "playback/seek_slider.h"
 #include "playback/synchronised_playback.h"
@@ -18,13 +19,13 @@
 namespace kel {
 
 void PrincipalW::switchProject(const QString& dir) {
-    if (!ui->annotationPlayer->isHidden())
+    if (ui->comment->isShown())
         closeAnnotation();
     // A recording that waited for the end of its playback is compressed all the same.
     for (const SessionAnnotation& a : m_session->annotations())
         if (m_session->isAwaitingCompression(a.number))
             m_recording->compress(a.number);
-    ui->annotationPlayer->load(QString());
+    ui->comment->unload();
     // What an export cut short by a crash left behind goes first.
     if (!dir.isEmpty())
         removeStaleExportFiles(dir);

@@ -5,6 +5,7 @@
 #include "common/dialogs.h"
 #include "common/resources.h"
 #include "common/timecode.h"
+#include "playback/comment_player.h"
 #include "playback/player_widget.h"
 #include "playback/synchronised_playback.h"
 #include "playback/video_player.h"
@@ -25,13 +26,13 @@ void PrincipalW::enregistrerAnnotation() {
     leaveFullScreen();
     // The moment the teacher chose: where the student's video is now, and whether it is paused.
     m_beforeRecording = {m_studentWasPaused, m_studentWasPlaying, isPreviewRunning(),
-                         ui->annotationPlayer->isPlaying()};
+                         ui->comment->player()->isPlaying()};
     noteStudentState();
     const QRect area(mapToGlobal(ui->webcamView->geometry().topLeft()),
                      ui->webcamView->geometry().size());
     // An annotation still playing would end under the recording and restart the preview.
     if (m_beforeRecording.annotationPlaying)
-        ui->annotationPlayer->pause();
+        ui->comment->player()->pause();
     m_preview->stop();
     if (!m_recording->record(m_studentWasPaused ? 1 : 0, studentFramePosition(), area))
         restoreBeforeRecording();
@@ -43,7 +44,7 @@ void PrincipalW::restoreBeforeRecording() {
     if (m_beforeRecording.previewRunning)
         m_preview->start();
     if (m_beforeRecording.annotationPlaying)
-        ui->annotationPlayer->play();
+        ui->comment->player()->play();
 }
 
 void PrincipalW::recordingEnded(int kept, bool cancelled) {
@@ -53,7 +54,7 @@ void PrincipalW::recordingEnded(int kept, bool cancelled) {
         restoreBeforeRecording();
         return;
     }
-    ui->annotationPlayer->stop();
+    ui->comment->player()->stop();
     m_preview->start();
     if (kept == 0)
         return;
@@ -64,14 +65,12 @@ void PrincipalW::recordingEnded(int kept, bool cancelled) {
 }
 
 bool PrincipalW::cutPosition(const QString& caption, const QString& confirmation, int& position) {
-    if (!ui->annotationPlayer->isPaused()) {
+    position = ui->comment->pausedPosition();
+    if (position < 0) {
         warn(caption, QStringLiteral("La video doit être en pause"));
         return false;
     }
-    position = ui->annotationPlayer->currentTime();
-    // The label may lag behind the player by one refresh; it must show what is stored.
-    ui->annotationTimeLabel->setText(clockText(position));
-    dialogs().plainBox(confirmation + ui->annotationTimeLabel->text());
+    dialogs().plainBox(confirmation + clockText(position));
     return true;
 }
 
@@ -118,8 +117,7 @@ void PrincipalW::deleteAnnotation(int number, const QString& caption) {
     // The player and the encoder let go of the file first: some systems refuse to remove an open
     // file.
     if (shown) {
-        ui->annotationPlayer->stop();
-        ui->annotationPlayer->load(QString());
+        ui->comment->unload();
     }
     m_recording->transcoder()->remove(m_session->filePath(number));
     QString error;
@@ -128,7 +126,7 @@ void PrincipalW::deleteAnnotation(int number, const QString& caption) {
                                      "%1\r\n%2\r\nL'annotation est conservée.")
                           .arg(QDir::toNativeSeparators(m_session->filePath(number)), error));
         if (shown)
-            ui->annotationPlayer->load(m_session->filePath(number));
+            ui->comment->player()->load(m_session->filePath(number));
         return;
     }
     if (shown)

@@ -3,9 +3,10 @@
 #include "common/resources.h"
 #include "common/timecode.h"
 #include "export/montage_plan.h"
-#include "playback/player_widget.h"
+#include "playback/comment_player.h"
 #include "playback/seek_slider.h"
 #include "playback/video_player.h"
+#include "playback/player_widget.h"
 #include "project/project_session.h"
 #include "recording/opencv_widget.h"
 
@@ -95,23 +96,9 @@ WindowWidgets::WindowWidgets(QWidget* window, MyVideoPlayer* student) : layout(k
 }
 
 void WindowWidgets::createCommentArea(QWidget* window) {
-    const QFont courier10(QStringLiteral("Courier"), 10, QFont::Bold);
-    annotationPlayer = named(new VideoPlayer(window), "annotationPlayer");
-    annotationPlayer->setGeometry(507, 65, 443, 365);
+    comment = new CommentPlayer(window);
     webcamView = named(new QOpenCVWidget(window), "webcamView");
     webcamView->setGeometry(500, 55, 451, 375);
-    bPlayAnnotation =
-        textButton(window, "bPlayAnnotation", {506, 431, 31, 18}, QStringLiteral(">"), courier10);
-    bPauseAnnotation =
-        textButton(window, "bPauseAnnotation", {539, 431, 31, 18}, QStringLiteral("||"), courier10);
-    annotationSlider = named(new SeekSlider(window), "annotationSlider");
-    annotationSlider->setPlayer(annotationPlayer);
-    annotationSlider->setGeometry(507, 450, 442, 15);
-    annotationTimeLabel =
-        named(new QLabel(QStringLiteral("00:00:00.000"), window), "annotationTimeLabel");
-    annotationTimeLabel->setGeometry(580, 431, 141, 25);
-    annotationTimeLabel->setFont(QFont(QStringLiteral("Courier"), 11, QFont::Bold));
-    showCommentArea(false, true);
 }
 
 void WindowWidgets::createCommandButtons(QWidget* window) {
@@ -205,8 +192,7 @@ void WindowWidgets::createProjectBar(QWidget* window) {
 void WindowWidgets::anchorWidgets(MyVideoPlayer* student) {
     using H = WindowLayout::Horizontal;
     using V = WindowLayout::Vertical;
-    const auto anchor = [this](WindowLayout::Half half, H h, V v,
-                               std::initializer_list<QWidget*> widgets) {
+    const auto anchor = [this](WindowLayout::Half half, H h, V v, const QList<QWidget*>& widgets) {
         for (QWidget* w : widgets)
             layout.add(w, {half, h, v});
     };
@@ -223,11 +209,12 @@ void WindowWidgets::anchorWidgets(MyVideoPlayer* student) {
            {bNouveau, bOuvrirProjet, bOuvrirVideo, bEnregistrerProjet, bExporter, bAide, bQuitter,
             labelProjet, labelStatut});
     anchor(left, H::Stretch, V::Top, {lineLeft});
-    anchor(right, H::Stretch, V::Stretch, {annotationPlayer, webcamView});
-    anchor(right, H::Stretch, V::Bottom, {annotationSlider});
+    const QList<QWidget*> c = comment->widgets(); // player, play, pause, slider, time
+    anchor(right, H::Stretch, V::Stretch, {c[0], webcamView});
+    anchor(right, H::Stretch, V::Bottom, {c[3]});
     anchor(right, H::Left, V::Bottom,
-           {bPlayAnnotation, bPauseAnnotation, annotationTimeLabel, bOuvrirAnnotation,
-            bEnregistrerAnnotation, bCouperDebut, bCouperFin, bSupprimerAnnotation});
+           {c[1], c[2], c[4], bOuvrirAnnotation, bEnregistrerAnnotation, bCouperDebut, bCouperFin,
+            bSupprimerAnnotation});
     anchor(right, H::Right, V::Bottom, {cbMiroir, comboAnnotations, bTitreAnnotation});
     anchor(right, H::Stretch, V::Top, {lineRight, progressBar});
     anchor(right, H::Right, V::Top, {bAnnulerExport});
@@ -235,10 +222,7 @@ void WindowWidgets::anchorWidgets(MyVideoPlayer* student) {
 
 void WindowWidgets::showCommentArea(bool shown, bool preview) {
     webcamView->setVisible(!shown && preview);
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{annotationPlayer, annotationSlider, bPlayAnnotation,
-                                         bPauseAnnotation, annotationTimeLabel})
-        w->setVisible(shown);
+    comment->setShown(shown);
 }
 
 void WindowWidgets::showStatus(const QString& text) {

@@ -13,11 +13,10 @@ class QTimer;
 
 namespace kel {
 
+class CommentPlayer;
 class MyVideoPlayer;
 class QOpenCVWidget;
-class SeekSlider;
 struct SessionAnnotation;
-class VideoPlayer;
 
 // The main window's own widgets, at their places for the default size, each named as the window
 // knows it (tests find them by that name), and how they follow a larger window.
@@ -29,13 +28,9 @@ struct WindowWidgets {
     // Says `text` in the status line, which fades after a few seconds.
     void showStatus(const QString& text);
 
-    // The right half, in creation order (the keyboard focus follows it).
-    VideoPlayer* annotationPlayer;
+    // In creation order (the keyboard focus follows it).
+    CommentPlayer* comment;
     QOpenCVWidget* webcamView;
-    QPushButton* bPlayAnnotation;
-    QPushButton* bPauseAnnotation;
-    SeekSlider* annotationSlider;
-    QLabel* annotationTimeLabel;
     QPushButton* bNouveau;
     QPushButton* bOuvrirProjet;
     QPushButton* bOuvrirVideo;
