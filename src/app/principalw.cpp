@@ -28,22 +28,15 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 
 namespace kel {
-
-namespace {
-const QString kMirrorKey = QStringLiteral("enregistrement/miroir");
-} // namespace
 
 PrincipalW::PrincipalW(const QString& cameraSpec, QWidget* parent)
     : QMainWindow(parent), m_studentPlayer(new MyVideoPlayer(this)),
       m_session(new ProjectSession(this)), m_sync(new SynchronisedPlayback(this)),
       m_recording(new RecordingController(m_session, this)), m_exports(new ExportController(this)),
       ui(std::make_unique<WindowWidgets>(this, m_studentPlayer)) {
-    ui->cbMiroir->setChecked(
-        QSettings(QStringLiteral("KEL"), QStringLiteral("KEL")).value(kMirrorKey, false).toBool());
-    m_recording->setMirrored(ui->cbMiroir->isChecked());
+    ui->cbMiroir->setChecked(m_recording->isMirrored());
     connectWidgets();
     connectUnits();
     setWindowTitle(QStringLiteral("KEL"));
@@ -93,10 +86,7 @@ void PrincipalW::connectWidgets() {
     connect(ui->bTitreAnnotation, &QPushButton::clicked, this, &PrincipalW::titrerAnnotation);
     connect(ui->bPleinEcran, &QPushButton::clicked, this, &PrincipalW::pleinEcran);
     connect(ui->bAnnulerExport, &QPushButton::clicked, this, &PrincipalW::annulerExport);
-    connect(ui->cbMiroir, &QCheckBox::toggled, this, [this](bool mirrored) {
-        QSettings(QStringLiteral("KEL"), QStringLiteral("KEL")).setValue(kMirrorKey, mirrored);
-        m_recording->setMirrored(mirrored);
-    });
+    connect(ui->cbMiroir, &QCheckBox::toggled, m_recording, &RecordingController::setMirrored);
     connect(ui->comboAnnotations, &QComboBox::activated, this, &PrincipalW::selectAnnotationCombo);
     connect(m_studentPlayer->bLecture, &QPushButton::clicked, this, &PrincipalW::lectureVideo);
     connect(m_studentPlayer->bDebut, &QPushButton::clicked, this, &PrincipalW::remplirListe);

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 
 namespace kel {
 
@@ -48,8 +49,14 @@ QString recordingFailureText(AnnotationRecorder::Status status, bool kept, const
 
 } // namespace
 
+namespace {
+const QString kMirrorKey = QStringLiteral("enregistrement/miroir");
+} // namespace
+
 RecordingController::RecordingController(ProjectSession* session, QObject* parent)
     : QObject(parent), m_session(session), m_transcoder(new AnnotationTranscoder(nullptr, this)) {
+    m_mirrored =
+        QSettings(QStringLiteral("KEL"), QStringLiteral("KEL")).value(kMirrorKey, false).toBool();
     connect(m_transcoder, &AnnotationTranscoder::finished, this,
             [this](AnnotationTranscoder::Outcome outcome, const QString&, int number) {
                 if (outcome != AnnotationTranscoder::Outcome::Failed)
@@ -64,6 +71,11 @@ RecordingController::RecordingController(ProjectSession* session, QObject* paren
                     this, [this, text] { emit warning(QStringLiteral("KEL"), text); },
                     Qt::QueuedConnection);
             });
+}
+
+void RecordingController::setMirrored(bool mirrored) {
+    m_mirrored = mirrored;
+    QSettings(QStringLiteral("KEL"), QStringLiteral("KEL")).setValue(kMirrorKey, mirrored);
 }
 
 RecordingController::~RecordingController() {

@@ -25,8 +25,9 @@ public:
 
     // The camera to record from (null: none), and how to name it in a message.
     void setCamera(CameraGrabber* grabber, const QString& name);
-    // Recordings to come are written mirrored, as the preview shows them.
-    void setMirrored(bool mirrored) { m_mirrored = mirrored; }
+    // Recordings to come are written mirrored, as the preview shows them; remembered.
+    void setMirrored(bool mirrored);
+    bool isMirrored() const { return m_mirrored; }
     // The length of each of the three steps of the countdown.
     void setCountdownStepMs(int ms) { m_countdownStepMs = ms; }
 

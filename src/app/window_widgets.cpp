@@ -4,9 +4,9 @@
 #include "common/timecode.h"
 #include "export/montage_plan.h"
 #include "playback/comment_player.h"
+#include "playback/player_widget.h"
 #include "playback/seek_slider.h"
 #include "playback/video_player.h"
-#include "playback/player_widget.h"
 #include "project/project_session.h"
 #include "recording/opencv_widget.h"
 
