@@ -1,18 +1,138 @@
 #include "app/principalw.h"
 #include "help/help_window.h"
+#include "help/manual_view.h"
 #include "playback/video_player.h"
 #include "support/media.h"
 #include "support/scripted_dialogs.h"
 #include "support/window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QPdfBookmarkModel>
 #include <QPdfDocument>
+#include <QPdfPageNavigator>
 #include <QPdfView>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QTreeView>
 #include <QtTest>
 
 using namespace kel;
+
+namespace {
+
+// A place the outline leads to: its title, its page, its height from the page's top (points), and
+// whether it sits under the title before it.
+struct Place {
+    QString title;
+    int page;
+    int fromTop;
+    bool sub = false;
+};
+
+// An A4 PDF of `pages` pages whose outline lists `places`. A black bar marks each place on its page
+// and nothing else is drawn, so what the view shows can be checked on its pixels.
+bool writeOutlinedPdf(const QString& path, int pages, const QList<Place>& places) {
+    QList<QByteArray> objects(3 + 2 * pages + places.size());
+    const auto ref = [](int object) { return QByteArray::number(object + 1) + " 0 R"; };
+    const int firstPage = 3, firstItem = 3 + 2 * pages;
+    QByteArray kids;
+    for (int p = 0; p < pages; ++p) {
+        QByteArray bars;
+        for (const Place& place : places)
+            if (place.page == p)
+                bars += "0 g 50 " + QByteArray::number(842 - place.fromTop - 12) + " 300 12 re f\n";
+        objects[firstPage + 2 * p] =
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents " +
+            ref(firstPage + 2 * p + 1) + " >>";
+        objects[firstPage + 2 * p + 1] =
+            "<< /Length " + QByteArray::number(bars.size()) + " >>\nstream\n" + bars + "endstream";
+        kids += ref(firstPage + 2 * p) + " ";
+    }
+    objects[0] = "<< /Type /Catalog /Pages 2 0 R" +
+                 (places.isEmpty() ? QByteArray() : " /Outlines " + ref(2)) + " >>";
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages) + " >>";
+    // Each item's parent, then its neighbours and children among the items of that parent.
+    QList<int> parent;
+    int lastTop = -1;
+    for (int i = 0; i < places.size(); ++i) {
+        parent << (places[i].sub ? firstItem + lastTop : 2);
+        lastTop = places[i].sub ? lastTop : i;
+    }
+    const auto children = [&](int object) {
+        QList<int> c;
+        for (int i = 0; i < places.size(); ++i)
+            if (parent[i] == object)
+                c << firstItem + i;
+        return c;
+    };
+    const auto family = [&](int object) {
+        const QList<int> c = children(object);
+        return c.isEmpty() ? QByteArray()
+                           : " /First " + ref(c.first()) + " /Last " + ref(c.last()) + " /Count " +
+                                 QByteArray::number(c.size());
+    };
+    objects[2] = "<< /Type /Outlines" + family(2) + " >>";
+    for (int i = 0; i < places.size(); ++i) {
+        const QList<int> siblings = children(parent[i]);
+        const int at = siblings.indexOf(firstItem + i);
+        QByteArray item = "<< /Title <FEFF";
+        for (QChar c : places[i].title)
+            item += QByteArray::number(c.unicode(), 16).rightJustified(4, '0');
+        item += "> /Parent " + ref(parent[i]) + family(firstItem + i);
+        if (at > 0)
+            item += " /Prev " + ref(siblings[at - 1]);
+        if (at + 1 < siblings.size())
+            item += " /Next " + ref(siblings[at + 1]);
+        item += " /Dest [" + ref(firstPage + 2 * places[i].page) + " /XYZ 0 " +
+                QByteArray::number(842 - places[i].fromTop) + " 0] >>";
+        objects[firstItem + i] = item;
+    }
+    QByteArray pdf = "%PDF-1.4\n";
+    QByteArray xref =
+        "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (int i = 0; i < objects.size(); ++i) {
+        xref += QByteArray::number(pdf.size()).rightJustified(10, '0') + " 00000 n \n";
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xrefAt = pdf.size();
+    pdf += xref + "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xrefAt) + "\n%%EOF\n";
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(pdf) == pdf.size();
+}
+
+const QList<Place> outlinePlaces{{QStringLiteral("1. Début"), 0, 60},
+                                 {QStringLiteral("2. Suite"), 2, 60},
+                                 {QStringLiteral("2.1 Plus bas"), 2, 420, true},
+                                 {QStringLiteral("3. Fin"), 4, 60}};
+
+// The French manual's window of `help`, showing a manual of six pages whose outline is
+// `outlinePlaces`.
+ManualView* openManual(HelpW& help) {
+    QFile::remove(QStringLiteral("KELMan.pdf"));
+    if (!writeOutlinedPdf(QStringLiteral("KELMan.pdf"), 6, outlinePlaces))
+        return nullptr;
+    help.bDocFr->click();
+    help.frWindow->activateWindow();
+    if (!QTest::qWaitForWindowActive(help.frWindow))
+        return nullptr;
+    return help.frContainer->findChild<ManualView*>();
+}
+
+// The height in the view's viewport of the first black row: the top of a place's bar; -1 until
+// one is drawn.
+int firstBarRow(const ManualView* manual) {
+    const QImage shown = manual->pages()->viewport()->grab().toImage();
+    for (int y = 0; y < shown.height(); ++y)
+        if (qGray(shown.pixel(shown.width() / 2, y)) < 64)
+            return y;
+    return -1;
+}
+
+} // namespace
 
 // Help files are looked up beside the executable, then in the working directory: the tests run in
 // an empty working directory, beside an executable that has no help files.
@@ -39,7 +159,16 @@ private slots:
             QVERIFY(help.frWindow->isVisible());
             QCOMPARE(m_dialogs.shown.size(), step == "built" ? 0 : 1);
             QVERIFY(step == "built" || m_dialogs.lastText().contains("KELMan.pdf est absent ou"));
+            QCOMPARE(
+                help.frWindow->findChild<QToolButton*>(QStringLiteral("bAgrandir"))->isEnabled(),
+                step == "built");
         }
+        // It opens fitted to the width, its page near its printed size at the window's first size;
+        // its contents show only when it has some.
+        const ManualView* viewer = help.frContainer->findChild<ManualView*>();
+        QVERIFY(viewer->pages()->zoomMode() == QPdfView::ZoomMode::FitToWidth &&
+                viewer->scale() >= 0.9 && viewer->pages()->horizontalScrollBar()->maximum() == 0);
+        QCOMPARE(viewer->contents()->isVisible(), viewer->contents()->model()->rowCount() > 0);
         QPdfDocument* manual = help.frContainer->findChild<QPdfView*>()->document();
         QVERIFY(manual->pageCount() >= 8 &&
                 manual->getAllText(0).text().contains(QStringLiteral("Manuel d'utilisation")));
@@ -54,6 +183,92 @@ private slots:
             QVERIFY(notice->text().startsWith(QStringLiteral("Vidéo LSF non installée")));
             QCOMPARE(notice->geometry(), player->geometry());
         }
+    }
+
+    // Ctrl with +, = or - goes one size up or down, from the keypad as well, never past the
+    // largest or smallest; Ctrl 0 fits the page to the width again. The page read stays in view.
+    void zoomKeys_data() {
+        QTest::addColumn<qreal>("from"); // 0: fitted to the width, as it opens
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<qreal>("expected"); // 0: fitted to the width; -1: the size above `from`
+        const int ctrl = Qt::ControlModifier, keypad = Qt::ControlModifier | Qt::KeypadModifier;
+        QTest::newRow("Ctrl +") << 1.0 << int(Qt::Key_Plus) << ctrl << 1.1;
+        QTest::newRow("Ctrl =") << 1.0 << int(Qt::Key_Equal) << ctrl << 1.1;
+        QTest::newRow("keypad +") << 1.0 << int(Qt::Key_Plus) << keypad << 1.1;
+        QTest::newRow("Ctrl -") << 1.0 << int(Qt::Key_Minus) << ctrl << 0.9;
+        QTest::newRow("keypad -") << 1.0 << int(Qt::Key_Minus) << keypad << 0.9;
+        QTest::newRow("+ between sizes") << 1.2 << int(Qt::Key_Plus) << ctrl << 1.25;
+        QTest::newRow("- between sizes") << 1.2 << int(Qt::Key_Minus) << ctrl << 1.1;
+        QTest::newRow("+ at the largest") << 4.0 << int(Qt::Key_Plus) << ctrl << 4.0;
+        QTest::newRow("- at the smallest") << 0.5 << int(Qt::Key_Minus) << ctrl << 0.5;
+        QTest::newRow("+ without Ctrl") << 1.0 << int(Qt::Key_Plus) << 0 << 1.0;
+        QTest::newRow("+ from the width") << 0.0 << int(Qt::Key_Plus) << ctrl << -1.0;
+        QTest::newRow("Ctrl 0") << 2.0 << int(Qt::Key_0) << ctrl << 0.0;
+        QTest::newRow("keypad 0") << 2.0 << int(Qt::Key_0) << keypad << 0.0;
+    }
+    void zoomKeys() {
+        QFETCH(qreal, from);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(qreal, expected);
+        HelpW help;
+        ManualView* manual = openManual(help);
+        QVERIFY(manual);
+        QPdfView* view = manual->pages();
+        if (from > 0) {
+            view->setZoomFactor(from);
+            view->setZoomMode(QPdfView::ZoomMode::Custom);
+        }
+        const qreal before = manual->scale();
+        view->pageNavigator()->jump(3, {});
+        QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+
+        auto* fit = help.frWindow->findChild<QToolButton*>(QStringLiteral("bLargeur"));
+        QCOMPARE(fit->isChecked(), expected == 0);
+        QCOMPARE(view->zoomMode() == QPdfView::ZoomMode::FitToWidth, expected == 0);
+        if (expected > 0)
+            QCOMPARE(view->zoomFactor(), expected);
+        if (expected < 0)
+            QVERIFY(view->zoomFactor() > before && view->zoomFactor() <= before * 1.25);
+        const auto* shown = help.frWindow->findChild<QLabel*>(QStringLiteral("zoom"));
+        QCOMPARE(shown->text(),
+                 QStringLiteral("Zoom : %1\u00a0%").arg(qRound(manual->scale() * 100)));
+        QCOMPARE(view->pageNavigator()->currentPage(), 3);
+    }
+
+    // A title of the contents shows its place at the top of the view, wherever the view was.
+    void contentsLeadToTheirPlace_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("child"); // -1: the chapter itself
+        QTest::addColumn<int>("place");
+        QTest::newRow("first chapter") << 0 << -1 << 0;
+        QTest::newRow("chapter further on") << 1 << -1 << 1;
+        QTest::newRow("section low on its page") << 1 << 0 << 2;
+        QTest::newRow("last chapter") << 2 << -1 << 3;
+    }
+    void contentsLeadToTheirPlace() {
+        QFETCH(int, row);
+        QFETCH(int, child);
+        QFETCH(int, place);
+        HelpW help;
+        ManualView* manual = openManual(help);
+        QVERIFY(manual && manual->contents()->isVisible());
+        QTreeView* contents = manual->contents();
+        QModelIndex title = contents->model()->index(row, 0);
+        if (child >= 0)
+            title = contents->model()->index(child, 0, title);
+        QCOMPARE(title.data(int(QPdfBookmarkModel::Role::Title)).toString(),
+                 outlinePlaces[place].title);
+
+        QScrollBar* bar = manual->pages()->verticalScrollBar();
+        bar->setValue(bar->maximum());
+        QTest::mouseClick(contents->viewport(), Qt::LeftButton, {},
+                          contents->visualRect(title).center());
+        QCOMPARE(manual->pages()->pageNavigator()->currentPage(), outlinePlaces[place].page);
+        const int line = manual->pages()->fontMetrics().height();
+        QTRY_VERIFY(firstBarRow(manual) >= 0);
+        QVERIFY2(firstBarRow(manual) <= 3 * line, qPrintable(QString::number(firstBarRow(manual))));
     }
 
     // Two help windows at once, each with its own video. A video's toggle pauses, plays on, and
