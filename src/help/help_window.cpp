@@ -231,7 +231,7 @@ void HelpW::docFr() {
     // Wide enough for the contents beside a page shown near its printed size, where the screen
     // allows.
     const QRect screen = frWindow->screen()->availableGeometry();
-    frWindow->resize(qMin(1000, screen.width() - 40), qMin(830, screen.height() - 60));
+    frWindow->resize(qMin(1200, screen.width() - 40), qMin(830, screen.height() - 60));
     frWindow->setWindowModality(Qt::WindowModal);
     frWindow->show();
 }

@@ -26,6 +26,7 @@ namespace {
 constexpr std::array<qreal, 13> zoomSteps{
     ManualView::minZoom, 0.67, 0.8, 0.9, 1, 1.1, 1.25, 1.5, 1.75, 2, 2.5, 3, ManualView::maxZoom};
 constexpr qreal sameZoom = 0.005;
+constexpr int maxContentsWidth = 340;
 
 QFont barFont() {
     return QFont(QStringLiteral("Verdana"), 10);
@@ -101,8 +102,9 @@ ManualView::ManualView(QWidget* parent) : QWidget(parent) {
     m_contents->setModel(m_outline);
     m_contents->setHeaderHidden(true);
     m_contents->setFont(barFont());
-    m_contents->setWordWrap(true);
-    m_contents->setUniformRowHeights(false);
+    // Every title is shown, none folded away.
+    m_contents->setRootIsDecorated(false);
+    m_contents->setItemsExpandable(false);
     m_contents->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_contents->setToolTip(QStringLiteral("Cliquer sur un titre pour aller à sa page"));
     auto* contentsLayout = new QVBoxLayout(m_contentsPanel);
@@ -122,17 +124,16 @@ ManualView::ManualView(QWidget* parent) : QWidget(parent) {
     // In fit-to-width the size shown follows the window's.
     m_view->viewport()->installEventFilter(this);
 
-    auto* splitter = new QSplitter(Qt::Horizontal);
-    splitter->setChildrenCollapsible(false);
-    splitter->addWidget(m_contentsPanel);
-    splitter->addWidget(m_view);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({230, 700});
+    m_splitter = new QSplitter(Qt::Horizontal);
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->addWidget(m_contentsPanel);
+    m_splitter->addWidget(m_view);
+    m_splitter->setStretchFactor(1, 1);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
-    layout->addWidget(splitter, 1);
+    layout->addWidget(m_splitter, 1);
     refresh();
 }
 
@@ -140,6 +141,20 @@ bool ManualView::load(const QString& path) {
     const bool loaded = m_document->load(path) == QPdfDocument::Error::None;
     m_view->setZoomMode(QPdfView::ZoomMode::FitToWidth);
     m_contents->expandAll();
+    // The contents as wide as their longest title, short of taking the page's room.
+    const QFontMetrics metrics(m_contents->font());
+    int widest = 0;
+    for (QModelIndex title = m_outline->index(0, 0); title.isValid();
+         title = m_contents->indexBelow(title)) {
+        int depth = 0;
+        for (QModelIndex up = title.parent(); up.isValid(); up = up.parent())
+            ++depth;
+        widest = qMax(widest, metrics.horizontalAdvance(title.data().toString()) +
+                                  depth * m_contents->indentation());
+    }
+    const int margins = 2 * m_contents->frameWidth() + 4 * metrics.averageCharWidth() +
+                        m_contents->verticalScrollBar()->sizeHint().width();
+    m_splitter->setSizes({qMin(widest + margins, maxContentsWidth), 1000});
     refresh();
     return loaded;
 }

@@ -7,6 +7,7 @@ class QModelIndex;
 class QPdfBookmarkModel;
 class QPdfDocument;
 class QPdfView;
+class QSplitter;
 class QToolButton;
 class QTreeView;
 
@@ -50,6 +51,7 @@ private:
     QPdfDocument* m_document;
     QPdfBookmarkModel* m_outline;
     QPdfView* m_view;
+    QSplitter* m_splitter;
     QWidget* m_contentsPanel;
     QTreeView* m_contents;
     QToolButton* m_zoomOut;
