@@ -23,97 +23,66 @@ using namespace kel;
 
 namespace {
 
-// A place the outline leads to: its title, its page, its height from the page's top (points), and
-// whether it sits under the title before it.
+// A place the outline leads to: its title, its page, its height from the page's top (points).
 struct Place {
     QString title;
     int page;
     int fromTop;
-    bool sub = false;
 };
+const QList<Place> outlinePlaces{{QStringLiteral("1. Début"), 0, 60},
+                                 {QStringLiteral("2. Suite"), 2, 60},
+                                 {QStringLiteral("2.1 Plus bas"), 2, 420},
+                                 {QStringLiteral("3. Fin"), 4, 60}};
 
-// An A4 PDF of `pages` pages whose outline lists `places`. A black bar marks each place on its page
-// and nothing else is drawn, so what the view shows can be checked on its pixels.
-bool writeOutlinedPdf(const QString& path, int pages, const QList<Place>& places) {
-    QList<QByteArray> objects(3 + 2 * pages + places.size());
-    const auto ref = [](int object) { return QByteArray::number(object + 1) + " 0 R"; };
-    const int firstPage = 3, firstItem = 3 + 2 * pages;
-    QByteArray kids;
-    for (int p = 0; p < pages; ++p) {
-        QByteArray bars;
-        for (const Place& place : places)
-            if (place.page == p)
-                bars += "0 g 50 " + QByteArray::number(842 - place.fromTop - 12) + " 300 12 re f\n";
-        objects[firstPage + 2 * p] =
-            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents " +
-            ref(firstPage + 2 * p + 1) + " >>";
-        objects[firstPage + 2 * p + 1] =
-            "<< /Length " + QByteArray::number(bars.size()) + " >>\nstream\n" + bars + "endstream";
-        kids += ref(firstPage + 2 * p) + " ";
-    }
-    objects[0] = "<< /Type /Catalog /Pages 2 0 R" +
-                 (places.isEmpty() ? QByteArray() : " /Outlines " + ref(2)) + " >>";
-    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages) + " >>";
-    // Each item's parent, then its neighbours and children among the items of that parent.
-    QList<int> parent;
-    int lastTop = -1;
-    for (int i = 0; i < places.size(); ++i) {
-        parent << (places[i].sub ? firstItem + lastTop : 2);
-        lastTop = places[i].sub ? lastTop : i;
-    }
-    const auto children = [&](int object) {
-        QList<int> c;
-        for (int i = 0; i < places.size(); ++i)
-            if (parent[i] == object)
-                c << firstItem + i;
-        return c;
-    };
-    const auto family = [&](int object) {
-        const QList<int> c = children(object);
-        return c.isEmpty() ? QByteArray()
-                           : " /First " + ref(c.first()) + " /Last " + ref(c.last()) + " /Count " +
-                                 QByteArray::number(c.size());
-    };
-    objects[2] = "<< /Type /Outlines" + family(2) + " >>";
-    for (int i = 0; i < places.size(); ++i) {
-        const QList<int> siblings = children(parent[i]);
-        const int at = siblings.indexOf(firstItem + i);
-        QByteArray item = "<< /Title <FEFF";
-        for (QChar c : places[i].title)
-            item += QByteArray::number(c.unicode(), 16).rightJustified(4, '0');
-        item += "> /Parent " + ref(parent[i]) + family(firstItem + i);
-        if (at > 0)
-            item += " /Prev " + ref(siblings[at - 1]);
-        if (at + 1 < siblings.size())
-            item += " /Next " + ref(siblings[at + 1]);
-        item += " /Dest [" + ref(firstPage + 2 * places[i].page) + " /XYZ 0 " +
-                QByteArray::number(842 - places[i].fromTop) + " 0] >>";
-        objects[firstItem + i] = item;
+// An A4 PDF of six pages whose outline leads to `outlinePlaces`, the third under the second. A
+// black bar marks each place and nothing else is drawn, so what the view shows can be checked on
+// its pixels. Objects: 1 catalog, 2 page tree, 3 outline, 4-9 pages, 10-15 their drawings, 16-19
+// the titles.
+bool writeOutlinedPdf(const QString& path) {
+    QList<QByteArray> objects{
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 3 0 R >>",
+        "<< /Type /Pages /Kids [4 0 R 5 0 R 6 0 R 7 0 R 8 0 R 9 0 R] /Count 6 >>",
+        "<< /Type /Outlines /First 16 0 R /Last 19 0 R /Count 3 >>"};
+    QList<QByteArray> drawings(6);
+    for (const Place& place : outlinePlaces)
+        drawings[place.page] +=
+            "0 g 50 " + QByteArray::number(842 - place.fromTop - 12) + " 300 12 re f\n";
+    for (int p = 0; p < 6; ++p)
+        objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents " +
+                       QByteArray::number(10 + p) + " 0 R >>";
+    for (const QByteArray& drawing : drawings)
+        objects << "<< /Length " + QByteArray::number(drawing.size()) + " >>\nstream\n" + drawing +
+                       "endstream";
+    const QList<QByteArray> links{
+        "/Parent 3 0 R /Next 17 0 R",
+        "/Parent 3 0 R /Prev 16 0 R /Next 19 0 R /First 18 0 R /Last 18 0 R /Count 1",
+        "/Parent 17 0 R", "/Parent 3 0 R /Prev 17 0 R"};
+    for (int i = 0; i < outlinePlaces.size(); ++i) {
+        const Place& place = outlinePlaces[i];
+        QByteArray title; // UTF-16, in hexadecimal
+        for (QChar c : place.title)
+            title += QByteArray::number(c.unicode(), 16).rightJustified(4, '0');
+        objects << "<< /Title <FEFF" + title + "> " + links[i] + " /Dest [" +
+                       QByteArray::number(4 + place.page) + " 0 R /XYZ 0 " +
+                       QByteArray::number(842 - place.fromTop) + " 0] >>";
     }
     QByteArray pdf = "%PDF-1.4\n";
-    QByteArray xref =
-        "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    QByteArray xref = "xref\n0 20\n0000000000 65535 f \n";
     for (int i = 0; i < objects.size(); ++i) {
         xref += QByteArray::number(pdf.size()).rightJustified(10, '0') + " 00000 n \n";
         pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
     }
-    const qsizetype xrefAt = pdf.size();
-    pdf += xref + "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xrefAt) + "\n%%EOF\n";
+    const QByteArray xrefAt = QByteArray::number(pdf.size());
+    pdf += xref + "trailer\n<< /Size 20 /Root 1 0 R >>\nstartxref\n" + xrefAt + "\n%%EOF\n";
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(pdf) == pdf.size();
 }
-
-const QList<Place> outlinePlaces{{QStringLiteral("1. Début"), 0, 60},
-                                 {QStringLiteral("2. Suite"), 2, 60},
-                                 {QStringLiteral("2.1 Plus bas"), 2, 420, true},
-                                 {QStringLiteral("3. Fin"), 4, 60}};
 
 // The French manual's window of `help`, showing a manual of six pages whose outline is
 // `outlinePlaces`.
 ManualView* openManual(HelpW& help) {
     QFile::remove(QStringLiteral("KELMan.pdf"));
-    if (!writeOutlinedPdf(QStringLiteral("KELMan.pdf"), 6, outlinePlaces))
+    if (!writeOutlinedPdf(QStringLiteral("KELMan.pdf")))
         return nullptr;
     help.bDocFr->click();
     help.frWindow->activateWindow();
