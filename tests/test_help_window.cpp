@@ -29,6 +29,8 @@ struct Place {
     int page;
     int fromTop;
 };
+constexpr int wheelUp = -1, wheelDown = -2;
+
 const QList<Place> outlinePlaces{{QStringLiteral("1. Début"), 0, 60},
                                  {QStringLiteral("2. Suite"), 2, 60},
                                  {QStringLiteral("2.1 Plus bas"), 2, 420},
@@ -154,11 +156,12 @@ private slots:
         }
     }
 
-    // Ctrl with +, = or - goes one size up or down, from the keypad as well, never past the
-    // largest or smallest; Ctrl 0 fits the page to the width again. The page read stays in view.
+    // Ctrl with +, = or - (or the wheel) goes one size up or down, from the keypad as well, never
+    // past the largest or smallest; Ctrl 0 fits the page to the width again. The page read stays in
+    // view.
     void zoomKeys_data() {
         QTest::addColumn<qreal>("from"); // 0: fitted to the width, as it opens
-        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("key");    // or a turn of the mouse wheel
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<qreal>("expected"); // 0: fitted to the width; -1: the size above `from`
         const int ctrl = Qt::ControlModifier, keypad = Qt::ControlModifier | Qt::KeypadModifier;
@@ -175,6 +178,10 @@ private slots:
         QTest::newRow("+ from the width") << 0.0 << int(Qt::Key_Plus) << ctrl << -1.0;
         QTest::newRow("Ctrl 0") << 2.0 << int(Qt::Key_0) << ctrl << 0.0;
         QTest::newRow("keypad 0") << 2.0 << int(Qt::Key_0) << keypad << 0.0;
+        QTest::newRow("Ctrl à, French 0") << 2.0 << int(Qt::Key_Agrave) << ctrl << 0.0;
+        QTest::newRow("Ctrl wheel up") << 1.0 << wheelUp << ctrl << 1.1;
+        QTest::newRow("Ctrl wheel down") << 1.0 << wheelDown << ctrl << 0.9;
+        QTest::newRow("wheel without Ctrl") << 1.0 << wheelUp << 0 << 1.0;
     }
     void zoomKeys() {
         QFETCH(qreal, from);
@@ -191,7 +198,15 @@ private slots:
         }
         const qreal before = manual->scale();
         view->pageNavigator()->jump(3, {});
-        QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        if (key == wheelUp || key == wheelDown) {
+            const QPoint at = view->viewport()->rect().center();
+            QWheelEvent turn(at, view->viewport()->mapToGlobal(at), {},
+                             {0, key == wheelUp ? 120 : -120}, Qt::NoButton,
+                             Qt::KeyboardModifiers(modifiers), Qt::NoScrollPhase, false);
+            QApplication::sendEvent(view->viewport(), &turn);
+        } else {
+            QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        }
 
         auto* fit = help.frWindow->findChild<QToolButton*>(QStringLiteral("bLargeur"));
         QCOMPARE(fit->isChecked(), expected == 0);

@@ -14,6 +14,7 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <array>
@@ -72,9 +73,11 @@ ManualView::ManualView(QWidget* parent) : QWidget(parent) {
     m_zoomIn = barButton(this, QStringLiteral("bAgrandir"), QStringLiteral("+ Agrandir"),
                          QStringLiteral("Agrandir la page (Ctrl +)"),
                          ctrlKeys({Qt::Key_Plus, Qt::Key_Equal}));
-    m_fitWidth = barButton(this, QStringLiteral("bLargeur"), QStringLiteral("Largeur de la page"),
-                           QStringLiteral("Ajuster la page à la largeur de la fenêtre (Ctrl 0)"),
-                           ctrlKeys({Qt::Key_0}));
+    // On a French keyboard 0 is shifted too, its key giving 'à'.
+    m_fitWidth =
+        barButton(this, QStringLiteral("bLargeur"), QStringLiteral("Largeur de la page"),
+                  QStringLiteral("Ajuster la page à la largeur de la fenêtre (Ctrl 0)"),
+                  ctrlKeys({Qt::Key_0}) << QKeySequence(Qt::ControlModifier | Qt::Key_Agrave));
     m_fitWidth->defaultAction()->setCheckable(true);
     m_zoomLabel = new QLabel(this);
     m_zoomLabel->setObjectName(QStringLiteral("zoom"));
@@ -160,9 +163,18 @@ bool ManualView::load(const QString& path) {
 }
 
 bool ManualView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_view->viewport() && event->type() == QEvent::Resize)
+    if (watched != m_view->viewport())
+        return false;
+    if (event->type() == QEvent::Resize)
         refresh();
-    return QWidget::eventFilter(watched, event);
+    // Ctrl with the mouse wheel zooms, as in most readers.
+    const auto* wheel = event->type() == QEvent::Wheel ? static_cast<QWheelEvent*>(event) : nullptr;
+    if (wheel && wheel->modifiers() & Qt::ControlModifier && wheel->angleDelta().y() != 0) {
+        if (m_document->status() == QPdfDocument::Status::Ready)
+            wheel->angleDelta().y() > 0 ? zoomIn() : zoomOut();
+        return true;
+    }
+    return false;
 }
 
 qreal ManualView::pageScale(int page) const {
