@@ -1,18 +1,109 @@
 #include "app/principalw.h"
 #include "help/help_window.h"
+#include "help/manual_view.h"
 #include "playback/video_player.h"
 #include "support/media.h"
 #include "support/scripted_dialogs.h"
 #include "support/window.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QPdfBookmarkModel>
 #include <QPdfDocument>
+#include <QPdfPageNavigator>
 #include <QPdfView>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QTreeView>
 #include <QtTest>
 
 using namespace kel;
+
+namespace {
+
+// A place the outline leads to: its title, its page, its height from the page's top (points).
+struct Place {
+    QString title;
+    int page;
+    int fromTop;
+};
+constexpr int wheelUp = -1, wheelDown = -2;
+
+const QList<Place> outlinePlaces{{QStringLiteral("1. Début"), 0, 60},
+                                 {QStringLiteral("2. Suite"), 2, 60},
+                                 {QStringLiteral("2.1 Plus bas"), 2, 420},
+                                 {QStringLiteral("3. Fin"), 4, 60}};
+
+// An A4 PDF of six pages whose outline leads to `outlinePlaces`, the third under the second. A
+// black bar marks each place and nothing else is drawn, so what the view shows can be checked on
+// its pixels. Objects: 1 catalog, 2 page tree, 3 outline, 4-9 pages, 10-15 their drawings, 16-19
+// the titles.
+bool writeOutlinedPdf(const QString& path) {
+    QList<QByteArray> objects{
+        "<< /Type /Catalog /Pages 2 0 R /Outlines 3 0 R >>",
+        "<< /Type /Pages /Kids [4 0 R 5 0 R 6 0 R 7 0 R 8 0 R 9 0 R] /Count 6 >>",
+        "<< /Type /Outlines /First 16 0 R /Last 19 0 R /Count 3 >>"};
+    QList<QByteArray> drawings(6);
+    for (const Place& place : outlinePlaces)
+        drawings[place.page] +=
+            "0 g 50 " + QByteArray::number(842 - place.fromTop - 12) + " 300 12 re f\n";
+    for (int p = 0; p < 6; ++p)
+        objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents " +
+                       QByteArray::number(10 + p) + " 0 R >>";
+    for (const QByteArray& drawing : drawings)
+        objects << "<< /Length " + QByteArray::number(drawing.size()) + " >>\nstream\n" + drawing +
+                       "endstream";
+    const QList<QByteArray> links{
+        "/Parent 3 0 R /Next 17 0 R",
+        "/Parent 3 0 R /Prev 16 0 R /Next 19 0 R /First 18 0 R /Last 18 0 R /Count 1",
+        "/Parent 17 0 R", "/Parent 3 0 R /Prev 17 0 R"};
+    for (int i = 0; i < outlinePlaces.size(); ++i) {
+        const Place& place = outlinePlaces[i];
+        QByteArray title; // UTF-16, in hexadecimal
+        for (QChar c : place.title)
+            title += QByteArray::number(c.unicode(), 16).rightJustified(4, '0');
+        objects << "<< /Title <FEFF" + title + "> " + links[i] + " /Dest [" +
+                       QByteArray::number(4 + place.page) + " 0 R /XYZ 0 " +
+                       QByteArray::number(842 - place.fromTop) + " 0] >>";
+    }
+    QByteArray pdf = "%PDF-1.4\n";
+    QByteArray xref = "xref\n0 20\n0000000000 65535 f \n";
+    for (int i = 0; i < objects.size(); ++i) {
+        xref += QByteArray::number(pdf.size()).rightJustified(10, '0') + " 00000 n \n";
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const QByteArray xrefAt = QByteArray::number(pdf.size());
+    pdf += xref + "trailer\n<< /Size 20 /Root 1 0 R >>\nstartxref\n" + xrefAt + "\n%%EOF\n";
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(pdf) == pdf.size();
+}
+
+// The French manual's window of `help`, showing a manual of six pages whose outline is
+// `outlinePlaces`.
+ManualView* openManual(HelpW& help) {
+    QFile::remove(QStringLiteral("KELMan.pdf"));
+    if (!writeOutlinedPdf(QStringLiteral("KELMan.pdf")))
+        return nullptr;
+    help.bDocFr->click();
+    help.frWindow->activateWindow();
+    if (!QTest::qWaitForWindowActive(help.frWindow))
+        return nullptr;
+    return help.frContainer->findChild<ManualView*>();
+}
+
+// The height in the view's viewport of the first black row: the top of a place's bar; -1 until
+// one is drawn.
+int firstBarRow(const ManualView* manual) {
+    const QImage shown = manual->pages()->viewport()->grab().toImage();
+    for (int y = 0; y < shown.height(); ++y)
+        if (qGray(shown.pixel(shown.width() / 2, y)) < 64)
+            return y;
+    return -1;
+}
+
+} // namespace
 
 // Help files are looked up beside the executable, then in the working directory: the tests run in
 // an empty working directory, beside an executable that has no help files.
@@ -39,7 +130,16 @@ private slots:
             QVERIFY(help.frWindow->isVisible());
             QCOMPARE(m_dialogs.shown.size(), step == "built" ? 0 : 1);
             QVERIFY(step == "built" || m_dialogs.lastText().contains("KELMan.pdf est absent ou"));
+            QCOMPARE(
+                help.frWindow->findChild<QToolButton*>(QStringLiteral("bAgrandir"))->isEnabled(),
+                step == "built");
         }
+        // It opens fitted to the width, its page near its printed size at the window's first size;
+        // its contents show only when it has some.
+        const ManualView* viewer = help.frContainer->findChild<ManualView*>();
+        QVERIFY(viewer->pages()->zoomMode() == QPdfView::ZoomMode::FitToWidth &&
+                viewer->scale() >= 0.9 && viewer->pages()->horizontalScrollBar()->maximum() == 0);
+        QCOMPARE(viewer->contents()->isVisible(), viewer->contents()->model()->rowCount() > 0);
         QPdfDocument* manual = help.frContainer->findChild<QPdfView*>()->document();
         QVERIFY(manual->pageCount() >= 8 &&
                 manual->getAllText(0).text().contains(QStringLiteral("Manuel d'utilisation")));
@@ -54,6 +154,107 @@ private slots:
             QVERIFY(notice->text().startsWith(QStringLiteral("Vidéo LSF non installée")));
             QCOMPARE(notice->geometry(), player->geometry());
         }
+    }
+
+    // Ctrl with +, = or - (or the wheel) goes one size up or down, from the keypad as well, never
+    // past the largest or smallest; Ctrl 0 fits the page to the width again. The page read stays in
+    // view.
+    void zoomKeys_data() {
+        QTest::addColumn<qreal>("from"); // 0: fitted to the width, as it opens
+        QTest::addColumn<int>("key");    // or a turn of the mouse wheel
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<qreal>("expected"); // 0: fitted to the width; -1: the size above `from`
+        const int ctrl = Qt::ControlModifier, keypad = Qt::ControlModifier | Qt::KeypadModifier;
+        QTest::newRow("Ctrl +") << 1.0 << int(Qt::Key_Plus) << ctrl << 1.1;
+        QTest::newRow("Ctrl =") << 1.0 << int(Qt::Key_Equal) << ctrl << 1.1;
+        QTest::newRow("keypad +") << 1.0 << int(Qt::Key_Plus) << keypad << 1.1;
+        QTest::newRow("Ctrl -") << 1.0 << int(Qt::Key_Minus) << ctrl << 0.9;
+        QTest::newRow("keypad -") << 1.0 << int(Qt::Key_Minus) << keypad << 0.9;
+        QTest::newRow("+ between sizes") << 1.2 << int(Qt::Key_Plus) << ctrl << 1.25;
+        QTest::newRow("- between sizes") << 1.2 << int(Qt::Key_Minus) << ctrl << 1.1;
+        QTest::newRow("+ at the largest") << 4.0 << int(Qt::Key_Plus) << ctrl << 4.0;
+        QTest::newRow("- at the smallest") << 0.5 << int(Qt::Key_Minus) << ctrl << 0.5;
+        QTest::newRow("+ without Ctrl") << 1.0 << int(Qt::Key_Plus) << 0 << 1.0;
+        QTest::newRow("+ from the width") << 0.0 << int(Qt::Key_Plus) << ctrl << -1.0;
+        QTest::newRow("Ctrl 0") << 2.0 << int(Qt::Key_0) << ctrl << 0.0;
+        QTest::newRow("keypad 0") << 2.0 << int(Qt::Key_0) << keypad << 0.0;
+        QTest::newRow("Ctrl à, French 0") << 2.0 << int(Qt::Key_Agrave) << ctrl << 0.0;
+        QTest::newRow("Ctrl wheel up") << 1.0 << wheelUp << ctrl << 1.1;
+        QTest::newRow("Ctrl wheel down") << 1.0 << wheelDown << ctrl << 0.9;
+        QTest::newRow("wheel without Ctrl") << 1.0 << wheelUp << 0 << 1.0;
+    }
+    void zoomKeys() {
+        QFETCH(qreal, from);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(qreal, expected);
+        HelpW help;
+        ManualView* manual = openManual(help);
+        QVERIFY(manual);
+        QPdfView* view = manual->pages();
+        if (from > 0) {
+            view->setZoomFactor(from);
+            view->setZoomMode(QPdfView::ZoomMode::Custom);
+        }
+        const qreal before = manual->scale();
+        view->pageNavigator()->jump(3, {});
+        if (key == wheelUp || key == wheelDown) {
+            const QPoint at = view->viewport()->rect().center();
+            QWheelEvent turn(at, view->viewport()->mapToGlobal(at), {},
+                             {0, key == wheelUp ? 120 : -120}, Qt::NoButton,
+                             Qt::KeyboardModifiers(modifiers), Qt::NoScrollPhase, false);
+            QApplication::sendEvent(view->viewport(), &turn);
+        } else {
+            QTest::keyClick(view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        }
+
+        auto* fit = help.frWindow->findChild<QToolButton*>(QStringLiteral("bLargeur"));
+        QCOMPARE(fit->isChecked(), expected == 0);
+        QCOMPARE(view->zoomMode() == QPdfView::ZoomMode::FitToWidth, expected == 0);
+        if (expected > 0)
+            QCOMPARE(view->zoomFactor(), expected);
+        if (expected < 0)
+            QVERIFY(view->zoomFactor() > before && view->zoomFactor() <= before * 1.25);
+        const auto* shown = help.frWindow->findChild<QLabel*>(QStringLiteral("zoom"));
+        QCOMPARE(shown->text(),
+                 QStringLiteral("Zoom : %1\u00a0%").arg(qRound(manual->scale() * 100)));
+        // The view tells its page anew as it moves.
+        view->verticalScrollBar()->setValue(view->verticalScrollBar()->value() + 1);
+        QCOMPARE(view->pageNavigator()->currentPage(), 3);
+    }
+
+    // A title of the contents shows its place at the top of the view, wherever the view was.
+    void contentsLeadToTheirPlace_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("child"); // -1: the chapter itself
+        QTest::addColumn<int>("place");
+        QTest::newRow("first chapter") << 0 << -1 << 0;
+        QTest::newRow("chapter further on") << 1 << -1 << 1;
+        QTest::newRow("section low on its page") << 1 << 0 << 2;
+        QTest::newRow("last chapter") << 2 << -1 << 3;
+    }
+    void contentsLeadToTheirPlace() {
+        QFETCH(int, row);
+        QFETCH(int, child);
+        QFETCH(int, place);
+        HelpW help;
+        ManualView* manual = openManual(help);
+        QVERIFY(manual && manual->contents()->isVisible());
+        QTreeView* contents = manual->contents();
+        QModelIndex title = contents->model()->index(row, 0);
+        if (child >= 0)
+            title = contents->model()->index(child, 0, title);
+        QCOMPARE(title.data(int(QPdfBookmarkModel::Role::Title)).toString(),
+                 outlinePlaces[place].title);
+
+        QScrollBar* bar = manual->pages()->verticalScrollBar();
+        bar->setValue(bar->maximum());
+        QTest::mouseClick(contents->viewport(), Qt::LeftButton, {},
+                          contents->visualRect(title).center());
+        QCOMPARE(manual->pages()->pageNavigator()->currentPage(), outlinePlaces[place].page);
+        const int line = manual->pages()->fontMetrics().height();
+        QTRY_VERIFY(firstBarRow(manual) >= 0);
+        QVERIFY2(firstBarRow(manual) <= 3 * line, qPrintable(QString::number(firstBarRow(manual))));
     }
 
     // Two help windows at once, each with its own video. A video's toggle pauses, plays on, and

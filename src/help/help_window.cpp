@@ -3,6 +3,7 @@
 #include "common/dialogs.h"
 #include "common/resources.h"
 #include "common/version.h"
+#include "help/manual_view.h"
 #include "playback/seek_slider.h"
 #include "playback/video_player.h"
 
@@ -11,10 +12,10 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
-#include <QPdfDocument>
-#include <QPdfView>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextEdit>
+#include <QVBoxLayout>
 
 namespace kel {
 
@@ -213,25 +214,24 @@ void HelpW::docLSF() {
 void HelpW::docFr() {
     frWindow = new QMainWindow(nullptr);
     frContainer = new QWidget(frWindow);
-    frContainer->setGeometry(20, 40, 590, 830);
+    frWindow->setCentralWidget(frContainer);
+    auto* manual = new ManualView(frContainer);
     bFermerFr = button(frContainer, {190, 760, 181, 23}, QStringLiteral("Fermer"), verdana9());
+    bFermerFr->setFixedSize(181, 23);
     connect(bFermerFr, &QPushButton::clicked, this, &HelpW::fermerHelpFr);
+    auto* layout = new QVBoxLayout(frContainer);
+    layout->addWidget(manual, 1);
+    layout->addWidget(bFermerFr, 0, Qt::AlignHCenter);
 
-    // The document goes before the viewer: it tells the viewer when it closes, so the viewer must
-    // still be whole when the container deletes the document.
-    auto* manual = new QPdfDocument(frContainer);
-    auto* viewer = new QPdfView(frContainer);
-    viewer->setDocument(manual);
-    viewer->setPageMode(QPdfView::PageMode::MultiPage);
-    viewer->setZoomMode(QPdfView::ZoomMode::FitToWidth);
-    viewer->setVisible(true);
-    viewer->resize(550, 740);
-    if (manual->load(resourcePath(QStringLiteral("KELMan.pdf"))) != QPdfDocument::Error::None)
+    if (!manual->load(resourcePath(QStringLiteral("KELMan.pdf"))))
         dialogs().plainBox(QStringLiteral("L'aide ne peut pas être affichée. \r\n"
                                           "Le manuel KELMan.pdf est absent ou endommagé."));
 
     frWindow->setWindowTitle(QStringLiteral("Aide Français"));
-    frWindow->resize(590, 830);
+    // Wide enough for the contents beside a page shown near its printed size, where the screen
+    // allows.
+    const QRect screen = frWindow->screen()->availableGeometry();
+    frWindow->resize(qMin(1200, screen.width() - 40), qMin(830, screen.height() - 60));
     frWindow->setWindowModality(Qt::WindowModal);
     frWindow->show();
 }
