@@ -1,4 +1,5 @@
 #include "app/principalw.h"
+#include "app/recording_controller.h"
 #include "export/export_controller.h"
 #include "export/export_window.h"
 #include "playback/player_widget.h"
@@ -426,6 +427,32 @@ private slots:
         watch.start(20);
         kel::warn(QStringLiteral("Une boîte"));
         QVERIFY(changes > 5);
+    }
+
+    // Space plays or pauses the student's video, whichever button has the focus: it never starts
+    // a recording.
+    void spaceNeverRecords() {
+        const QString camera = dir.filePath(QStringLiteral("space.avi"));
+        QVERIFY(testmedia::makeVideo(camera, QStringLiteral("testsrc"), 2, 25,
+                                     QStringLiteral("128x48")));
+        QTemporaryDir top;
+        QVERIFY(testmedia::makeVideo(top.filePath("élève.avi"), QStringLiteral("testsrc"), 3));
+        ScriptedDialogs d;
+        PrincipalW w(camera);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QVERIFY(testwindow::openProjectAndVideo(w, d, top.path(), top.filePath("élève.avi")));
+        QPushButton* record = part(w, "bEnregistrerAnnotation");
+        QVERIFY(record->isEnabled());
+        int plays = 0;
+        connect(w.studentPlayer()->bLecture, &QPushButton::clicked, [&plays] { ++plays; });
+        for (QPushButton* b : {record, part(w, "bOuvrirAnnotation")}) {
+            b->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            QTest::qWait(50);
+        }
+        QCOMPARE(plays, 2);
+        QVERIFY(!w.recording()->isRecording() && d.fileDialogDirs.size() == 1);
     }
 
     // A larger window gives the room to both videos alike; F11 gives the whole screen to the

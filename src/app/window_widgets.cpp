@@ -125,8 +125,6 @@ void WindowWidgets::createCommandButtons(QWidget* window) {
         tool("bOuvrirAnnotation", 570, "ouvrir-video.png", 25, "Ouvrir une annotation");
     bEnregistrerAnnotation = tool("bEnregistrerAnnotation", 610, "record.png", 25,
                                   "Enregistrer/Terminer l'enregistrement");
-    // Space must never start a recording: the button is reached by its key R, not by the focus.
-    bEnregistrerAnnotation->setFocusPolicy(Qt::NoFocus);
     bCouperDebut = tool("bCouperDebut", 650, "Couper-debut.png", 30,
                         "Couper le début de l'annotation, avant la position courante");
     bCouperFin = tool("bCouperFin", 690, "Couper-fin.png", 30,
