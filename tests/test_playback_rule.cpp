@@ -67,6 +67,8 @@ private slots:
              {"play played2 3000 3100 3900 4000 4100 end end", "due5 due3"}},
             {"a play comment, then a pause comment: the video stops for the second",
              {"play 10000 10500 end end", "due6 pause due7 resume"}},
+            {"a video stopped meanwhile (at its end) is left so",
+             {"play 10000 pause end end", "due6 due7"}},
             {"a jump away drops the rest of the second",
              {"play 3000 9000 end", "pause due2 resume"}},
             {"a step back too", {"play played2 3000 2960 end", "due5"}},
