@@ -47,6 +47,7 @@ public:
     void plainBox(const QString& text) override {
         QMessageBox box;
         box.setText(text);
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
         box.setStandardButtons(QMessageBox::Ok);
         box.exec();
     }
