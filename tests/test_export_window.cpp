@@ -255,7 +255,9 @@ private slots:
     void showResult() {
         QFETCH(int, action);
         QFETCH(bool, opened);
-        const QString montage = path("montage.mp4");
+        // Apart from the projects the other tests export.
+        const QString montage = path("resultat/montage.mp4");
+        QVERIFY(QDir().mkpath(path("resultat")));
         QVERIFY(QFile::copy(path("red.avi"), montage) || QFile::exists(montage));
         ScriptedDialogs dialogs;
         dialogs.choices << action;
@@ -264,7 +266,7 @@ private slots:
             asked << url;
             return opened;
         });
-        const QString target = action == 0 ? m_dir.path() : montage;
+        const QString target = action == 0 ? path("resultat") : montage;
         QCOMPARE(asked, QList<QUrl>{QUrl::fromLocalFile(target)});
         QCOMPARE(dialogs.count("platform"), opened ? 0 : 1);
         if (!opened) {
