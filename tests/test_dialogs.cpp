@@ -23,29 +23,21 @@ private slots:
     }
 
     void startFolder_data() {
-        QTest::addColumn<QString>("remembered"); // "": nothing yet
+        QTest::addColumn<QString>("remembered");
         QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("expected"); // "~": the home folder
-        QTest::newRow("first time") << ""
-                                    << ""
-                                    << "~";
-        QTest::newRow("the last one") << "projets/eleve1"
-                                      << ""
-                                      << "projets/eleve1";
-        QTest::newRow("the caller's own") << "projets/eleve1"
-                                          << "videos"
-                                          << "videos";
-        QTest::newRow("the last one since removed") << "projets/parti"
-                                                    << ""
-                                                    << "~";
+        // clang-format off
+        QTest::newRow("the last one")               << "projets/eleve1" << "" << "projets/eleve1";
+        QTest::newRow("the caller's own")           << "projets/eleve1" << "videos" << "videos";
+        QTest::newRow("the last one since removed") << "projets/parti" << "" << "~";
+        // clang-format on
     }
     void startFolder() {
         QFETCH(QString, remembered);
         QFETCH(QString, given);
         QFETCH(QString, expected);
         forget();
-        if (!remembered.isEmpty())
-            kel::rememberDialogFolder(path(remembered));
+        kel::rememberDialogFolder(path(remembered));
         QCOMPARE(kel::dialogStartFolder(given.isEmpty() ? QString() : path(given)),
                  expected == "~" ? QDir::homePath() : path(expected));
     }
