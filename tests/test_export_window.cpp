@@ -243,6 +243,40 @@ private slots:
         QCOMPARE(job.compress, compress);
     }
 
+    void showResult_data() {
+        QTest::addColumn<int>("action"); // 0: the folder, 1: the montage
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("folder, no file manager") << 0 << false;
+        QTest::newRow("montage, no player") << 1 << false;
+        QTest::newRow("montage played") << 1 << true;
+    }
+
+    // Where the desktop cannot show the montage, the teacher is told so and given its path.
+    void showResult() {
+        QFETCH(int, action);
+        QFETCH(bool, opened);
+        // Apart from the projects the other tests export.
+        const QString montage = path("resultat/montage.mp4");
+        QVERIFY(QDir().mkpath(path("resultat")));
+        QVERIFY(QFile::copy(path("red.avi"), montage) || QFile::exists(montage));
+        ScriptedDialogs dialogs;
+        dialogs.choices << action;
+        QList<QUrl> asked;
+        kel::ExportController::showResult(montage, [&](const QUrl& url) {
+            asked << url;
+            return opened;
+        });
+        const QString target = action == 0 ? path("resultat") : montage;
+        QCOMPARE(asked, QList<QUrl>{QUrl::fromLocalFile(target)});
+        QCOMPARE(dialogs.count("platform"), opened ? 0 : 1);
+        if (!opened) {
+            QCOMPARE(dialogs.shown.last().icon, kel::Dialogs::Icon::Warning);
+            QVERIFY2(dialogs.lastText().endsWith("\r\n" + QDir::toNativeSeparators(target)),
+                     qPrintable(dialogs.lastText()));
+            QVERIFY(dialogs.lastText().contains(action == 0 ? "dossier" : "lecteur"));
+        }
+    }
+
     void layoutDrawing_data() {
         QTest::addColumn<QString>("student");
         QTest::addColumn<Pick>("p");

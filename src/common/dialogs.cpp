@@ -1,9 +1,14 @@
 #include "dialogs.h"
 
+#include <QCursor>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 
 namespace kel {
 
@@ -30,6 +35,8 @@ public:
         case Icon::None:
             break;
         }
+        // A path or an error in the text can be copied.
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
         if (icon == Icon::Question)
             box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         else
@@ -40,6 +47,7 @@ public:
     void plainBox(const QString& text) override {
         QMessageBox box;
         box.setText(text);
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
         box.setStandardButtons(QMessageBox::Ok);
         box.exec();
     }
@@ -78,16 +86,38 @@ public:
         return QInputDialog::getText(parent, title, label, QLineEdit::Normal, text, ok);
     }
 
-    QString getExistingDirectory(QWidget* parent, const QString& caption) override {
-        return QFileDialog::getExistingDirectory(parent, caption, QString(),
-                                                 QFileDialog::ShowDirsOnly);
+    QString getExistingDirectory(QWidget* parent, const QString& caption,
+                                 const QString& dir) override {
+        const QString chosen = QFileDialog::getExistingDirectory(
+            parent, caption, dialogStartFolder(dir), QFileDialog::ShowDirsOnly);
+        if (!chosen.isEmpty())
+            rememberDialogFolder(chosen);
+        return chosen;
     }
 
     QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                             const QString& filter) override {
-        return QFileDialog::getOpenFileName(parent, caption, dir, filter);
+        const QString chosen =
+            QFileDialog::getOpenFileName(parent, caption, dialogStartFolder(dir), filter);
+        if (!chosen.isEmpty())
+            rememberDialogFolder(QFileInfo(chosen).absolutePath());
+        return chosen;
+    }
+
+    int menu(QWidget* anchor, const QStringList& items, const QList<bool>& enabled) override {
+        QMenu menu(anchor);
+        QList<QAction*> added;
+        for (int i = 0; i < items.size(); ++i) {
+            added << menu.addAction(items[i]);
+            added.last()->setEnabled(enabled.value(i, true));
+        }
+        const QPoint at =
+            anchor ? anchor->mapToGlobal(QPoint(0, anchor->height())) : QCursor::pos();
+        return int(added.indexOf(menu.exec(at)));
     }
 };
+
+const QString kLastFolderKey = QStringLiteral("dialogues/dernierDossier");
 
 WidgetDialogs widgetDialogs;
 Dialogs* current = &widgetDialogs;
@@ -100,6 +130,24 @@ Dialogs& dialogs() {
 
 void setDialogs(Dialogs* d) {
     current = d ? d : &widgetDialogs;
+}
+
+QString dialogStartFolder(const QString& given) {
+    if (!given.isEmpty())
+        return given;
+    const QString last =
+        QSettings(QStringLiteral("KEL"), QStringLiteral("KEL")).value(kLastFolderKey).toString();
+    // A folder since removed, or on a drive not plugged in, would open the dialog nowhere.
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    return QDir::homePath();
+}
+
+void rememberDialogFolder(const QString& folder) {
+    if (folder.isEmpty())
+        return;
+    QSettings(QStringLiteral("KEL"), QStringLiteral("KEL"))
+        .setValue(kLastFolderKey, QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
 }
 
 void warn(const QString& text) {

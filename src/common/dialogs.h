@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -34,10 +35,21 @@ public:
     // line starts with `text`.
     virtual QString getText(QWidget* parent, const QString& title, const QString& label,
                             const QString& text = QString(), bool* ok = nullptr) = 0;
-    virtual QString getExistingDirectory(QWidget* parent, const QString& caption) = 0;
+    // Without `dir`, the real dialogs open in the last folder chosen (dialogStartFolder()).
+    virtual QString getExistingDirectory(QWidget* parent, const QString& caption,
+                                         const QString& dir = QString()) = 0;
     virtual QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                                     const QString& filter) = 0;
+    // A menu of `items` under `anchor` (at the pointer without one); an item whose `enabled` is
+    // false cannot be chosen. Returns the index chosen, or -1 when closed.
+    virtual int menu(QWidget* anchor, const QStringList& items, const QList<bool>& enabled) = 0;
 };
+
+// The folder a file dialog opens in: `given` when the caller names one, else the last folder
+// chosen in one while it still exists, else the home folder.
+QString dialogStartFolder(const QString& given);
+// Remembers `folder` (in the user's settings) as the last one chosen in a file dialog.
+void rememberDialogFolder(const QString& folder);
 
 // The dialogs in use; real widgets unless a test installed its own. Ownership stays with the
 // caller.

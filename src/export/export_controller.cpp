@@ -67,7 +67,7 @@ QString ExportController::refusal(const ProjectSession& session, const QString& 
     return QString();
 }
 
-void ExportController::showResult(const QString& montagePath) {
+void ExportController::showResult(const QString& montagePath, const UrlOpener& open) {
     const QFileInfo info(montagePath);
     const QLocale french(QLocale::French);
     const QString text = QStringLiteral("Le montage est prêt :\r\n%1\r\n%2 Mo, durée %3.")
@@ -77,10 +77,23 @@ void ExportController::showResult(const QString& montagePath) {
     const int action =
         dialogs().actions(QStringLiteral("Exporter"), text,
                           {QStringLiteral("Ouvrir le dossier"), QStringLiteral("Lire le montage")});
-    if (action == 0)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(info.absolutePath()));
-    else if (action == 1)
-        QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
+    if (action != 0 && action != 1)
+        return;
+    const bool folder = action == 0;
+    const QString target = folder ? info.absolutePath() : info.absoluteFilePath();
+    const QUrl url = QUrl::fromLocalFile(target);
+    if (open ? open(url) : QDesktopServices::openUrl(url))
+        return;
+    // No file manager or player on this computer: the path, to copy, is all we can give.
+    warn(QStringLiteral("Exporter"),
+         folder ? QStringLiteral("Le dossier du montage n'a pas pu être ouvert : aucun "
+                                 "gestionnaire de fichiers n'est installé ou aucun n'a répondu.\r\n"
+                                 "Le montage se trouve dans le dossier :\r\n%1")
+                      .arg(QDir::toNativeSeparators(target))
+                : QStringLiteral("Le montage n'a pas pu être lu : aucun lecteur vidéo n'est "
+                                 "installé ou aucun n'a répondu.\r\nLe fichier du montage "
+                                 "est :\r\n%1")
+                      .arg(QDir::toNativeSeparators(target)));
 }
 
 void ExportController::launch(const MontageJob& job, const QStringList& annotationFiles) {

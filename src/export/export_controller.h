@@ -6,6 +6,10 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <functional>
+
+class QUrl;
+
 namespace kel {
 
 class Export;
@@ -32,8 +36,11 @@ public:
     // being compressed, and its file is about to be replaced.
     QString refusal(const ProjectSession& session, const QString& studentVideo,
                     bool compressing) const;
-    // Tells where the montage is, its size and length, and offers to show or play it.
-    static void showResult(const QString& montagePath);
+    // Hands a folder or a file to the desktop's file manager or player; false when none took it.
+    using UrlOpener = std::function<bool(const QUrl&)>;
+    // Tells where the montage is, its size and length, and offers to show or play it with
+    // `open` (the desktop's own by default); says so, with the path, when that fails.
+    static void showResult(const QString& montagePath, const UrlOpener& open = UrlOpener());
     // Stops the render without waiting: ended(false) follows.
     void requestCancel();
     // Stops the render and waits for it (at quit).

@@ -29,6 +29,9 @@ public:
     QQueue<QString> directories;  // getExistingDirectory(); default empty
     QQueue<QString> files;        // getOpenFileName(); default empty
     QStringList fileDialogDirs;   // start directory of each getOpenFileName
+    QQueue<int> menuChoices;      // menu(); default -1 (closed)
+    QList<QStringList> menus;     // the items of each menu shown
+    QList<QList<bool>> menusEnabled;
     // Runs while a question or a plain box is open, as the event loop of a real box would.
     std::function<void()> underQuestion;
 
@@ -71,8 +74,13 @@ public:
             *ok = !texts.isEmpty();
         return texts.isEmpty() ? QString() : texts.dequeue();
     }
-    QString getExistingDirectory(QWidget*, const QString&) override {
+    QString getExistingDirectory(QWidget*, const QString&, const QString&) override {
         return directories.isEmpty() ? QString() : directories.dequeue();
+    }
+    int menu(QWidget*, const QStringList& items, const QList<bool>& enabled) override {
+        menus << items;
+        menusEnabled << enabled;
+        return menuChoices.isEmpty() ? -1 : menuChoices.dequeue();
     }
     QString getOpenFileName(QWidget*, const QString&, const QString& dir, const QString&) override {
         fileDialogDirs << dir;
