@@ -1,11 +1,14 @@
 #include "playback/player_widget.h"
 #include "playback/seek_slider.h"
+#include "playback/still_pictures.h"
 #include "playback/video_player.h"
 #include "support/media.h"
 
 #include <QLabel>
 #include <QLayout>
+#include <QMediaPlayer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QToolTip>
 #include <QVideoWidget>
 #include <QtTest>
@@ -221,6 +224,10 @@ private slots:
         QCOMPARE(player->labelTemps->text(), QStringLiteral("00:00:10.000 / 00:00:10.000"));
         QCOMPARE(player->bLecture->text(), QStringLiteral(">"));
         QVERIFY(!player->timerTemps->isActive());
+        // A step back from there shows its time too.
+        QTRY_VERIFY(!player->lecteur->isPlaying());
+        QTest::mouseClick(player->bTramePrecedente, Qt::LeftButton);
+        QCOMPARE(player->labelTemps->text(), QStringLiteral("00:00:09.920 / 00:00:10.000"));
     }
 
     void marksTellAndSeek_data() {
@@ -279,6 +286,9 @@ private slots:
             // clang-format off
             *row("jump")            << Move{file, 7430, nullptr, 0};
             *row("jump back")       << Move{file, 2210, nullptr, 0};
+            // A frame of the phone's starts 2/3 ms after this whole millisecond.
+            *row("jump to a frame's cut time") << Move{file, 2916, nullptr, 0};
+            *row("+1 from a frame's cut time") << Move{file, 2916, &P::bTrameSuivante, 1};
             *row("+1 after jump")   << Move{file, 6010, &P::bTrameSuivante, 1};
             *row("+1 three times")  << Move{file, 9010, &P::bTrameSuivante, 3};
             *row("-1 twice")        << Move{file, 5120, &P::bTramePrecedente, 2};
@@ -345,6 +355,101 @@ private slots:
         };
         QTRY_VERIFY2_WITH_TIMEOUT(mismatch().isEmpty(), qPrintable(mismatch()), 3000);
         QVERIFY(p->currentTime() <= p->totalTime());
+    }
+
+    // The frames' times come from packets stored in decoding order (B-frames): they are given in
+    // the order shown, as the player steps through them.
+    void frameTimesInShowingOrder_data() {
+        QTest::addColumn<QString>("file");
+        for (const char* file : {"phone.mp4", "camcorder.mts", "browser.webm"})
+            QTest::newRow(file) << QString(file);
+    }
+    void frameTimesInShowingOrder() {
+        QFETCH(QString, file);
+        kel::StillPictures stills;
+        QSignalSpy scanned(&stills, &kel::StillPictures::scanned);
+        stills.open(dir.filePath(file));
+        QTRY_COMPARE_WITH_TIMEOUT(scanned.count(), 1, 20000);
+        const auto got = scanned[0][0].value<std::vector<double>>();
+        const QList<double>& t = times[file];
+        QCOMPARE(qsizetype(got.size()), t.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            QVERIFY2(qAbs(got[i] - got[0] - t[qsizetype(i)]) < 1,
+                     qPrintable(QStringLiteral("frame %1: %2 ms").arg(i).arg(got[i] - got[0])));
+    }
+
+    // Copies named a to h, used in that order from the most recent, of `kb` KB each (the first
+    // sizes given, then 1 KB); those kept at a bound of `count` copies and 1 MB.
+    void indexedCopiesAreBounded_data() {
+        QTest::addColumn<QList<int>>("kb");
+        QTest::addColumn<QString>("inUse");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("the last five used") << QList<int>{} << QString() << 5 << "abcde";
+        QTest::newRow("within the size")
+            << QList<int>{400, 400, 400, 400} << QString() << 5 << "abefg";
+        QTest::newRow("the one in use, oldest") << QList<int>{} << "h" << 3 << "abh";
+        QTest::newRow("the one in use, too big") << QList<int>{1, 2000} << "b" << 5 << "b";
+    }
+    void indexedCopiesAreBounded() {
+        QFETCH(QList<int>, kb);
+        QFETCH(QString, inUse);
+        QFETCH(int, count);
+        QFETCH(QString, kept);
+        QTemporaryDir folder;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const auto make = [&](const QString& name, int size, const QDateTime& time) {
+            QFile f(folder.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(size * 1024, 'x'));
+            f.flush();
+            f.setFileTime(time, QFileDevice::FileModificationTime);
+        };
+        for (int i = 0; i < 8; ++i)
+            make(QChar('a' + i) + QStringLiteral(".mkv"), i < kb.size() ? kb[i] : 1,
+                 now.addSecs(-60 * i));
+        // Copies being made, and one left by a copy that never ended.
+        make("new.mkv.part", 1, now);
+        make("old.mkv.part", 1, now.addDays(-2));
+        kel::pruneIndexedCopies(folder.path(),
+                                inUse.isEmpty() ? QStringList()
+                                                : QStringList{folder.filePath(inUse + ".mkv")},
+                                count, 1024 * 1024);
+        QStringList left = QDir(folder.path()).entryList({"*.mkv"}, QDir::Files, QDir::Name);
+        QCOMPARE(left.join("").remove(".mkv"), kept);
+        QVERIFY(QFile::exists(folder.filePath("new.mkv.part")));
+        QVERIFY(!QFile::exists(folder.filePath("old.mkv.part")));
+    }
+
+    // A video without index gets its copy in the cache, kept there among the last used; the
+    // copies of the players open stay whatever their age.
+    void indexedCopyKeptAmongTheLast() {
+        const QString folder = QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation))
+                                   .filePath("indexed");
+        QVERIFY(folder.startsWith(dir.path()));
+        QVERIFY(QDir().mkpath(folder));
+        for (int i = 0; i < 7; ++i) {
+            QFile f(QDir(folder).filePath(QStringLiteral("old%1.mkv").arg(i)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.setFileTime(QDateTime::currentDateTimeUtc().addDays(-1 - i),
+                          QFileDevice::FileModificationTime);
+        }
+        const QStringList before = QDir(folder).entryList({"*.mkv"}, QDir::Files);
+        kel::VideoPlayer p;
+        p.setMuted(true);
+        p.load(dir.filePath("browser.webm"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.mediaPlayer()->source().path().endsWith(".mkv"), 20000);
+        const QString copy = p.mediaPlayer()->source().toLocalFile();
+        QVERIFY(QFile::exists(copy));
+        const QStringList left = QDir(folder).entryList({"*.mkv"}, QDir::Files);
+        QCOMPARE(left.size(), 5);
+        // The other player's copy is in use, however long ago it was made.
+        const QString other = numbered->lecteur->mediaPlayer()->source().toLocalFile();
+        if (other.endsWith(".mkv"))
+            QVERIFY(QFile::exists(other));
+        QVERIFY(left.contains("old0.mkv"));
+        QVERIFY(!left.contains("old6.mkv"));
+        QVERIFY(before.size() > 5);
     }
 
     // PAL DV stores 720 x 576 for a 16:9 picture: it is shown at that shape, not squeezed.

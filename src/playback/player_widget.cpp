@@ -81,6 +81,11 @@ MyVideoPlayer::MyVideoPlayer(QWidget* host) : QObject(nullptr), tempsZero(0, 0, 
     timerTemps = new QTimer(this);
     timerTemps->setInterval(kRefreshMs);
     connect(timerTemps, &QTimer::timeout, this, &MyVideoPlayer::updateTimer);
+    // Stopped at the end, the display still follows a step or a jump from there.
+    connect(lecteur, &VideoPlayer::positionChanged, this, [this] {
+        if (!timerTemps->isActive() && lectureDemarree)
+            updateTimer();
+    });
 
     // The button says what a click does, whatever changed the player's state.
     connect(lecteur, &VideoPlayer::stateChanged, this, [this] {
@@ -148,6 +153,7 @@ void MyVideoPlayer::trameSuivante() {
     const qint64 n = lecteur->frameFrom(lecteur->currentTime(), 1, frameLength());
     if (n >= 0 && n < lecteur->totalTime())
         lecteur->seek(n);
+    updateTimer();
 }
 
 void MyVideoPlayer::tramePrecedente() {
@@ -156,6 +162,7 @@ void MyVideoPlayer::tramePrecedente() {
     const qint64 n = lecteur->frameFrom(lecteur->currentTime(), -1, frameLength());
     if (n >= 0)
         lecteur->seek(n);
+    updateTimer();
 }
 
 void MyVideoPlayer::debutVideo() {
