@@ -108,13 +108,17 @@ class TestPlayerWidget : public QObject {
                                  "libvpx", "-deadline", "realtime", "-cpu-used", "8", "-b:v", "1M",
                                  "-g", "150", "-f", "webm", "pipe:1"});
         QVERIFY(browser.waitForFinished(120000) && browser.exitCode() == 0);
-        // A phone's: frames 33 to 47 ms apart, slower after 5 s, stored out of order (B-frames).
+        // A phone's: frames 33 to 47 ms apart, slower after 5 s, stored out of order (B-frames),
+        // held upright and stored lying with the rotation that turns it back.
         QVERIFY(testmedia::ffmpeg(
             {"-f", "lavfi", "-i",
-             source.arg("320x240").arg(30).arg(12) + kNumbered +
-                 ",settb=1/90000,setpts='floor((N*100/3+if(mod(N,3),0,14)+max(N-150,0)*9)*90)'",
+             source.arg("240x320").arg(30).arg(12) + kNumbered +
+                 ",transpose=clock,settb=1/90000,"
+                 "setpts='floor((N*100/3+if(mod(N,3),0,14)+max(N-150,0)*9)*90)'",
              "-fps_mode", "passthrough", "-video_track_timescale", "90000", "-c:v", "libx264", "-g",
-             "60", "-bf", "3", "-x264-params", "b-adapt=0", dir.filePath("phone.mp4")}));
+             "60", "-bf", "3", "-x264-params", "b-adapt=0", dir.filePath("lying.mp4")}));
+        QVERIFY(testmedia::ffmpeg({"-i", dir.filePath("lying.mp4"), "-c", "copy", "-metadata:s:v",
+                                   "rotate=90", dir.filePath("phone.mp4")}));
         // A camcorder's: interlaced MPEG-2 with B-frames in a transport stream, which starts at
         // 1.4 s.
         QVERIFY(testmedia::ffmpeg(
