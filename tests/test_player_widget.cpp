@@ -1,6 +1,5 @@
 #include "playback/player_widget.h"
 #include "playback/seek_slider.h"
-#include "playback/still_pictures.h"
 #include "playback/video_player.h"
 #include "support/media.h"
 
@@ -8,7 +7,6 @@
 #include <QLayout>
 #include <QMediaPlayer>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QToolTip>
 #include <QVideoWidget>
 #include <QtTest>
@@ -361,27 +359,6 @@ private slots:
         QVERIFY(p->currentTime() <= p->totalTime());
     }
 
-    // The frames' times come from packets stored in decoding order (B-frames): they are given in
-    // the order shown, as the player steps through them.
-    void frameTimesInShowingOrder_data() {
-        QTest::addColumn<QString>("file");
-        for (const char* file : {"phone.mp4", "camcorder.mts", "browser.webm"})
-            QTest::newRow(file) << QString(file);
-    }
-    void frameTimesInShowingOrder() {
-        QFETCH(QString, file);
-        kel::StillPictures stills;
-        QSignalSpy scanned(&stills, &kel::StillPictures::scanned);
-        stills.open(dir.filePath(file));
-        QTRY_COMPARE_WITH_TIMEOUT(scanned.count(), 1, 20000);
-        const auto got = scanned[0][0].value<std::vector<double>>();
-        const QList<double>& t = times[file];
-        QCOMPARE(qsizetype(got.size()), t.size());
-        for (size_t i = 0; i < got.size(); ++i)
-            QVERIFY2(qAbs(got[i] - got[0] - t[qsizetype(i)]) < 1,
-                     qPrintable(QStringLiteral("frame %1: %2 ms").arg(i).arg(got[i] - got[0])));
-    }
-
     // Copies named a to h, used in that order from the most recent, of `kb` KB each (the first
     // sizes given, then 1 KB); those kept at a bound of `count` copies and 1 MB.
     void indexedCopiesAreBounded_data() {
@@ -425,8 +402,8 @@ private slots:
         QVERIFY(!QFile::exists(folder.filePath("old.mkv.part")));
     }
 
-    // A video without index gets its copy in the cache, kept there among the last used; the
-    // copies of the players open stay whatever their age.
+    // A video without index gets its copy in the cache (the test's own), kept there among the
+    // last used.
     void indexedCopyKeptAmongTheLast() {
         const QString folder = QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation))
                                    .filePath("indexed");
@@ -438,22 +415,15 @@ private slots:
             f.setFileTime(QDateTime::currentDateTimeUtc().addDays(-1 - i),
                           QFileDevice::FileModificationTime);
         }
-        const QStringList before = QDir(folder).entryList({"*.mkv"}, QDir::Files);
         kel::VideoPlayer p;
         p.setMuted(true);
         p.load(dir.filePath("browser.webm"));
         QTRY_VERIFY_WITH_TIMEOUT(p.mediaPlayer()->source().path().endsWith(".mkv"), 20000);
-        const QString copy = p.mediaPlayer()->source().toLocalFile();
-        QVERIFY(QFile::exists(copy));
         const QStringList left = QDir(folder).entryList({"*.mkv"}, QDir::Files);
         QCOMPARE(left.size(), 5);
-        // The other player's copy is in use, however long ago it was made.
-        const QString other = numbered->lecteur->mediaPlayer()->source().toLocalFile();
-        if (other.endsWith(".mkv"))
-            QVERIFY(QFile::exists(other));
+        QVERIFY(left.contains(QFileInfo(p.mediaPlayer()->source().toLocalFile()).fileName()));
         QVERIFY(left.contains("old0.mkv"));
         QVERIFY(!left.contains("old6.mkv"));
-        QVERIFY(before.size() > 5);
     }
 
     // PAL DV stores 720 x 576 for a 16:9 picture: it is shown at that shape, not squeezed.

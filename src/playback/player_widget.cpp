@@ -81,11 +81,6 @@ MyVideoPlayer::MyVideoPlayer(QWidget* host) : QObject(nullptr), tempsZero(0, 0, 
     timerTemps = new QTimer(this);
     timerTemps->setInterval(kRefreshMs);
     connect(timerTemps, &QTimer::timeout, this, &MyVideoPlayer::updateTimer);
-    // Stopped at the end, the display still follows a step or a jump from there.
-    connect(lecteur, &VideoPlayer::positionChanged, this, [this] {
-        if (!timerTemps->isActive() && lectureDemarree)
-            updateTimer();
-    });
 
     // The button says what a click does, whatever changed the player's state.
     connect(lecteur, &VideoPlayer::stateChanged, this, [this] {
@@ -139,13 +134,16 @@ void MyVideoPlayer::avanceRapideVideo() {
         lecteur->stop();
     else
         lecteur->seek(n);
+    updateTimer();
 }
 
 void MyVideoPlayer::retourRapideVideo() {
     const int n = lecteur->currentTime() - lecteur->totalTime() / 10;
     lecteur->seek(n < 0 ? 0 : n);
+    updateTimer();
 }
 
+// Each move shows its time at once: after >| the display's timer is stopped.
 void MyVideoPlayer::trameSuivante() {
     if (lecteur->isPlaying())
         lecteur->pause();
