@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QLayout>
+#include <QMediaPlayer>
 #include <QPushButton>
 #include <QToolTip>
 #include <QVideoWidget>
@@ -105,18 +106,23 @@ class TestPlayerWidget : public QObject {
                                  "libvpx", "-deadline", "realtime", "-cpu-used", "8", "-b:v", "1M",
                                  "-g", "150", "-f", "webm", "pipe:1"});
         QVERIFY(browser.waitForFinished(120000) && browser.exitCode() == 0);
-        // A phone's: frames 33 to 47 ms apart, slower after 5 s.
+        // A phone's: frames 33 to 47 ms apart, slower after 5 s, stored out of order (B-frames),
+        // held upright and stored lying with the rotation that turns it back.
         QVERIFY(testmedia::ffmpeg(
             {"-f", "lavfi", "-i",
-             source.arg("320x240").arg(30).arg(12) + kNumbered +
-                 ",settb=1/90000,setpts='floor((N*100/3+if(mod(N,3),0,14)+max(N-150,0)*9)*90)'",
+             source.arg("240x320").arg(30).arg(12) + kNumbered +
+                 ",transpose=clock,settb=1/90000,"
+                 "setpts='floor((N*100/3+if(mod(N,3),0,14)+max(N-150,0)*9)*90)'",
              "-fps_mode", "passthrough", "-video_track_timescale", "90000", "-c:v", "libx264", "-g",
-             "60", dir.filePath("phone.mp4")}));
-        // A camcorder's: interlaced MPEG-2 in a transport stream, which starts at 1.4 s.
-        QVERIFY(testmedia::ffmpeg({"-f", "lavfi", "-i",
-                                   source.arg("720x576").arg(25).arg(12) + kNumbered, "-c:v",
-                                   "mpeg2video", "-b:v", "4M", "-flags", "+ilme+ildct", "-top", "1",
-                                   "-g", "12", "-f", "mpegts", dir.filePath("camcorder.mts")}));
+             "60", "-bf", "3", "-x264-params", "b-adapt=0", dir.filePath("lying.mp4")}));
+        QVERIFY(testmedia::ffmpeg({"-i", dir.filePath("lying.mp4"), "-c", "copy", "-metadata:s:v",
+                                   "rotate=90", dir.filePath("phone.mp4")}));
+        // A camcorder's: interlaced MPEG-2 with B-frames in a transport stream, which starts at
+        // 1.4 s.
+        QVERIFY(testmedia::ffmpeg(
+            {"-f", "lavfi", "-i", source.arg("720x576").arg(25).arg(12) + kNumbered, "-c:v",
+             "mpeg2video", "-b:v", "4M", "-flags", "+ilme+ildct", "-top", "1", "-g", "12", "-bf",
+             "2", "-f", "mpegts", dir.filePath("camcorder.mts")}));
         for (const char* name : {"browser.webm", "phone.mp4", "camcorder.mts"}) {
             times[name] = frameTimes(dir.filePath(name));
             QVERIFY(times[name].size() >= 300);
@@ -221,6 +227,10 @@ private slots:
         QCOMPARE(player->labelTemps->text(), QStringLiteral("00:00:10.000 / 00:00:10.000"));
         QCOMPARE(player->bLecture->text(), QStringLiteral(">"));
         QVERIFY(!player->timerTemps->isActive());
+        // A step back from there shows its time too.
+        QTRY_VERIFY(!player->lecteur->isPlaying());
+        QTest::mouseClick(player->bTramePrecedente, Qt::LeftButton);
+        QCOMPARE(player->labelTemps->text(), QStringLiteral("00:00:09.920 / 00:00:10.000"));
     }
 
     void marksTellAndSeek_data() {
@@ -279,6 +289,8 @@ private slots:
             // clang-format off
             *row("jump")            << Move{file, 7430, nullptr, 0};
             *row("jump back")       << Move{file, 2210, nullptr, 0};
+            // A frame of the phone's starts 2/3 ms after this whole millisecond.
+            *row("jump to a frame's cut time") << Move{file, 2916, nullptr, 0};
             *row("+1 after jump")   << Move{file, 6010, &P::bTrameSuivante, 1};
             *row("+1 three times")  << Move{file, 9010, &P::bTrameSuivante, 3};
             *row("-1 twice")        << Move{file, 5120, &P::bTramePrecedente, 2};
@@ -345,6 +357,73 @@ private slots:
         };
         QTRY_VERIFY2_WITH_TIMEOUT(mismatch().isEmpty(), qPrintable(mismatch()), 3000);
         QVERIFY(p->currentTime() <= p->totalTime());
+    }
+
+    // Copies named a to h, used in that order from the most recent, of `kb` KB each (the first
+    // sizes given, then 1 KB); those kept at a bound of `count` copies and 1 MB.
+    void indexedCopiesAreBounded_data() {
+        QTest::addColumn<QList<int>>("kb");
+        QTest::addColumn<QString>("inUse");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("the last five used") << QList<int>{} << QString() << 5 << "abcde";
+        QTest::newRow("within the size")
+            << QList<int>{400, 400, 400, 400} << QString() << 5 << "abefg";
+        QTest::newRow("the one in use, oldest") << QList<int>{} << "h" << 3 << "abh";
+        QTest::newRow("the one in use, too big") << QList<int>{1, 2000} << "b" << 5 << "b";
+    }
+    void indexedCopiesAreBounded() {
+        QFETCH(QList<int>, kb);
+        QFETCH(QString, inUse);
+        QFETCH(int, count);
+        QFETCH(QString, kept);
+        QTemporaryDir folder;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const auto make = [&](const QString& name, int size, const QDateTime& time) {
+            QFile f(folder.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(size * 1024, 'x'));
+            f.flush();
+            f.setFileTime(time, QFileDevice::FileModificationTime);
+        };
+        for (int i = 0; i < 8; ++i)
+            make(QChar('a' + i) + QStringLiteral(".mkv"), i < kb.size() ? kb[i] : 1,
+                 now.addSecs(-60 * i));
+        // Copies being made, and one left by a copy that never ended.
+        make("new.mkv.part", 1, now);
+        make("old.mkv.part", 1, now.addDays(-2));
+        kel::pruneIndexedCopies(folder.path(),
+                                inUse.isEmpty() ? QStringList()
+                                                : QStringList{folder.filePath(inUse + ".mkv")},
+                                count, 1024 * 1024);
+        QStringList left = QDir(folder.path()).entryList({"*.mkv"}, QDir::Files, QDir::Name);
+        QCOMPARE(left.join("").remove(".mkv"), kept);
+        QVERIFY(QFile::exists(folder.filePath("new.mkv.part")));
+        QVERIFY(!QFile::exists(folder.filePath("old.mkv.part")));
+    }
+
+    // A video without index gets its copy in the cache (the test's own), kept there among the
+    // last used.
+    void indexedCopyKeptAmongTheLast() {
+        const QString folder = QDir(QStandardPaths::writableLocation(QStandardPaths::CacheLocation))
+                                   .filePath("indexed");
+        QVERIFY(folder.startsWith(dir.path()));
+        QVERIFY(QDir().mkpath(folder));
+        for (int i = 0; i < 7; ++i) {
+            QFile f(QDir(folder).filePath(QStringLiteral("old%1.mkv").arg(i)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.setFileTime(QDateTime::currentDateTimeUtc().addDays(-1 - i),
+                          QFileDevice::FileModificationTime);
+        }
+        kel::VideoPlayer p;
+        p.setMuted(true);
+        p.load(dir.filePath("browser.webm"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.mediaPlayer()->source().path().endsWith(".mkv"), 20000);
+        const QStringList left = QDir(folder).entryList({"*.mkv"}, QDir::Files);
+        QCOMPARE(left.size(), 5);
+        QVERIFY(left.contains(QFileInfo(p.mediaPlayer()->source().toLocalFile()).fileName()));
+        QVERIFY(left.contains("old0.mkv"));
+        QVERIFY(!left.contains("old6.mkv"));
     }
 
     // PAL DV stores 720 x 576 for a 16:9 picture: it is shown at that shape, not squeezed.

@@ -134,13 +134,16 @@ void MyVideoPlayer::avanceRapideVideo() {
         lecteur->stop();
     else
         lecteur->seek(n);
+    updateTimer();
 }
 
 void MyVideoPlayer::retourRapideVideo() {
     const int n = lecteur->currentTime() - lecteur->totalTime() / 10;
     lecteur->seek(n < 0 ? 0 : n);
+    updateTimer();
 }
 
+// Each move shows its time at once: after >| the display's timer is stopped.
 void MyVideoPlayer::trameSuivante() {
     if (lecteur->isPlaying())
         lecteur->pause();
@@ -148,6 +151,7 @@ void MyVideoPlayer::trameSuivante() {
     const qint64 n = lecteur->frameFrom(lecteur->currentTime(), 1, frameLength());
     if (n >= 0 && n < lecteur->totalTime())
         lecteur->seek(n);
+    updateTimer();
 }
 
 void MyVideoPlayer::tramePrecedente() {
@@ -156,6 +160,7 @@ void MyVideoPlayer::tramePrecedente() {
     const qint64 n = lecteur->frameFrom(lecteur->currentTime(), -1, frameLength());
     if (n >= 0)
         lecteur->seek(n);
+    updateTimer();
 }
 
 void MyVideoPlayer::debutVideo() {

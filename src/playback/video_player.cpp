@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMediaPlayer>
 #include <QPainter>
 #include <QProcess>
@@ -59,6 +60,44 @@ QString videoFileFilter() {
         patterns << QStringLiteral("*.%1").arg(QLatin1String(e))
                  << QStringLiteral("*.%1").arg(QLatin1String(e).toString().toUpper());
     return QStringLiteral("Fichiers vidéo (%1);;Tous les fichiers (*)").arg(patterns.join(' '));
+}
+
+namespace {
+// The indexed copies the players of this process are playing, each with its number of players.
+QHash<QString, int>& copiesInUse() {
+    static QHash<QString, int> copies;
+    return copies;
+}
+} // namespace
+
+void pruneIndexedCopies(const QString& folder, const QStringList& inUse, int count, qint64 bytes) {
+    const QDir dir(folder);
+    const QDateTime dayAgo = QDateTime::currentDateTimeUtc().addDays(-1);
+    // One being written grows, so its time is recent.
+    for (const QFileInfo& part : dir.entryInfoList({"*.mkv.part"}, QDir::Files | QDir::NoSymLinks))
+        if (part.lastModified() < dayAgo)
+            QFile::remove(part.absoluteFilePath());
+    QFileInfoList copies = dir.entryInfoList({"*.mkv"}, QDir::Files | QDir::NoSymLinks, QDir::Time);
+    const auto used = [&](const QFileInfo& f) {
+        return inUse.contains(f.absoluteFilePath()) || inUse.contains(f.filePath());
+    };
+    int kept = 0;
+    qint64 keptBytes = 0;
+    for (const QFileInfo& f : copies)
+        if (used(f)) {
+            ++kept;
+            keptBytes += f.size();
+        }
+    for (const QFileInfo& f : copies) { // most recently used first
+        if (used(f))
+            continue;
+        if (kept < count && keptBytes + f.size() <= bytes) {
+            ++kept;
+            keptBytes += f.size();
+        } else {
+            QFile::remove(f.absoluteFilePath());
+        }
+    }
 }
 
 VideoPlayer::VideoPlayer(QWidget* parent)
@@ -137,33 +176,51 @@ void VideoPlayer::makeIndexedCopy() {
         QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex() + ".mkv");
     if (QFileInfo(copy).isFile()) {
         useIndexedCopy(copy);
+        pruneIndexedCopies(folder, copiesInUse().keys());
         return;
     }
     const QString part = copy + ".part";
     QFile::remove(part);
     m_indexing = new QProcess(this);
     const QString source = m_source;
-    connect(
-        m_indexing, &QProcess::finished, this,
-        [this, process = m_indexing, source, part, copy](int code, QProcess::ExitStatus status) {
-            process->deleteLater();
-            if (m_indexing == process)
-                m_indexing = nullptr;
-            emit preparing(QString());
-            if (status != QProcess::NormalExit || code != 0 || !QFile::rename(part, copy)) {
-                QFile::remove(part);
-                return;
-            }
-            if (source == m_source)
-                useIndexedCopy(copy);
-        });
+    connect(m_indexing, &QProcess::finished, this,
+            [this, process = m_indexing, source, folder, part, copy](int code,
+                                                                     QProcess::ExitStatus status) {
+                process->deleteLater();
+                if (m_indexing == process)
+                    m_indexing = nullptr;
+                emit preparing(QString());
+                if (status != QProcess::NormalExit || code != 0 || !QFile::rename(part, copy)) {
+                    QFile::remove(part);
+                    return;
+                }
+                if (source == m_source)
+                    useIndexedCopy(copy);
+                pruneIndexedCopies(folder, copiesInUse().keys() << copy);
+            });
     emit preparing(QStringLiteral("Préparation des sauts précis dans cette vidéo…"));
     m_indexing->start(ffmpeg,
                       {"-nostdin", "-y", "-loglevel", "error", "-i", m_source, "-map", "0:v:0",
                        "-map", "0:a?", "-c", "copy", "-dn", "-sn", "-f", "matroska", part});
 }
 
+// The copies' times say which were used last.
+void VideoPlayer::setCopyInUse(const QString& copy) {
+    if (copy == m_copy)
+        return;
+    if (!m_copy.isEmpty() && --copiesInUse()[m_copy] <= 0)
+        copiesInUse().remove(m_copy);
+    m_copy = copy;
+    if (copy.isEmpty())
+        return;
+    ++copiesInUse()[copy];
+    QFile file(copy);
+    if (file.open(QIODevice::ReadWrite))
+        file.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime);
+}
+
 void VideoPlayer::useIndexedCopy(const QString& copy) {
+    setCopyInUse(copy);
     const bool playing = isPlaying();
     const qint64 position = currentTime();
     m_player->setSource(QUrl::fromLocalFile(copy));
@@ -187,6 +244,11 @@ void VideoPlayer::showStill(bool still) {
 
 // Asks for KEL's picture of the frame at `ms`; the position is that from now on.
 void VideoPlayer::standStill(double ms) {
+    // A time cut to the millisecond (a position, the back end's frame time) stands for the frame
+    // that starts within that millisecond, as for a step from it.
+    const auto next = std::lower_bound(m_frames.begin(), m_frames.end(), ms);
+    if (next != m_frames.end() && *next < ms + 1)
+        ms = *next;
     m_still = true;
     m_stillMs = totalTime() > 0 ? std::clamp(ms, 0.0, double(totalTime())) : std::max(ms, 0.0);
     m_stills->request(m_stillMs);
@@ -227,6 +289,7 @@ void VideoPlayer::onState() {
 
 VideoPlayer::~VideoPlayer() {
     stopIndexing();
+    setCopyInUse(QString());
     // The media player and its surface go after this object: what they report then is not heard.
     m_video->videoSink()->disconnect(this);
     m_player->disconnect(this);
@@ -291,6 +354,7 @@ void VideoPlayer::load(const QString& path) {
     m_lengthMs = 0;
     m_firstFrameStartMs = -1;
     stopIndexing();
+    setCopyInUse(QString());
     m_stillView->fill = m_displayAspect > 0;
     m_stills->open(path);
     m_player->stop();

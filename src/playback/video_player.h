@@ -20,6 +20,12 @@ class StillView;
 // in either case, then every file.
 QString videoFileFilter();
 
+// The copies with an index made of videos without one, in `folder`: the most recently used are
+// kept, at most `count` of them and `bytes` in all, and those in `inUse` whatever their age or
+// size; the others go, with copies left unfinished for over a day.
+void pruneIndexedCopies(const QString& folder, const QStringList& inUse, int count = 5,
+                        qint64 bytes = qint64(2) << 30);
+
 // A video surface with its media player: the one wrapper through which the windows drive
 // Qt Multimedia. States follow the player's own reports; `finished()` is emitted once when the
 // media reaches its end. The back end places its picture and its position each its own way after
@@ -86,6 +92,7 @@ private:
     void makeIndexedCopy();
     void stopIndexing();
     void useIndexedCopy(const QString& copy);
+    void setCopyInUse(const QString& copy);
 
     QMediaPlayer* m_player;
     QAudioOutput* m_audio;
@@ -107,6 +114,7 @@ private:
     double m_playingMs = -1;
     double m_firstFrameStartMs = -1;
     QProcess* m_indexing = nullptr;
+    QString m_copy; // the indexed copy playing, if any
 };
 
 } // namespace kel
