@@ -79,6 +79,7 @@ class TestPrincipalW : public QObject {
 
 private slots:
     void initTestCase() {
+        testwindow::keepSettingsIn(dir.filePath("config"));
         base = QDir(dir.path()).filePath(QStringLiteral("Cours d'été \"LSF\""));
         for (const char* file : {"premier/annotation1.avi", "premier/annotation2.avi",
                                  "premier/annotation10.avi", "autre/annotation4.avi",
@@ -392,6 +393,40 @@ private slots:
                               QDir(w.session()->dir()).dirName() + ' ' +
                               (w.synchronisedPlayback()->hasPlayed(1) ? "played" : "rearmed");
         QCOMPARE(state, after);
+    }
+
+    // The projects opened last come back at the open command, a missing one shown as such and
+    // offered for removal.
+    void recentProjects() {
+        QTemporaryDir top;
+        testwindow::keepSettingsIn(top.filePath("config"));
+        for (const char* name : {"a/x", "b/x"})
+            touch(top.filePath(name));
+        ScriptedDialogs d;
+        PrincipalW w(noCamera);
+        const auto open = [&](int item, const QString& folder = QString()) {
+            d.menuChoices = {}, d.directories = {}, d.choices = {};
+            d.menuChoices.enqueue(item);
+            d.directories.enqueue(folder);
+            d.choices.enqueue(0);
+            part(w, "bOuvrirProjet")->click();
+            return QDir(w.session()->dir()).dirName();
+        };
+        QCOMPARE(open(0, top.filePath("a")), "a"); // no list yet: straight to the folder dialog
+        QVERIFY(d.menus.isEmpty());
+        QCOMPARE(open(0, top.filePath("b")), "b");
+        QCOMPARE(d.menus.last().mid(1),
+                 (QStringList{"Projets récents", QDir::toNativeSeparators(top.filePath("a"))}));
+        QVERIFY(QDir(top.filePath("a")).removeRecursively());
+        QCOMPARE(open(3), "b"); // a, gone: removed from the list
+        QCOMPARE(d.menus.last().mid(2),
+                 (QStringList{QDir::toNativeSeparators(top.filePath("b")),
+                              QDir::toNativeSeparators(top.filePath("a")) + " (introuvable)"}));
+        QVERIFY(d.lastText().contains("introuvable"));
+        open(0, QString()); // the folder dialog cancelled
+        QCOMPARE(d.menus.last().size(), 3);
+        QCOMPARE(open(2), "b");
+        testwindow::keepSettingsIn(dir.filePath("config"));
     }
 
     // The preview goes on after the export window's "Annuler" and under a real message box.

@@ -73,6 +73,7 @@ class TestSynchronisedPlayback : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(tmp.isValid());
+        testwindow::keepSettingsIn(tmp.filePath(QStringLiteral("config")));
         studentVideo = QDir(tmp.path()).filePath(QStringLiteral("élève.avi"));
         QVERIFY(testmedia::makeVideo(studentVideo, QStringLiteral("testsrc"), 6));
         shortClip = QDir(tmp.path()).filePath(QStringLiteral("clip.avi"));
@@ -162,6 +163,29 @@ private slots:
     }
 
     // Keys on a project with annotation 1 at 1 s, 2 (pausing) at 3 s, over a 6-second video.
+    // Two comments made in the same second both play, one after the other, in the list's order,
+    // the student's video paused for the whole second by the one that pauses.
+    void twoInOneSecondBothPlay() {
+        const QString dir = makeProject(QStringLiteral("même seconde"), {3, 4});
+        ProjectFile file(dir);
+        QCOMPARE(file.writeAnnotationEntry(3, 0, 25), ProjectFile::WriteResult::Written);
+        QCOMPARE(file.writeAnnotationEntry(4, 1, 25), ProjectFile::WriteResult::Written);
+        QStringList seen; // annotation:student paused
+        QObject scope;
+        connect(annotationPlayer()->mediaPlayer(), &QMediaPlayer::sourceChanged, &scope,
+                [&](const QUrl& url) {
+                    if (!url.isEmpty())
+                        seen << QStringLiteral("%1:%2")
+                                    .arg(ProjectFile::annotationNumber(url.fileName()))
+                                    .arg(sp->lecteur->isPaused());
+                });
+        QVERIFY(testwindow::openProjectAndVideo(*w, dialogs, dir, studentVideo));
+        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 2, 8000);
+        QCOMPARE(seen, (QStringList{"3:0", "4:1"}));
+        QTRY_VERIFY_WITH_TIMEOUT(sp->lecteur->isPlaying(), 4000);
+        QVERIFY(w->synchronisedPlayback()->hasPlayed(3) && w->synchronisedPlayback()->hasPlayed(4));
+    }
+
     void keys_data() {
         QTest::addColumn<Key>("k");
         // clang-format off

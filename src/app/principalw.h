@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace kel {
 
@@ -84,6 +85,9 @@ private:
     void deleteAnnotation(int number, const QString& caption);
     // Both cuts: the same checks and confirmation; false when nothing is to be stored.
     bool cutPosition(const QString& caption, const QString& confirmation, int& position);
+    // A project folder from the recent ones or the folder dialog (empty when none was chosen);
+    // none when the teacher closed the menu.
+    std::optional<QString> chooseProjectFolder();
     // Leaves the current project for `dir`, empty for none.
     void switchProject(const QString& dir);
     bool openVideoFile(bool asAnnotation);

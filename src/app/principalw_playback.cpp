@@ -137,6 +137,7 @@ void PrincipalW::playAnnotationFile(int number) {
 void PrincipalW::selectAnnotationCombo() {
     const int number = ui->comboAnnotations->currentData().toInt();
     if (number == 0) {
+        m_sync->dropWaiting();
         ui->comment->player()->stop();
         return;
     }
@@ -146,7 +147,9 @@ void PrincipalW::selectAnnotationCombo() {
 
 void PrincipalW::lectureAnnotationTerminee() {
     const int number = m_session->current();
-    closeAnnotation();
+    // The next comment of the same second follows without the preview in between.
+    if (m_sync->waiting().isEmpty())
+        closeAnnotation();
     // The student's video is left as the teacher left it: only a pause of ours is undone.
     m_sync->commentEnded();
     if (m_session->isAwaitingCompression(number))

@@ -10,6 +10,7 @@
 #include "playback/synchronised_playback.h"
 #include "playback/video_player.h"
 #include "project/project_session.h"
+#include "project/recent_projects.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -30,6 +31,8 @@ void PrincipalW::switchProject(const QString& dir) {
     if (!dir.isEmpty())
         removeStaleExportFiles(dir);
     m_session->open(dir);
+    if (!dir.isEmpty())
+        RecentProjects().add(dir);
     m_sync->rearm();
     m_recording->compressRawRecordings();
 
@@ -97,10 +100,35 @@ void PrincipalW::on_bNouveau_clicked() {
         b->setEnabled(true);
 }
 
-void PrincipalW::on_bOuvrirProjet_clicked() {
-    const QString dir =
-        dialogs().getExistingDirectory(this, QStringLiteral("Choisir un répertoire existant"));
+std::optional<QString> PrincipalW::chooseProjectFolder() {
+    RecentProjects recent;
+    const QList<RecentProjects::Entry> entries = recent.entries();
+    QStringList items{QStringLiteral("Ouvrir un autre projet…"), QStringLiteral("Projets récents")};
+    QList<bool> enabled{true, false};
+    for (const RecentProjects::Entry& e : entries)
+        items << RecentProjects::menuText(e), enabled << true;
+    const int chosen = entries.isEmpty() ? 0 : dialogs().menu(ui->bOuvrirProjet, items, enabled);
+    if (chosen == 0)
+        return dialogs().getExistingDirectory(this,
+                                              QStringLiteral("Choisir un répertoire existant"));
+    if (chosen < 2)
+        return std::nullopt;
+    const RecentProjects::Entry& e = entries[chosen - 2];
+    if (!e.isMissing())
+        return e.folder;
+    if (dialogs().choice(QStringLiteral("Le projet « %1 » est introuvable : il a été déplacé ou "
+                                        "supprimé.\r\nLe retirer des projets récents ?")
+                             .arg(QDir::toNativeSeparators(e.folder)),
+                         {QStringLiteral("Retirer de la liste"), QStringLiteral("Garder")}) == 0)
+        recent.remove(e.folder);
+    return std::nullopt;
+}
 
+void PrincipalW::on_bOuvrirProjet_clicked() {
+    const std::optional<QString> chosen = chooseProjectFolder();
+    if (!chosen)
+        return;
+    const QString dir = *chosen;
     if (dir.isEmpty()) {
         dialogs().plainBox(QStringLiteral("Aucun répertoire n'a été sélectionné"));
     } else {

@@ -83,7 +83,17 @@ public:
 
     QString getText(QWidget* parent, const QString& title, const QString& label,
                     const QString& text, bool* ok) override {
-        return QInputDialog::getText(parent, title, label, QLineEdit::Normal, text, ok);
+        QInputDialog box(parent);
+        box.setWindowTitle(title);
+        box.setLabelText(label);
+        box.setTextValue(text);
+        // A box narrower than its title shows it cut ("Nom d... rtoire"): room for the title and
+        // the frame's buttons.
+        box.setMinimumWidth(box.fontMetrics().horizontalAdvance(title) + 160);
+        const bool accepted = box.exec() == QDialog::Accepted;
+        if (ok)
+            *ok = accepted;
+        return accepted ? box.textValue() : QString();
     }
 
     QString getExistingDirectory(QWidget* parent, const QString& caption,

@@ -29,7 +29,7 @@ public:
     QQueue<QString> directories;  // getExistingDirectory(); default empty
     QQueue<QString> files;        // getOpenFileName(); default empty
     QStringList fileDialogDirs;   // start directory of each getOpenFileName
-    QQueue<int> menuChoices;      // menu(); default -1 (closed)
+    QQueue<int> menuChoices;      // menu(); default 0 (the first item)
     QList<QStringList> menus;     // the items of each menu shown
     QList<QList<bool>> menusEnabled;
     // Runs while a question or a plain box is open, as the event loop of a real box would.
@@ -80,7 +80,7 @@ public:
     int menu(QWidget*, const QStringList& items, const QList<bool>& enabled) override {
         menus << items;
         menusEnabled << enabled;
-        return menuChoices.isEmpty() ? -1 : menuChoices.dequeue();
+        return menuChoices.isEmpty() ? 0 : menuChoices.dequeue();
     }
     QString getOpenFileName(QWidget*, const QString&, const QString& dir, const QString&) override {
         fileDialogDirs << dir;

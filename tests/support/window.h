@@ -10,9 +10,16 @@
 
 #include <QComboBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QtTest>
 
 namespace testwindow {
+
+// What the windows remember (recent projects, the mirror, the last folder) stays in `dir`.
+inline void keepSettingsIn(const QString& dir) {
+    for (auto format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, dir);
+}
 
 template <typename T = QPushButton> T* part(const QObject& w, const char* name) {
     T* found = w.findChild<T*>(QLatin1String(name));
