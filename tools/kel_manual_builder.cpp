@@ -140,7 +140,7 @@ QByteArray withOutline(const QByteArray& pdf, const QList<Heading>& headings) {
         destination.appendItem(QPDFObjectHandle::newReal(height - heading.top, 2));
         destination.appendItem(QPDFObjectHandle::newNull()); // the reader's zoom stays
         entry.replaceKey("/Dest", destination);
-        if (heading.level == 2 || chapter.isNull()) {
+        if (heading.level == 2 || !chapter.isInitialized()) {
             append(outlines, entry);
             chapter = entry;
         } else {
