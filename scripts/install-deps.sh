@@ -13,6 +13,7 @@ packages=(
   gstreamer1.0-plugins-ugly gstreamer1.0-libav
   ffmpeg
   xvfb xauth fonts-dejavu-core
+  libqpdf-dev
   clang-format desktop-file-utils appstream dpkg-dev
 )
 

@@ -14,7 +14,9 @@
 #include <QPdfPageNavigator>
 #include <QPdfView>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
+#include <QTextDocumentFragment>
 #include <QToolButton>
 #include <QTreeView>
 #include <QtTest>
@@ -103,6 +105,59 @@ int firstBarRow(const ManualView* manual) {
     return -1;
 }
 
+// The chapters (h2) of the manual's source in order, each with its sections (h3); what comes
+// before the first chapter (the title page and its list of chapters) is left out.
+QList<QPair<QString, QStringList>> sourceChapters() {
+    QFile source(QStringLiteral(KEL_MANUAL_SOURCE));
+    if (!source.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression heading(QStringLiteral("<h([23])[^>]*>(.*?)</h\\1>"),
+                                            QRegularExpression::DotMatchesEverythingOption);
+    QList<QPair<QString, QStringList>> chapters;
+    for (const QRegularExpressionMatch& found :
+         heading.globalMatch(QString::fromUtf8(source.readAll()))) {
+        const QString title =
+            QTextDocumentFragment::fromHtml(found.captured(2)).toPlainText().trimmed();
+        if (found.captured(1) == QLatin1String("2"))
+            chapters.append({title, {}});
+        else if (!chapters.isEmpty())
+            chapters.last().second.append(title);
+    }
+    return chapters;
+}
+
+// Whether the page that `entry` of the outline leads to shows its title where it leads: the top of
+// the title's letters just below the height given.
+bool titleWhereItLeads(QPdfDocument* pdf, const QModelIndex& entry) {
+    const QString title = entry.data(int(QPdfBookmarkModel::Role::Title)).toString();
+    const int page = entry.data(int(QPdfBookmarkModel::Role::Page)).toInt();
+    const qreal y = entry.data(int(QPdfBookmarkModel::Role::Location)).toPointF().y();
+    const QString text = pdf->getAllText(page).text();
+    for (int at = text.indexOf(title); at >= 0; at = text.indexOf(title, at + 1)) {
+        const qreal top =
+            pdf->getSelectionAtIndex(page, at, title.size()).boundingRectangle().top();
+        if (top >= y - 1 && top <= y + 4)
+            return true;
+    }
+    return false;
+}
+
+// The height in the view's viewport of the first row drawn in the manual's colour of titles; -1
+// while there is none.
+int firstTitleRow(const ManualView* manual) {
+    const QImage shown = manual->pages()->viewport()->grab().toImage();
+    const QColor titles(0x1f, 0x3a, 0x5f);
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x) {
+            const QColor c = shown.pixelColor(x, y);
+            if (qAbs(c.red() - titles.red()) + qAbs(c.green() - titles.green()) +
+                    qAbs(c.blue() - titles.blue()) <
+                24)
+                return y;
+        }
+    return -1;
+}
+
 } // namespace
 
 // Help files are looked up beside the executable, then in the working directory: the tests run in
@@ -134,12 +189,15 @@ private slots:
                 help.frWindow->findChild<QToolButton*>(QStringLiteral("bAgrandir"))->isEnabled(),
                 step == "built");
         }
-        // It opens fitted to the width, its page near its printed size at the window's first size;
-        // its contents show only when it has some.
+        // It opens fitted to the width, its contents beside it; at the size the window takes on a
+        // screen of usual width (the test's screen is smaller), its page near its printed size.
         const ManualView* viewer = help.frContainer->findChild<ManualView*>();
         QVERIFY(viewer->pages()->zoomMode() == QPdfView::ZoomMode::FitToWidth &&
-                viewer->scale() >= 0.9 && viewer->pages()->horizontalScrollBar()->maximum() == 0);
-        QCOMPARE(viewer->contents()->isVisible(), viewer->contents()->model()->rowCount() > 0);
+                viewer->pages()->horizontalScrollBar()->maximum() == 0 &&
+                viewer->contents()->isVisible());
+        help.frWindow->resize(1200, 830);
+        QTRY_VERIFY(viewer->scale() >= 0.9 &&
+                    viewer->pages()->horizontalScrollBar()->maximum() == 0);
         QPdfDocument* manual = help.frContainer->findChild<QPdfView*>()->document();
         QVERIFY(manual->pageCount() >= 8 &&
                 manual->getAllText(0).text().contains(QStringLiteral("Manuel d'utilisation")));
@@ -255,6 +313,57 @@ private slots:
         const int line = manual->pages()->fontMetrics().height();
         QTRY_VERIFY(firstBarRow(manual) >= 0);
         QVERIFY2(firstBarRow(manual) <= 3 * line, qPrintable(QString::number(firstBarRow(manual))));
+    }
+
+    // The manual that ships has its chapters and their sections as its contents, each leading to
+    // its page at the height of its title; a click on a chapter shows the chapter at the top of the
+    // view, from before it as from after it.
+    void shippedManualContents() {
+        const QList<QPair<QString, QStringList>> chapters = sourceChapters();
+        QVERIFY(chapters.size() >= 10);
+        QFile::remove(QStringLiteral("KELMan.pdf"));
+        QVERIFY(QFile::copy(QStringLiteral(KEL_MANUAL_PDF), QStringLiteral("KELMan.pdf")));
+        HelpW help;
+        help.bDocFr->click();
+        help.frWindow->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(help.frWindow));
+        auto* manual = help.frContainer->findChild<ManualView*>();
+        QVERIFY(manual && manual->contents()->isVisible());
+        QTreeView* contents = manual->contents();
+        const QAbstractItemModel* outline = contents->model();
+        QPdfDocument* pdf = manual->pages()->document();
+
+        QCOMPARE(outline->rowCount(), chapters.size());
+        for (int c = 0; c < chapters.size(); ++c) {
+            const QModelIndex chapter = outline->index(c, 0);
+            QCOMPARE(chapter.data(int(QPdfBookmarkModel::Role::Title)).toString(),
+                     chapters[c].first);
+            QCOMPARE(outline->rowCount(chapter), chapters[c].second.size());
+            QVERIFY2(titleWhereItLeads(pdf, chapter), qPrintable(chapters[c].first));
+            for (int s = 0; s < chapters[c].second.size(); ++s) {
+                const QModelIndex section = outline->index(s, 0, chapter);
+                QCOMPARE(section.data(int(QPdfBookmarkModel::Role::Title)).toString(),
+                         chapters[c].second[s]);
+                QVERIFY2(titleWhereItLeads(pdf, section), qPrintable(chapters[c].second[s]));
+            }
+        }
+
+        QScrollBar* bar = manual->pages()->verticalScrollBar();
+        const int line = manual->pages()->fontMetrics().height();
+        for (int c = 0; c < chapters.size(); ++c) {
+            const QModelIndex chapter = outline->index(c, 0);
+            bar->setValue(c % 2 ? 0 : bar->maximum());
+            contents->scrollTo(chapter);
+            QTest::mouseClick(contents->viewport(), Qt::LeftButton, {},
+                              contents->visualRect(chapter).center());
+            // The view counts as shown the page across its upper part: the next one for a title
+            // low on its page.
+            const int page = chapter.data(int(QPdfBookmarkModel::Role::Page)).toInt();
+            const int shown = manual->pages()->pageNavigator()->currentPage();
+            QVERIFY2(shown == page || shown == page + 1, qPrintable(chapters[c].first));
+            QTRY_VERIFY2(firstTitleRow(manual) >= 0 && firstTitleRow(manual) <= 3 * line,
+                         qPrintable(chapters[c].first));
+        }
     }
 
     // Two help windows at once, each with its own video. A video's toggle pauses, plays on, and
