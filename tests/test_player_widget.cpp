@@ -240,6 +240,7 @@ private slots:
         QTest::newRow("click on its edge")             << Drag{6000, 2060, 2060, 2000};
         QTest::newRow("click on the handle over one")  << Drag{7100, 7000, 7000, 7000};
         QTest::newRow("drag from the handle over one") << Drag{7100, 7000, 9000, 9100};
+        QTest::newRow("click on the groove")           << Drag{6000, 4500, 4500, 4500};
         // clang-format on
     }
     void marksTellAndSeek() {

@@ -176,6 +176,17 @@ void SeekSlider::mousePressEvent(QMouseEvent* event) {
             m_pressedMarkMs = ms;
             m_pressedX = at.x();
         }
+        // A click on the groove goes where it points, not one page step towards it.
+        if (under.isEmpty() && !handleRect().contains(at) && maximum() > minimum()) {
+            const int half = handleRect().width() / 2;
+            const int value = QStyle::sliderValueFromPosition(minimum(), maximum(), at.x() - half,
+                                                              width() - 2 * half);
+            setSliderPosition(value);
+            if (m_player)
+                m_player->seek(value);
+            event->accept();
+            return;
+        }
     }
     QSlider::mousePressEvent(event);
 }
