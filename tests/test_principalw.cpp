@@ -146,6 +146,8 @@ private slots:
         for (const QChar step : q.steps) {
             if (step == 's') {
                 testwindow::invoke(*w, "enregistrerProjet");
+                QVERIFY(part<QLabel>(*w, "labelStatut")->isVisible());
+                QCOMPARE(part<QLabel>(*w, "labelStatut")->text(), "✔ Projet enregistré");
                 continue;
             }
             if (step == 'c' || step == 'x') {
