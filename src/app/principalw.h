@@ -4,7 +4,6 @@
 #include <QString>
 
 #include <memory>
-#include <optional>
 
 namespace kel {
 
@@ -85,9 +84,6 @@ private:
     void deleteAnnotation(int number, const QString& caption);
     // Both cuts: the same checks and confirmation; false when nothing is to be stored.
     bool cutPosition(const QString& caption, const QString& confirmation, int& position);
-    // A project folder from the recent ones or the folder dialog (empty when none was chosen);
-    // none when the teacher closed the menu.
-    std::optional<QString> chooseProjectFolder();
     // Leaves the current project for `dir`, empty for none.
     void switchProject(const QString& dir);
     bool openVideoFile(bool asAnnotation);
@@ -103,8 +99,6 @@ private:
     void recordingEnded(int kept, bool cancelled);
     // What a recording interrupted comes back as it was (a cancel, a refusal).
     void restoreBeforeRecording();
-    // Asks the teacher for `number`'s title; false when cancelled.
-    bool askTitle(int number);
     void exportEnded(bool succeeded, const QString& path);
     void setUpShortcuts();
     void leaveFullScreen();

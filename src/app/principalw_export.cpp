@@ -1,5 +1,6 @@
 // The main window's export command, its progress, and quitting.
 #include "app/principalw.h"
+#include "app/project_questions.h"
 #include "app/recording_controller.h"
 #include "app/window_widgets.h"
 #include "common/dialogs.h"
@@ -23,31 +24,6 @@
 #include <QUrl>
 
 namespace kel {
-
-namespace {
-// What "Ne pas enregistrer" undoes, and what it cannot bring back.
-QString discardWarning(const ProjectSession::Changes& c) {
-    QStringList undone;
-    if (c.made > 0)
-        undone << (c.made == 1
-                       ? QStringLiteral("effacera l'annotation enregistrée")
-                       : QStringLiteral("effacera les %1 annotations enregistrées").arg(c.made)) +
-                      QStringLiteral(" pendant cette séance");
-    if (c.cut > 0)
-        undone << (c.cut == 1
-                       ? QStringLiteral("annulera la coupure d'une annotation")
-                       : QStringLiteral("annulera les coupures de %1 annotations").arg(c.cut));
-    if (undone.isEmpty())
-        undone << QStringLiteral("remettra le fichier du projet comme il était");
-    QString text =
-        QStringLiteral("« Ne pas enregistrer » %1.").arg(undone.join(QStringLiteral(" et ")));
-    if (c.deleted > 0)
-        text += QStringLiteral("\r\nLes annotations supprimées pendant cette séance (%1) ne "
-                               "reviendront pas.")
-                    .arg(c.deleted);
-    return text;
-}
-} // namespace
 
 void PrincipalW::exporter() {
     const QString refusal =

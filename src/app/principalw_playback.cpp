@@ -1,5 +1,6 @@
 // The main window's student video and comment playback.
 #include "app/principalw.h"
+#include "app/project_questions.h"
 #include "app/recording_controller.h"
 #include "app/window_widgets.h"
 #include "common/dialogs.h"
@@ -62,19 +63,12 @@ bool PrincipalW::acceptOtherStudentVideo(const QString& chosen) {
     const QString previous = m_session->studentVideo();
     if (m_session->count() == 0 || previous.isEmpty() || QFileInfo(previous) == QFileInfo(chosen))
         return true;
-    const int answer = dialogs().choice(
-        QStringLiteral("Les annotations de ce projet ont été faites sur la vidéo « %1 ».\r\n"
-                       "Vous ouvrez « %2 ».\r\n\r\nCes annotations concernent-elles cette "
-                       "vidéo ?")
-            .arg(QFileInfo(previous).fileName(), QFileInfo(chosen).fileName()),
-        {QStringLiteral("Oui, garder les annotations"),
-         QStringLiteral("Non, créer un nouveau projet"), QStringLiteral("Annuler")});
-    if (answer == 0)
-        return true;
-    if (answer == 1)
+    const OtherVideo answer = askAboutOtherVideo(previous, chosen);
+    if (answer == OtherVideo::NewProject)
         on_bNouveau_clicked();
-    // A new project was made (it holds no annotation yet): the video goes into it.
-    return answer == 1 && m_session->count() == 0;
+    // A new project holds no annotation yet: the video goes into it.
+    return answer == OtherVideo::Keep ||
+           (answer == OtherVideo::NewProject && m_session->count() == 0);
 }
 
 bool PrincipalW::addAnnotationCopy(const QString& chosen) {

@@ -1,5 +1,6 @@
 // The main window's project lifecycle and its view of the project's annotations.
 #include "app/principalw.h"
+#include "app/project_questions.h"
 #include "app/recording_controller.h"
 #include "app/window_widgets.h"
 #include "common/dialogs.h"
@@ -77,55 +78,17 @@ void PrincipalW::showCurrentAnnotation() {
 }
 
 void PrincipalW::on_bNouveau_clicked() {
-    const QString name = dialogs().getText(this, QStringLiteral("Nom du répertoire"),
-                                           QStringLiteral("Nouveau projet"));
-    if (name.isEmpty())
+    const QString dir = askNewProjectDir(this);
+    if (dir.isEmpty())
         return;
-    const QString location =
-        dialogs().getExistingDirectory(this, QStringLiteral("Sélectionner un emplacement"));
-    if (location.isEmpty()) {
-        warn(QStringLiteral("Aucun emplacement n'a été sélectionné"));
-        return;
-    }
-    const QString dir = ProjectSession::makeProjectDir(location, name);
-    if (dir.isEmpty()) {
-        warn(QStringLiteral("Impossible de créer le répertoire du projet « %1 ».\r\n"
-                            "Choisissez un autre nom ou un autre emplacement.")
-                 .arg(QDir::toNativeSeparators(QDir(location).filePath(name))));
-        return;
-    }
     switchProject(dir);
     dialogs().plainBox(QStringLiteral("Répertoire sélectionné: \r\n") + m_session->dir());
     for (QPushButton* b : {ui->bOuvrirVideo, ui->bEnregistrerProjet, ui->bExporter})
         b->setEnabled(true);
 }
 
-std::optional<QString> PrincipalW::chooseProjectFolder() {
-    RecentProjects recent;
-    const QList<RecentProjects::Entry> entries = recent.entries();
-    QStringList items{QStringLiteral("Ouvrir un autre projet…"), QStringLiteral("Projets récents")};
-    QList<bool> enabled{true, false};
-    for (const RecentProjects::Entry& e : entries)
-        items << RecentProjects::menuText(e), enabled << true;
-    const int chosen = entries.isEmpty() ? 0 : dialogs().menu(ui->bOuvrirProjet, items, enabled);
-    if (chosen == 0)
-        return dialogs().getExistingDirectory(this,
-                                              QStringLiteral("Choisir un répertoire existant"));
-    if (chosen < 2)
-        return std::nullopt;
-    const RecentProjects::Entry& e = entries[chosen - 2];
-    if (!e.isMissing())
-        return e.folder;
-    if (dialogs().choice(QStringLiteral("Le projet « %1 » est introuvable : il a été déplacé ou "
-                                        "supprimé.\r\nLe retirer des projets récents ?")
-                             .arg(QDir::toNativeSeparators(e.folder)),
-                         {QStringLiteral("Retirer de la liste"), QStringLiteral("Garder")}) == 0)
-        recent.remove(e.folder);
-    return std::nullopt;
-}
-
 void PrincipalW::on_bOuvrirProjet_clicked() {
-    const std::optional<QString> chosen = chooseProjectFolder();
+    const std::optional<QString> chosen = askProjectToOpen(ui->bOuvrirProjet);
     if (!chosen)
         return;
     const QString dir = *chosen;
@@ -140,23 +103,8 @@ void PrincipalW::on_bOuvrirProjet_clicked() {
     ui->comboAnnotations->setEnabled(true);
 }
 
-bool PrincipalW::askTitle(int number) {
-    const SessionAnnotation* a = m_session->annotation(number);
-    if (!a)
-        return false;
-    bool ok = false;
-    const QString title = dialogs().getText(
-        this, QStringLiteral("Titre de l'annotation"),
-        QStringLiteral("Titre de l'annotation n°%1 (facultatif), montré dans le montage :")
-            .arg(number),
-        a->title, &ok);
-    if (ok)
-        m_session->setTitle(number, title);
-    return ok;
-}
-
 void PrincipalW::titrerAnnotation() {
-    askTitle(m_session->current());
+    askTitle(this, *m_session, m_session->current());
 }
 
 void PrincipalW::remplirListe() {

@@ -1,5 +1,6 @@
 // The main window's recording, cutting and deletion.
 #include "app/principalw.h"
+#include "app/project_questions.h"
 #include "app/recording_controller.h"
 #include "app/window_widgets.h"
 #include "common/dialogs.h"
@@ -60,7 +61,7 @@ void PrincipalW::recordingEnded(int kept, bool cancelled) {
         return;
     // A recording counts as played; its first playback ends by handing it to the encoder.
     m_sync->markPlayed(kept);
-    askTitle(kept);
+    askTitle(this, *m_session, kept);
     playAnnotationFile(kept);
 }
 
