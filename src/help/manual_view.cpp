@@ -157,7 +157,9 @@ bool ManualView::load(const QString& path) {
     }
     const int margins = 2 * m_contents->frameWidth() + 4 * metrics.averageCharWidth() +
                         m_contents->verticalScrollBar()->sizeHint().width();
-    m_splitter->setSizes({qMin(widest + margins, maxContentsWidth), 1000});
+    // On a small screen the page keeps three quarters of the width.
+    const int room = qMin(maxContentsWidth, screen()->availableGeometry().width() / 4);
+    m_splitter->setSizes({qMin(widest + margins, room), 1000});
     refresh();
     return loaded;
 }
