@@ -183,7 +183,8 @@ void PrincipalW::resizeEvent(QResizeEvent* event) {
 
 bool PrincipalW::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_studentPlayer->lecteur && event->type() == QEvent::MouseButtonDblClick) {
-        pleinEcran();
+        if (ui->bPleinEcran->isEnabled())
+            pleinEcran();
         return true;
     }
     // Space is the student's play key wherever the focus is: a focused button would take it

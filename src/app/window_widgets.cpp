@@ -17,10 +17,10 @@
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPropertyAnimation>
 #include <QPushButton>
-#include <QStyle>
 #include <QTimer>
 
 namespace kel {
@@ -52,6 +52,22 @@ QPushButton* textButton(QWidget* parent, const char* name, QRect geometry, const
     b->setFont(font);
     b->setToolTip(tooltip);
     return b;
+}
+
+// Four corners pointing out, the usual sign for full screen; drawn, as no icon theme is sure to
+// have one.
+QIcon fullScreenIcon() {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setPen(QPen(QColor(40, 40, 40), 3, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    for (const auto& [corner, dx, dy] : {std::tuple{QPoint(4, 4), 1, 1},
+                                         {QPoint(27, 4), -1, 1},
+                                         {QPoint(27, 27), -1, -1},
+                                         {QPoint(4, 27), 1, -1}})
+        painter.drawPolyline(
+            QList<QPoint>{corner + QPoint(0, 8 * dy), corner, corner + QPoint(8 * dx, 0)});
+    return QIcon(pixmap);
 }
 
 QFrame* separator(QWidget* parent, QRect geometry) {
@@ -169,10 +185,10 @@ void WindowWidgets::createProjectBar(QWidget* window) {
     m_statusTimer->setInterval(kStatusShownMs);
     QObject::connect(m_statusTimer, &QTimer::timeout, m_statusFade,
                      [fade = m_statusFade] { fade->start(); });
-    bPleinEcran =
-        textButton(window, "bPleinEcran", {371, 14, 26, 25}, QStringLiteral("⛶"), window->font(),
-                   QStringLiteral("Vidéo de l'élève en plein écran (double clic sur la "
-                                  "vidéo ; Échap pour revenir)"));
+    bPleinEcran = iconButton(window, "bPleinEcran", {371, 14, 26, 25}, QString(), 16,
+                             QStringLiteral("Vidéo de l'élève en plein écran (double clic sur la "
+                                            "vidéo ; Échap pour revenir)"));
+    bPleinEcran->setIcon(fullScreenIcon());
     bAnnulerExport = textButton(window, "bAnnulerExport", {953, 23, 20, 20}, QStringLiteral("×"),
                                 window->font(), QStringLiteral("Annuler l'export"));
     bAnnulerExport->setAccessibleName(QStringLiteral("Annuler l'export"));
