@@ -50,7 +50,8 @@ class TestPrincipalW : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
     const QString noCamera = QStringLiteral("/nonexistent/camera.avi");
-    QString base; // a folder whose path has spaces, accents and quotes
+    QString base;   // a folder whose path has spaces, accents and quotes
+    QString camera; // a file camera, 128 x 48
     QString at(const QString& name) const { return QDir::cleanPath(base + '/' + name); }
 
     // The window's project: folder | list (numbers, empty for the placeholder) | count current |
@@ -80,6 +81,9 @@ class TestPrincipalW : public QObject {
 private slots:
     void initTestCase() {
         testwindow::keepSettingsIn(dir.filePath("config"));
+        camera = dir.filePath(QStringLiteral("camera.avi"));
+        QVERIFY(testmedia::makeVideo(camera, QStringLiteral("testsrc"), 2, 25,
+                                     QStringLiteral("128x48")));
         base = QDir(dir.path()).filePath(QStringLiteral("Cours d'été \"LSF\""));
         for (const char* file : {"premier/annotation1.avi", "premier/annotation2.avi",
                                  "premier/annotation10.avi", "autre/annotation4.avi",
@@ -433,9 +437,6 @@ private slots:
 
     // The preview goes on after the export window's "Annuler" and under a real message box.
     void previewKeepsRunning() {
-        const QString camera = dir.filePath(QStringLiteral("preview.avi"));
-        QVERIFY(testmedia::makeVideo(camera, QStringLiteral("testsrc"), 2, 25,
-                                     QStringLiteral("128x48")));
         QTemporaryDir top;
         QVERIFY(testmedia::makeVideo(top.filePath("élève.avi"), QStringLiteral("testsrc"), 1));
         touch(top.filePath("projet/annotation1.avi"), "x");
@@ -469,9 +470,6 @@ private slots:
     // Space plays or pauses the student's video, whichever button has the focus: it never starts
     // a recording.
     void spaceNeverRecords() {
-        const QString camera = dir.filePath(QStringLiteral("space.avi"));
-        QVERIFY(testmedia::makeVideo(camera, QStringLiteral("testsrc"), 2, 25,
-                                     QStringLiteral("128x48")));
         QTemporaryDir top;
         QVERIFY(testmedia::makeVideo(top.filePath("élève.avi"), QStringLiteral("testsrc"), 3));
         ScriptedDialogs d;
@@ -552,9 +550,6 @@ private slots:
     // changes or not. Last: Escape ends the application.
     void fileCameraThenEscape() {
         ScriptedDialogs dialogs;
-        const QString camera = dir.filePath(QStringLiteral("camera.avi"));
-        QVERIFY(testmedia::makeVideo(camera, QStringLiteral("testsrc"), 2, 25,
-                                     QStringLiteral("128x48")));
         QPointer<PrincipalW> w = new PrincipalW(camera);
         w->setAttribute(Qt::WA_DeleteOnClose);
         w->show();

@@ -19,7 +19,6 @@
 #include "recording/camera_source.h"
 #include "recording/opencv_widget.h"
 
-#include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
@@ -187,16 +186,6 @@ bool PrincipalW::eventFilter(QObject* watched, QEvent* event) {
             pleinEcran();
         return true;
     }
-    // Space is the student's play key wherever the focus is: a focused button would take it
-    // (the record button would start a recording).
-    const auto* key = dynamic_cast<QKeyEvent*>(event);
-    if (key && key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier &&
-        (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
-        if (event->type() == QEvent::KeyPress && !key->isAutoRepeat() &&
-            m_studentPlayer->bLecture->isEnabled())
-            m_studentPlayer->bLecture->click();
-        return true;
-    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -231,10 +220,6 @@ void PrincipalW::setUpShortcuts() {
     bindKey(this, Qt::Key_R, ui->bEnregistrerAnnotation, QStringLiteral("R"));
     bindKey(this, Qt::Key_F11, ui->bPleinEcran, QStringLiteral("F11"));
     m_studentPlayer->lecteur->installEventFilter(this);
-    for (QWidget* w : findChildren<QWidget*>())
-        if (w->focusPolicy() != Qt::NoFocus &&
-            (qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w)))
-            w->installEventFilter(this);
 }
 
 void PrincipalW::closeAnnotation() {

@@ -117,7 +117,6 @@ private:
     CameraPreview* m_preview;
     bool m_studentWasPaused = false;
     bool m_studentWasPlaying = false;
-    QString m_studentVideoPath;
     // What a recording interrupted, given back when it is cancelled.
     struct BeforeRecording {
         bool studentWasPaused = false;

@@ -26,8 +26,8 @@
 namespace kel {
 
 void PrincipalW::exporter() {
-    const QString refusal =
-        m_exports->refusal(*m_session, m_studentVideoPath, m_recording->transcoder()->isBusy());
+    const QString refusal = m_exports->refusal(*m_session, m_studentPlayer->fichierVideo,
+                                               m_recording->transcoder()->isBusy());
     if (!refusal.isEmpty()) {
         dialogs().plainBox(refusal);
         return;
@@ -35,7 +35,7 @@ void PrincipalW::exporter() {
     ui->bAnnulerExport->hide();
     ui->progressBar->setRange(0, 100);
     ui->progressBar->setValue(1);
-    m_exports->openSettings(*m_session, m_studentVideoPath);
+    m_exports->openSettings(*m_session, m_studentPlayer->fichierVideo);
 }
 
 void PrincipalW::annulerExport() {

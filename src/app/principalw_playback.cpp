@@ -47,11 +47,10 @@ bool PrincipalW::loadVideoFile(const QString& chosen, bool asAnnotation) {
     if (!acceptOtherStudentVideo(chosen))
         return false;
     // The same video again keeps what has played: only "|<" makes the comments due again.
-    if (QFileInfo(chosen) != QFileInfo(m_studentVideoPath))
+    if (QFileInfo(chosen) != QFileInfo(m_studentPlayer->fichierVideo))
         m_sync->rearm();
     m_studentPlayer->lectureDemarree = false;
     setStudentControlsDisabled(false);
-    m_studentVideoPath = chosen;
     m_studentPlayer->fichierVideo = chosen;
     m_studentPlayer->fps = int(probe.fps);
     m_studentPlayer->lectureVideo();
@@ -112,10 +111,9 @@ void PrincipalW::ouvrirVideoProf() {
         m_preview->start();
 }
 
+// The player toggles on the same click; the rule learns the teacher took the video.
 void PrincipalW::lectureVideo() {
     m_sync->teacherTookStudent();
-    m_studentPlayer->fichierVideo = m_studentVideoPath;
-    m_studentPlayer->lectureVideo();
 }
 
 void PrincipalW::playAnnotationFile(int number) {

@@ -44,7 +44,7 @@ void PrincipalW::switchProject(const QString& dir) {
     ui->labelProjet->setToolTip(QDir::toNativeSeparators(dir));
     // The student's video last opened with this project comes back with it.
     const QString video = m_session->studentVideo();
-    if (!video.isEmpty() && video != m_studentVideoPath && loadVideoFile(video, false))
+    if (!video.isEmpty() && video != m_studentPlayer->fichierVideo && loadVideoFile(video, false))
         enableVideoCommands();
 }
 

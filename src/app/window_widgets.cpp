@@ -1,6 +1,6 @@
 #include "window_widgets.h"
 
-#include "common/resources.h"
+#include "common/buttons.h"
 #include "common/timecode.h"
 #include "export/montage_plan.h"
 #include "playback/comment_player.h"
@@ -33,25 +33,6 @@ constexpr int kStatusFadeMs = 1000;
 template <typename W> W* named(W* widget, const char* name) {
     widget->setObjectName(QLatin1String(name));
     return widget;
-}
-
-QPushButton* iconButton(QWidget* parent, const char* name, QRect geometry, const QString& icon,
-                        int iconSize, const QString& tooltip) {
-    auto* b = named(new QPushButton(parent), name);
-    b->setGeometry(geometry);
-    b->setIcon(QIcon(resourcePath(icon)));
-    b->setIconSize(QSize(iconSize, iconSize));
-    b->setToolTip(tooltip);
-    return b;
-}
-
-QPushButton* textButton(QWidget* parent, const char* name, QRect geometry, const QString& text,
-                        const QFont& font, const QString& tooltip = QString()) {
-    auto* b = named(new QPushButton(text, parent), name);
-    b->setGeometry(geometry);
-    b->setFont(font);
-    b->setToolTip(tooltip);
-    return b;
 }
 
 // Four corners pointing out, the usual sign for full screen; drawn, as no icon theme is sure to
@@ -185,10 +166,11 @@ void WindowWidgets::createProjectBar(QWidget* window) {
     m_statusTimer->setInterval(kStatusShownMs);
     QObject::connect(m_statusTimer, &QTimer::timeout, m_statusFade,
                      [fade = m_statusFade] { fade->start(); });
-    bPleinEcran = iconButton(window, "bPleinEcran", {371, 14, 26, 25}, QString(), 16,
+    bPleinEcran = textButton(window, "bPleinEcran", {371, 14, 26, 25}, QString(), window->font(),
                              QStringLiteral("Vidéo de l'élève en plein écran (double clic sur la "
                                             "vidéo ; Échap pour revenir)"));
     bPleinEcran->setIcon(fullScreenIcon());
+    bPleinEcran->setIconSize(QSize(16, 16));
     bAnnulerExport = textButton(window, "bAnnulerExport", {953, 23, 20, 20}, QStringLiteral("×"),
                                 window->font(), QStringLiteral("Annuler l'export"));
     bAnnulerExport->setAccessibleName(QStringLiteral("Annuler l'export"));

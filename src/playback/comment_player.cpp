@@ -1,5 +1,6 @@
 #include "comment_player.h"
 
+#include "common/buttons.h"
 #include "common/timecode.h"
 #include "playback/seek_slider.h"
 #include "playback/video_player.h"
@@ -9,22 +10,14 @@
 
 namespace kel {
 
-namespace {
-QPushButton* button(QWidget* host, const char* name, QRect geometry, const QString& text) {
-    auto* b = new QPushButton(text, host);
-    b->setObjectName(QLatin1String(name));
-    b->setGeometry(geometry);
-    b->setFont(QFont(QStringLiteral("Courier"), 10, QFont::Bold));
-    return b;
-}
-} // namespace
-
 CommentPlayer::CommentPlayer(QWidget* host) : QObject(host) {
     m_player = new VideoPlayer(host);
     m_player->setObjectName(QStringLiteral("annotationPlayer"));
     m_player->setGeometry(507, 65, 443, 365);
-    m_play = button(host, "bPlayAnnotation", {506, 431, 31, 18}, QStringLiteral(">"));
-    m_pause = button(host, "bPauseAnnotation", {539, 431, 31, 18}, QStringLiteral("||"));
+    const QFont courier(QStringLiteral("Courier"), 10, QFont::Bold);
+    m_play = textButton(host, "bPlayAnnotation", {506, 431, 31, 18}, QStringLiteral(">"), courier);
+    m_pause =
+        textButton(host, "bPauseAnnotation", {539, 431, 31, 18}, QStringLiteral("||"), courier);
     m_slider = new SeekSlider(host);
     m_slider->setObjectName(QStringLiteral("annotationSlider"));
     m_slider->setPlayer(m_player);

@@ -102,11 +102,6 @@ double MyVideoPlayer::frameLength() const {
 }
 
 void MyVideoPlayer::lectureVideo() {
-    if (m_toggleLatched)
-        return;
-    m_toggleLatched = true;
-    QTimer::singleShot(0, this, [this] { m_toggleLatched = false; });
-
     timerTemps->start();
     const int c = lecteur->currentTime();
     bLecture->setText(QStringLiteral(">"));

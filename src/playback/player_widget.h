@@ -54,11 +54,6 @@ public slots:
     void debutVideo();
     void finVideo();
     void updateTimer();
-
-private:
-    // A click on bLecture reaches lectureVideo() twice (the player's connection and the main
-    // window's); the first run of an event-loop pass toggles, later runs in that pass do not.
-    bool m_toggleLatched = false;
 };
 
 } // namespace kel

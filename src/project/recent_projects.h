@@ -30,10 +30,10 @@ public:
 
     // The menu's text for an entry: its path, and "(introuvable)" when its folder is gone.
     static QString menuText(const Entry& entry);
-    // Two spellings of one folder ("a/../b", a trailing slash, a link) give one key.
-    static QString folderKey(const QString& folder);
 
 private:
+    // Two spellings of one folder ("a/../b", a trailing slash, a link) give one key.
+    static QString folderKey(const QString& folder);
     void save(const QStringList& folders);
 };
 
